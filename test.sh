@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")"
+bash scripts/deps.sh
+BUILD=${BUILD_DIR:-build}
+JOBS=${JOBS:-$(nproc)}
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$BUILD" -j "$JOBS"
+cd "$BUILD"
+ctest --output-on-failure -j "$JOBS" --timeout 600
