@@ -420,7 +420,9 @@ JSONObject::JSONObject(const std::string& text) : JSONValue(objectValue) { decod
 
 bool JSONObject::decode(const std::string& text, int position) {
   JSONValue& self = *this;
-  if (position < 0 || static_cast<size_t>(position) > text.size()) {
+  // The parser takes a NUL byte for the end of the input; a text holding one is not JSON.
+  if (position < 0 || static_cast<size_t>(position) > text.size() ||
+      text.find('\0', static_cast<size_t>(position < 0 ? 0 : position)) != std::string::npos) {
     self = JSONValue(objectValue);
     return false;
   }
