@@ -2,6 +2,8 @@
 
 #include <ace/Guard_T.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -57,8 +59,9 @@ void parseText(const std::string& text, std::map<std::string, std::string>& valu
 }  // namespace
 
 Config* Config::instance() {
-  static Config config;  // constructed once, thread-safe since C++11
-  return &config;
+  // Never destroyed: detached worker threads may still read it while the process exits.
+  static Config* config = new Config;
+  return config;
 }
 
 Config::Config() {}
@@ -70,7 +73,8 @@ std::string Config::makeKey(const std::string& section, const std::string& key) 
 int Config::init(const char* path) {
   std::map<std::string, std::string> values;
   int result = -1;
-  if (path != nullptr) {
+  struct stat st;
+  if (path != nullptr && ::stat(path, &st) == 0 && S_ISREG(st.st_mode)) {
     std::ifstream in(path, std::ios::in | std::ios::binary);
     if (in) {
       std::ostringstream text;

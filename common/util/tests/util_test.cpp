@@ -269,6 +269,7 @@ TEST_F(ConfigFile, MissingFileGivesDefaults) {
   EXPECT_FALSE(config.getBoolValue("XCAP", "enableProxyMode", false));
   EXPECT_EQ("im", config.getStrValue("XCAP", "buddysType", "im"));
   EXPECT_EQ(-1, config.init(nullptr));
+  EXPECT_EQ(-1, config.init(dir_.c_str()));  // a folder is no file
 }
 
 TEST_F(ConfigFile, ReadsSectionsKeysAndComments) {

@@ -76,7 +76,9 @@ class JSONValue {
   // Empties an array or object (the type stays); any other value becomes null.
   void clear();
 
-  // The member (a copy), or dflt when this is not an object or has no such member.
+  // The member (a copy), or dflt when this is not an object or has no such member. Pass
+  // JSONValue(Json::nullValue) for a default that reads as "", 0, false and 0.0 (an int 0
+  // default would read as "0" through asString).
   JSONValue get(const std::string& name, const JSONValue& dflt) const;
   JSONValue get(const char* name, const JSONValue& dflt) const {
     return get(std::string(name ? name : ""), dflt);
