@@ -1,0 +1,256 @@
+#include "db/LocalDb.h"
+
+#include <iconv.h>
+
+#include "log/IM_LogManager.h"
+#include "win32/profile.h"
+
+namespace {
+
+// GBK (the program's narrow text) to UTF-8, which SQLite expects of a path.
+bool gbkToUtf8(const std::string& in, std::string& out) {
+  bool ascii = true;
+  for (unsigned char c : in) ascii = ascii && c < 0x80;
+  if (ascii) {
+    out = in;
+    return true;
+  }
+  iconv_t cd = iconv_open("UTF-8", "GBK");
+  if (cd == (iconv_t)-1) return false;
+  std::string result(in.size() * 3 + 4, '\0');
+  char* src = const_cast<char*>(in.data());
+  size_t srcLeft = in.size();
+  char* dst = &result[0];
+  size_t dstLeft = result.size();
+  size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+  iconv_close(cd);
+  if (rc == (size_t)-1 || srcLeft != 0) return false;
+  result.resize(result.size() - dstLeft);
+  out.swap(result);
+  return true;
+}
+
+const size_t kMaxUserIdBytes = 255;  // one folder name
+
+}  // namespace
+
+LocalDb* LocalDb::instance() { return ACE_Singleton<LocalDb, ACE_Thread_Mutex>::instance(); }
+
+LocalDb::LocalDb() { db_.setBusyTimeout(60000); }
+
+LocalDb::~LocalDb() { close(); }
+
+std::string LocalDb::getDocumentsPath() {
+  LPITEMIDLIST list = nullptr;
+  if (SHGetSpecialFolderLocation(nullptr, CSIDL_PERSONAL, &list) != 0 || list == nullptr) return std::string();
+  char longPath[MAX_PATH] = {0};
+  BOOL found = SHGetPathFromIDListA(list, longPath);
+  ILFree(list);
+  if (!found) return std::string();
+  char shortPath[MAX_PATH] = {0};
+  DWORD n = GetShortPathNameA(longPath, shortPath, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return std::string();
+  return std::string(shortPath, n);
+}
+
+bool LocalDb::isSafeUserId(const std::string& userId) {
+  std::string utf8;
+  if (userId.empty() || userId.size() > kMaxUserIdBytes || userId == "." || userId == ".." ||
+      !gbkToUtf8(userId, utf8))
+    return false;
+  for (unsigned char c : utf8)
+    if (c < 0x20 || c == 0x7F || c == '/' || c == '\\' || c == ':') return false;
+  return true;
+}
+
+int LocalDb::open(const std::string& userId) {
+  ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, mutex_, -1);
+  // The old user's connection goes first: a failed open must leave no
+  // connection rather than the previous user's.
+  try {
+    db_.close();
+  } catch (const CppSQLite3Exception& e) {
+    IM_LOG_ERROR("LocalDb::open, closing the previous database failed: %s", e.errorMessage());
+  }
+  path_.clear();
+  if (!isSafeUserId(userId)) {
+    IM_LOG_ERROR("LocalDb::open, refused user id [%s]", userId.c_str());
+    return -1;
+  }
+  std::string folder = getDocumentsPath();
+  if (folder.empty()) {
+    IM_LOG_ERROR("LocalDb::open, documents folder not found");
+    return -1;
+  }
+  folder += "/Postwing/";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  folder += userId + "/";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  std::string utf8;
+  if (!gbkToUtf8(folder + "Postwing.db", utf8)) return -1;
+  try {
+    db_.open(utf8.c_str());
+  } catch (const CppSQLite3Exception& e) {
+    IM_LOG_ERROR("LocalDb::open, [path = %s, error = %s]", utf8.c_str(), e.errorMessage());
+    return -1;
+  }
+  path_ = utf8;
+  return 0;
+}
+
+void LocalDb::close() {
+  ACE_GUARD(ACE_Thread_Mutex, guard, mutex_);
+  try {
+    db_.close();
+  } catch (const CppSQLite3Exception&) {
+  }
+  path_.clear();
+}
+
+std::string LocalDb::path() const {
+  ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, mutex_, std::string());
+  return path_;
+}
+
+bool LocalDb::createTable(const std::string& name, const std::string& createSql) {
+  if (name.empty() || createSql.empty()) return false;
+  // The check and the creation under one lock, so two threads cannot both
+  // find the table missing.
+  ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, mutex_, false);
+  try {
+    if (db_.tableExists(name.c_str())) return true;
+    db_.execDML(createSql.c_str());
+    return true;
+  } catch (const CppSQLite3Exception&) {
+    return false;
+  }
+}
+
+bool LocalDb::execDML(const std::string& sql) {
+  if (sql.empty()) return false;
+  ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, mutex_, false);
+  try {
+    db_.execDML(sql.c_str());
+    return true;
+  } catch (const CppSQLite3Exception&) {
+    return false;
+  }
+}
+
+bool LocalDb::execDML(const std::string& sql, const CppSQLite3Params& params) {
+  if (sql.empty()) return false;
+  ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, mutex_, false);
+  try {
+    db_.execDML(sql.c_str(), params);
+    return true;
+  } catch (const CppSQLite3Exception&) {
+    return false;
+  }
+}
+
+bool LocalDb::beginTransaction() {
+  try {
+    db_.execDML("begin transaction;");
+    return true;
+  } catch (const CppSQLite3Exception&) {
+    return false;
+  }
+}
+
+bool LocalDb::commitTransaction() {
+  try {
+    db_.execDML("commit transaction;");
+    return true;
+  } catch (const CppSQLite3Exception& e) {
+    IM_LOG_ERROR("LocalDb::execBatch, commit failed: %s", e.errorMessage());
+    return false;
+  }
+}
+
+bool LocalDb::rollbackTransaction() {
+  try {
+    db_.execDML("rollback transaction;");
+    return true;
+  } catch (const CppSQLite3Exception&) {
+    return false;
+  }
+}
+
+int LocalDb::execInTransaction(const std::string& sql) {
+  if (sql.empty()) return 0;
+  try {
+    db_.execDML(sql.c_str());
+    return 0;
+  } catch (const CppSQLite3Exception& e) {
+    IM_LOG_ERROR("LocalDb::execBatch, statement failed: %s", e.errorMessage());
+    return e.errorCode();
+  }
+}
+
+int LocalDb::execInTransaction(const CppSQLite3Command& command) {
+  if (command.sql.empty()) return 0;
+  try {
+    db_.execDML(command.sql.c_str(), command.params);
+    return 0;
+  } catch (const CppSQLite3Exception& e) {
+    IM_LOG_ERROR("LocalDb::execBatch, statement failed: %s", e.errorMessage());
+    return e.errorCode();
+  }
+}
+
+template <typename Stmt>
+bool LocalDb::runBatch(const std::vector<Stmt>& stmts, bool rollbackOnFailure) {
+  if (stmts.empty()) return false;
+  ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, mutex_, false);
+  if (!beginTransaction()) return false;
+  size_t failures = 0;
+  for (const Stmt& stmt : stmts) {
+    if (execInTransaction(stmt) == 0) continue;
+    ++failures;
+    if (!db_.inTransaction()) {
+      // SQLite ended the transaction itself (disk full, I/O error); what
+      // follows would run outside it, so the batch stops here.
+      IM_LOG_ERROR("LocalDb::execBatch, transaction rolled back by SQLite");
+      return false;
+    }
+    if (rollbackOnFailure) {
+      rollbackTransaction();
+      return false;
+    }
+  }
+  if (!commitTransaction()) {
+    rollbackTransaction();
+    return false;
+  }
+  if (failures > 0)
+    IM_LOG_ERROR("LocalDb::execBatch, %zu of %zu statements failed", failures, stmts.size());
+  return failures == 0;
+}
+
+bool LocalDb::execBatch(const std::vector<std::string>& sqls, bool rollbackOnFailure) {
+  return runBatch(sqls, rollbackOnFailure);
+}
+
+bool LocalDb::execBatch(const std::vector<CppSQLite3Command>& commands, bool rollbackOnFailure) {
+  return runBatch(commands, rollbackOnFailure);
+}
+
+bool LocalDb::execQuery(const std::string& sql, CppSQLite3Query& result) {
+  ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, mutex_, false);
+  try {
+    result = db_.execQuery(sql.c_str());
+    return true;
+  } catch (const CppSQLite3Exception&) {
+    return false;
+  }
+}
+
+bool LocalDb::execQuery(const std::string& sql, const CppSQLite3Params& params, CppSQLite3Query& result) {
+  ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, mutex_, false);
+  try {
+    result = db_.execQuery(sql.c_str(), params);
+    return true;
+  } catch (const CppSQLite3Exception&) {
+    return false;
+  }
+}

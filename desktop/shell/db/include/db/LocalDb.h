@@ -1,0 +1,81 @@
+// The per-user SQLite database of the desktop program:
+// <documents>/Postwing/<user id>/Postwing.db, one connection shared by every
+// thread, WAL journal, busy time-out 60000 ms. Failures come back as false
+// (or -1 from open); nothing is thrown to the caller.
+//
+// Threads: every method may be called from any thread. mutex_ serialises
+// open, close, single statements, whole batches (each one transaction, so no
+// statement of another thread falls inside it) and the compile and first step
+// of a query. A cursor handed out is stepped by its caller outside the lock;
+// a later open or close defers the release of the old connection until the
+// last such cursor is finalized. No other lock is taken while mutex_ is held.
+#pragma once
+
+#include <ace/Singleton.h>
+#include <ace/Thread_Mutex.h>
+
+#include <string>
+#include <vector>
+
+#include "db/CppSQLite3.h"
+
+class LocalDb {
+ public:
+  static LocalDb* instance();
+
+  // Tests may build their own; the program uses instance().
+  LocalDb();
+  virtual ~LocalDb();
+  LocalDb(const LocalDb&) = delete;
+  LocalDb& operator=(const LocalDb&) = delete;
+
+  // The user's documents folder (GBK); "" when it cannot be found.
+  static std::string getDocumentsPath();
+
+  // A user id that may name a folder: not empty, not "." or "..", valid GBK,
+  // without "/", "\", ":" or control characters.
+  static bool isSafeUserId(const std::string& userId);
+
+  // Opens the user's database, creating its folders, after closing the one
+  // open before. 0, or -1 (and no connection at all) when the user id is not
+  // safe, the documents folder is unknown or the file cannot be opened.
+  int open(const std::string& userId);
+  void close();
+  // The UTF-8 path of the open database; "" when none is open.
+  std::string path() const;
+
+  // True when the table exists or was just created by the statement; false
+  // for an empty name or statement, without a connection, or on failure.
+  bool createTable(const std::string& name, const std::string& createSql);
+
+  // Runs the text (every statement in it); false when empty or failed.
+  bool execDML(const std::string& sql);
+  // Runs one statement with its "?" parameters bound in order.
+  bool execDML(const std::string& sql, const CppSQLite3Params& params);
+
+  // Runs the statements in one transaction; empty texts are skipped. A failing
+  // statement is logged and makes the result false; the rest still run and are
+  // committed, unless rollbackOnFailure asks to undo the whole batch at the
+  // first failure. A failing commit is rolled back. False for an empty list.
+  bool execBatch(const std::vector<std::string>& sqls, bool rollbackOnFailure = false);
+  bool execBatch(const std::vector<CppSQLite3Command>& commands, bool rollbackOnFailure = false);
+
+  // Compiles the first statement and steps to the first row, then moves the
+  // cursor into result. On failure result is left as it was and false returned.
+  bool execQuery(const std::string& sql, CppSQLite3Query& result);
+  bool execQuery(const std::string& sql, const CppSQLite3Params& params, CppSQLite3Query& result);
+
+ private:
+  template <typename Stmt>
+  bool runBatch(const std::vector<Stmt>& stmts, bool rollbackOnFailure);
+  // These four expect mutex_ held.
+  bool beginTransaction();
+  bool commitTransaction();
+  bool rollbackTransaction();
+  int execInTransaction(const CppSQLite3Command& command);
+  int execInTransaction(const std::string& sql);
+
+  mutable ACE_Thread_Mutex mutex_;
+  CppSQLite3DB db_;   // guarded by mutex_
+  std::string path_;  // guarded by mutex_
+};

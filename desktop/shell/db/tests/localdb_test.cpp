@@ -1,0 +1,287 @@
+// The per-user database: its place, its batches, its lock and reopening, on a
+// home folder of its own (PW_HOME) in a temporary folder.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TempFolder.h"
+#include "db/LocalDb.h"
+#include "log/IM_LogManager.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class LocalDbTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(home_.path().empty());
+    setenv("PW_HOME", home_.path().c_str(), 1);
+  }
+  void TearDown() override { unsetenv("PW_HOME"); }
+
+  std::string dbFile(const std::string& user) const {
+    return home_.path() + "/Documents/Postwing/" + user + "/Postwing.db";
+  }
+  int count(const std::string& sql) {
+    CppSQLite3Query q;
+    if (!db_.execQuery(sql, q) || q.eof()) return -1;
+    return q.intField(q.fieldName(0));
+  }
+  // Reads a file of its own, apart from the LocalDb under test.
+  static int countIn(const std::string& file, const char* sql) {
+    CppSQLite3DB other;
+    other.open(file.c_str());
+    return other.execScalar(sql);
+  }
+
+  TempFolder home_;
+  LocalDb db_;
+};
+
+TEST_F(LocalDbTest, OpenMakesTheUsersFileInWalMode) {
+  EXPECT_EQ(home_.path() + "/Documents", LocalDb::getDocumentsPath());
+  ASSERT_EQ(0, db_.open("zhang.san@example.com"));
+  EXPECT_TRUE(fs::is_regular_file(dbFile("zhang.san@example.com")));
+  EXPECT_EQ(dbFile("zhang.san@example.com"), db_.path());
+  CppSQLite3Query mode;
+  ASSERT_TRUE(db_.execQuery("PRAGMA journal_mode", mode));
+  EXPECT_EQ("wal", mode.textField("journal_mode"));
+  // The folders are private to the user.
+  struct stat st;
+  ASSERT_EQ(0, stat((home_.path() + "/Documents/Postwing").c_str(), &st));
+  EXPECT_EQ(0700u, st.st_mode & 0777);
+}
+
+TEST_F(LocalDbTest, UnsafeUserIdsAreRefusedAndLeaveNoConnection) {
+  const std::vector<std::string> ids = {"", ".", "..", "../x", "..\\..\\x", "a/b", "a\\b", "c:x",
+                                        "x\ny", std::string(256, 'a'), std::string("\xB1\xED\xFF", 3)};
+  ASSERT_EQ(0, db_.open("first@example.com"));
+  ASSERT_TRUE(db_.execDML("create table t(a)"));
+  for (const std::string& id : ids) {
+    SCOPED_TRACE(id);
+    EXPECT_FALSE(LocalDb::isSafeUserId(id));
+    EXPECT_EQ(-1, db_.open(id));
+    EXPECT_EQ("", db_.path());
+    // Nothing lands in the previous user's file.
+    EXPECT_FALSE(db_.execDML("insert into t values(1)"));
+  }
+  EXPECT_EQ(0, countIn(dbFile("first@example.com"), "select count(*) from t"));
+  EXPECT_FALSE(fs::exists(home_.path() + "/Documents/x"));
+  EXPECT_FALSE(fs::exists(home_.path() + "/x"));
+  // A GBK name and a name with inner dots are fine.
+  EXPECT_TRUE(LocalDb::isSafeUserId("张三"));
+  EXPECT_TRUE(LocalDb::isSafeUserId("a..b"));
+  ASSERT_EQ(0, db_.open("张三"));
+  EXPECT_TRUE(fs::exists(dbFile(u8"张三")));
+}
+
+TEST_F(LocalDbTest, WithoutDocumentsFolderOpenFails) {
+  std::string blocker = home_.path() + "/file";
+  { std::ofstream(blocker) << "x"; }
+  setenv("PW_HOME", blocker.c_str(), 1);  // Documents cannot be made under a file
+  EXPECT_EQ("", LocalDb::getDocumentsPath());
+  EXPECT_EQ(-1, db_.open("user@example.com"));
+}
+
+TEST_F(LocalDbTest, NothingWorksBeforeOpen) {
+  CppSQLite3Query q;
+  EXPECT_FALSE(db_.execDML("create table t(a)"));
+  EXPECT_FALSE(db_.execBatch(std::vector<std::string>{"create table t(a)"}));
+  EXPECT_FALSE(db_.execQuery("select 1", q));
+  EXPECT_THROW(q.eof(), CppSQLite3Exception);  // still empty
+  EXPECT_FALSE(db_.createTable("t", "create table t(a)"));
+}
+
+TEST_F(LocalDbTest, CreateTable) {
+  ASSERT_EQ(0, db_.open("u@example.com"));
+  EXPECT_FALSE(db_.createTable("t", ""));
+  EXPECT_FALSE(db_.createTable("", "create table t(a)"));
+  EXPECT_TRUE(db_.createTable("t", "create table t(a); create index ta on t(a);"));
+  // Present already: the statement is not run.
+  EXPECT_TRUE(db_.createTable("t", "this is not sql"));
+  EXPECT_FALSE(db_.createTable("u", "this is not sql"));
+  // The name is only ever bound: pasted, it would find "t" and skip the statement.
+  EXPECT_TRUE(db_.createTable("x' or '1'='1", "create table injected(a)"));
+  EXPECT_EQ(0, count("select count(*) from injected"));
+}
+
+TEST_F(LocalDbTest, BatchOutcomes) {
+  ASSERT_EQ(0, db_.open("u@example.com"));
+  ASSERT_TRUE(db_.execDML("create table t(id integer primary key, v text)"));
+  struct Case {
+    const char* what;
+    std::vector<std::string> sqls;
+    bool rollbackOnFailure;
+    bool result;
+    int rowsAfter;
+  };
+  const std::vector<Case> cases = {
+      {"empty list", {}, false, false, 0},
+      {"empty texts are skipped", {"", "insert into t values(1,'a')", ""}, false, true, 1},
+      {"second of three fails: reported, the others kept",
+       {"insert into t values(2,'b')", "insert into t values(1,'dup')", "insert into t values(3,'c')"},
+       false, false, 3},
+      {"second of three fails, all or nothing",
+       {"insert into t values(4,'d')", "insert into nowhere values(1)", "insert into t values(5,'e')"},
+       true, false, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    IM_LogCapture cap;
+    EXPECT_EQ(c.result, db_.execBatch(c.sqls, c.rollbackOnFailure));
+    EXPECT_EQ(c.rowsAfter, count("select count(*) from t"));
+    EXPECT_EQ(!c.result && !c.sqls.empty(), cap.contains("LocalDb::execBatch, statement failed"));
+  }
+}
+
+TEST_F(LocalDbTest, FailedCommitIsRolledBack) {
+  ASSERT_EQ(0, db_.open("u@example.com"));
+  ASSERT_TRUE(db_.execDML("PRAGMA foreign_keys=ON;"
+                          "create table p(id integer primary key);"
+                          "create table c(pid integer references p(id) deferrable initially deferred);"));
+  // The dangling reference is only found at commit.
+  EXPECT_FALSE(db_.execBatch(std::vector<std::string>{"insert into p values(1)", "insert into c values(2)"}));
+  EXPECT_EQ(0, count("select count(*) from p"));
+  EXPECT_EQ(0, count("select count(*) from c"));
+  EXPECT_TRUE(db_.execBatch(std::vector<std::string>{"insert into p values(1)", "insert into c values(1)"}));
+}
+
+TEST_F(LocalDbTest, ThousandInsertsAreOneTransaction) {
+  ASSERT_EQ(0, db_.open("u@example.com"));
+  ASSERT_TRUE(db_.execDML("create table t(id integer primary key, v text)"));
+  ASSERT_TRUE(db_.execDML("PRAGMA wal_checkpoint(TRUNCATE)"));
+  std::vector<CppSQLite3Command> batch;
+  for (int i = 0; i < 1000; ++i)
+    batch.push_back({"insert into t(id, v) values(?, ?)", {i, "row " + std::to_string(i)}});
+  ASSERT_TRUE(db_.execBatch(batch));
+  EXPECT_EQ(1000, count("select count(*) from t"));
+  // Each commit appends at least one frame to the log; a thousand single
+  // commits would leave a thousand, one transaction leaves a handful.
+  CppSQLite3Query ckpt;
+  ASSERT_TRUE(db_.execQuery("PRAGMA wal_checkpoint(PASSIVE)", ckpt));
+  EXPECT_LT(ckpt.intField("log"), 100);
+  EXPECT_GT(ckpt.intField("log"), 0);
+}
+
+TEST_F(LocalDbTest, BoundParametersThroughEveryEntry) {
+  ASSERT_EQ(0, db_.open("u@example.com"));
+  ASSERT_TRUE(db_.execDML("create table c(name text, nick text)"));
+  const std::string evil = "x'); drop table c; --";
+  ASSERT_TRUE(db_.execDML("insert into c values(?, ?)", {evil, "张三"}));
+  ASSERT_TRUE(db_.execBatch(std::vector<CppSQLite3Command>{{"insert into c values(?, ?)", {"50%", "it's"}}}));
+  CppSQLite3Query q;
+  ASSERT_TRUE(db_.execQuery("select nick from c where name=?", {evil}, q));
+  ASSERT_FALSE(q.eof());
+  EXPECT_EQ("张三", q.textField("nick"));
+  ASSERT_TRUE(db_.execQuery("select nick from c where name like '%' || ? || '%'", {"0%"}, q));
+  EXPECT_EQ("it's", q.textField("nick"));
+  EXPECT_FALSE(db_.execQuery("select nick from c where name=?", {1, 2}, q));
+  EXPECT_EQ("it's", q.textField("nick"));  // a failed query leaves the cursor as it was
+}
+
+TEST_F(LocalDbTest, ConcurrentWritersLoseNothingAndBatchesStayWhole) {
+  ASSERT_EQ(0, db_.open("u@example.com"));
+  ASSERT_TRUE(db_.execDML("create table single(thread integer, i integer)"));
+  ASSERT_TRUE(db_.execDML("create table batch(batchId integer, i integer)"));
+  const int kSingles = 150, kBatches = 10, kPerBatch = 50;
+  std::atomic<int> singleFailures{0}, wrongBatchResults{0};
+  std::atomic<bool> writersDone{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kSingles; ++i)
+        if (!db_.execDML("insert into single values(?, ?)", {t, i})) ++singleFailures;
+    });
+  }
+  for (int t = 0; t < 2; ++t) {
+    threads.emplace_back([&, t] {
+      for (int b = 0; b < kBatches; ++b) {
+        int id = t * 100 + b;
+        std::vector<CppSQLite3Command> cmds;
+        for (int i = 0; i < kPerBatch; ++i) cmds.push_back({"insert into batch values(?, ?)", {id, i}});
+        bool failing = b % 2 == 1;  // every other batch fails at its end and is undone whole
+        if (failing) cmds.push_back({"insert into nowhere values(1)", {}});
+        if (db_.execBatch(cmds, true) == failing) ++wrongBatchResults;
+      }
+    });
+  }
+  std::thread reader([&] {
+    while (!writersDone) {
+      CppSQLite3Query q;
+      if (db_.execQuery("select count(*) as n from batch", q)) {
+        int n = q.intField("n");
+        if (n % kPerBatch != 0) ++wrongBatchResults;  // never half a batch
+      }
+    }
+  });
+  for (std::thread& t : threads) t.join();
+  writersDone = true;
+  reader.join();
+  EXPECT_EQ(0, singleFailures.load());
+  EXPECT_EQ(0, wrongBatchResults.load());
+  EXPECT_EQ(4 * kSingles, count("select count(*) from single"));
+  EXPECT_EQ(2 * (kBatches / 2) * kPerBatch, count("select count(*) from batch"));
+  EXPECT_EQ(0, count("select count(*) from batch where batchId % 2 = 1"));
+}
+
+TEST_F(LocalDbTest, ReopenSwitchesFilesAndKeepsLiveCursors) {
+  ASSERT_EQ(0, db_.open("a@example.com"));
+  ASSERT_TRUE(db_.execBatch(std::vector<std::string>{"create table t(v text)", "insert into t values('a1')",
+                                                     "insert into t values('a2')"}));
+  CppSQLite3Query cursorOfA;
+  ASSERT_TRUE(db_.execQuery("select v from t order by v", cursorOfA));
+
+  ASSERT_EQ(0, db_.open("b@example.com"));
+  ASSERT_TRUE(db_.execDML("create table t(v text); insert into t values('b1');"));
+  // The cursor opened on A's file reads on after the switch.
+  EXPECT_EQ("a1", cursorOfA.textField("v"));
+  cursorOfA.nextRow();
+  EXPECT_EQ("a2", cursorOfA.textField("v"));
+  cursorOfA.finalize();
+
+  EXPECT_EQ(2, countIn(dbFile("a@example.com"), "select count(*) from t"));
+  EXPECT_EQ(1, countIn(dbFile("b@example.com"), "select count(*) from t where v='b1'"));
+  EXPECT_EQ(1, countIn(dbFile("b@example.com"), "select count(*) from t"));
+
+  // A reopen that fails leaves no connection: nothing reaches A's file.
+  { std::ofstream(home_.path() + "/Documents/Postwing/c@example.com") << "not a folder"; }
+  EXPECT_EQ(-1, db_.open("c@example.com"));
+  EXPECT_EQ("", db_.path());
+  EXPECT_FALSE(db_.execDML("insert into t values('lost')"));
+  EXPECT_EQ(2, countIn(dbFile("a@example.com"), "select count(*) from t"));
+  EXPECT_EQ(1, countIn(dbFile("b@example.com"), "select count(*) from t"));
+}
+
+TEST_F(LocalDbTest, OpenWhileOtherThreadsWrite) {
+  ASSERT_EQ(0, db_.open("a@example.com"));
+  ASSERT_TRUE(db_.execDML("create table t(v integer)"));
+  ASSERT_EQ(0, db_.open("b@example.com"));
+  ASSERT_TRUE(db_.execDML("create table t(v integer)"));
+  std::atomic<bool> stop{false};
+  std::atomic<int> written{0};
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 3; ++t)
+    writers.emplace_back([&] {
+      while (!stop) {
+        if (db_.execDML("insert into t values(1)")) ++written;
+        CppSQLite3Query q;
+        if (db_.execQuery("select count(*) as n from t", q)) q.intField("n");
+      }
+    });
+  for (int i = 0; i < 40; ++i) ASSERT_EQ(0, db_.open(i % 2 ? "a@example.com" : "b@example.com"));
+  stop = true;
+  for (std::thread& t : writers) t.join();
+  int total = countIn(dbFile("a@example.com"), "select count(*) from t") +
+              countIn(dbFile("b@example.com"), "select count(*) from t");
+  EXPECT_EQ(written.load(), total);
+}
+
+}  // namespace
