@@ -227,15 +227,20 @@ int LongTimeTask::shutdown(const ACE_Time_Value* timeout) {
   IM_TRACE("LongTimeTask::shutdown");
   ACE_GUARD_RETURN(ACE_Thread_Mutex, openGuard, openLock_, -1);
 
-  // 1. Stop the dispatchers: one stop block each, behind the jobs queued so far.
-  for (int i = this->thr_count(); i > 0; --i) {
+  // 1. Ask every live job to stop, so that no dispatcher stays inside a job
+  //    that runs on it and queued jobs are dropped unrun.
+  cancelRegisteredJobs();
+
+  // 2. Stop the dispatchers: one stop block each, behind the jobs queued so far.
+  for (int i = static_cast<int>(this->thr_count()); i > 0; --i) {
     ACE_Message_Block* stop = 0;
     ACE_NEW_RETURN(stop, ACE_Message_Block(static_cast<ACE_Allocator*>(0)), -1);
     if (this->putq(stop) == -1) stop->release();
   }
   this->wait();
 
-  // 2. Jobs queued after the stop were never taken: drop them.
+  // 3. Jobs queued after the stop were never taken: drop them; cancel what
+  //    was created meanwhile.
   ACE_Message_Block* mb = 0;
   ACE_Time_Value now(ACE_OS::gettimeofday());
   while (this->msg_queue()->dequeue_head(mb, &now) != -1) {
@@ -244,16 +249,7 @@ int LongTimeTask::shutdown(const ACE_Time_Value* timeout) {
     if (mb != hangupBlock()) mb->release();
     if (job) retireJob(job);
   }
-
-  // 3. Ask every live job to stop.
-  std::vector<std::string> ids;
-  {
-    ACE_GUARD_RETURN(ACE_Thread_Mutex, g, registryLock_, -1);
-    for (std::map<std::string, LongTimeJob*>::iterator it = registry_.begin();
-         it != registry_.end(); ++it)
-      ids.push_back(it->first);
-  }
-  for (size_t i = 0; i < ids.size(); ++i) cancelJob(ids[i]);
+  cancelRegisteredJobs();
 
   // 4. Wait for the job threads; they drain the waiting list (cancelled jobs
   //    are deleted unrun) before they end.
@@ -273,6 +269,17 @@ int LongTimeTask::shutdown(const ACE_Time_Value* timeout) {
   g.release();
   for (size_t i = 0; i < left.size(); ++i) retireJob(left[i]);
   return 0;
+}
+
+void LongTimeTask::cancelRegisteredJobs() {
+  std::vector<std::string> ids;
+  {
+    ACE_GUARD(ACE_Thread_Mutex, g, registryLock_);
+    for (std::map<std::string, LongTimeJob*>::iterator it = registry_.begin();
+         it != registry_.end(); ++it)
+      ids.push_back(it->first);
+  }
+  for (size_t i = 0; i < ids.size(); ++i) cancelJob(ids[i]);
 }
 
 unsigned LongTimeTask::runningCount() {

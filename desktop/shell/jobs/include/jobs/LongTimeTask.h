@@ -71,8 +71,8 @@ class LongTimeTask : public ACE_Task<ACE_MT_SYNCH> {
   // "<UUID text>-<counter>", the counter counting identifiers from 1.
   std::string newJobId();
 
-  // Ends the runner in order: stops the dispatchers (jobs queued ahead of the
-  // stop are still dispatched), cancels every registered job, waits until no
+  // Ends the runner in order: cancels every registered job, stops the
+  // dispatchers (queued jobs are dropped unrun as cancelled), waits until no
   // job thread runs, and deletes the jobs that were never started. With a
   // time-out, gives up waiting for running jobs after it and returns -1 (they
   // are left alone, never deleted under their thread); else 0. open may start
@@ -105,6 +105,7 @@ class LongTimeTask : public ACE_Task<ACE_MT_SYNCH> {
   // Pins a registered job: it is not deleted before release. Null if unknown.
   LongTimeJob* borrowJob(const std::string& id);
   void releaseJob(LongTimeJob* job);
+  void cancelRegisteredJobs();
 
   ACE_Thread_Manager threads_;  // dispatchers and job threads
   bool running_;                // a dispatcher runs; guarded by stateLock_
