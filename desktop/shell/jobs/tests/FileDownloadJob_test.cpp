@@ -122,9 +122,9 @@ TEST(FileDownloadJobScript, FailuresNotifyOnceAndLeaveNoFile) {
     std::vector<Notice> n = play(job, s);
     ASSERT_FALSE(n.empty()) << c.what;
     EXPECT_EQ(c.error, n.back().error) << c.what;
-    int finals = 0;
-    for (const Notice& x : n) finals += x.error != 0;
-    EXPECT_EQ(1, finals) << c.what;
+    int failures = 0;
+    for (const Notice& x : n) failures += x.error != 0;
+    EXPECT_EQ(1, failures) << c.what;
     EXPECT_FALSE(jobstest::fileExists(job.path)) << c.what;
     if (c.error != FileDownloadJob::ERR_STOPPED) {
       EXPECT_TRUE(job.isCancelled()) << c.what;

@@ -68,33 +68,36 @@ class RecordingObserver : public LongTimeJobObserver {
                               ::stat(d->path.c_str(), &st) == 0 && st.st_size == d->total;
     std::lock_guard<std::mutex> l(m_);
     notices_.push_back(n);
-    if (n.error != 0 || (n.total > 0 && n.received == n.total)) ++finals_;
+    if (n.error != 0 || (n.total > 0 && n.received == n.total)) ++ends_;
+    if (n.error != 0) ++failures_;
     cv_.notify_all();
   }
   std::vector<Notice> notices() const {
     std::lock_guard<std::mutex> l(m_);
     return notices_;
   }
-  // Waits for the final notice (an error, or the whole length).
+  // Waits for a notice that shows the end (an error, or the whole length).
+  // A progress notice and the final one may both show the whole length.
   bool waitForEnd(std::chrono::milliseconds limit) {
     std::unique_lock<std::mutex> l(m_);
-    return cv_.wait_for(l, limit, [&] { return finals_ > 0; });
+    return cv_.wait_for(l, limit, [&] { return ends_ > 0; });
   }
   // Waits until at least `count` notices came.
   bool waitForNotices(size_t count, std::chrono::milliseconds limit) {
     std::unique_lock<std::mutex> l(m_);
     return cv_.wait_for(l, limit, [&] { return notices_.size() >= count; });
   }
-  int finals() const {
+  int failures() const {
     std::lock_guard<std::mutex> l(m_);
-    return finals_;
+    return failures_;
   }
 
  private:
   mutable std::mutex m_;
   std::condition_variable cv_;
   std::vector<Notice> notices_;
-  int finals_ = 0;
+  int ends_ = 0;
+  int failures_ = 0;
 };
 
 }  // namespace jobstest
