@@ -1,34 +1,12 @@
 #include "db/LocalDb.h"
 
-#include <iconv.h>
+#include <cstring>
 
 #include "log/IM_LogManager.h"
+#include "util/CodingTransform.h"
 #include "win32/profile.h"
 
 namespace {
-
-// GBK (the program's narrow text) to UTF-8, which SQLite expects of a path.
-bool gbkToUtf8(const std::string& in, std::string& out) {
-  bool ascii = true;
-  for (unsigned char c : in) ascii = ascii && c < 0x80;
-  if (ascii) {
-    out = in;
-    return true;
-  }
-  iconv_t cd = iconv_open("UTF-8", "GBK");
-  if (cd == (iconv_t)-1) return false;
-  std::string result(in.size() * 3 + 4, '\0');
-  char* src = const_cast<char*>(in.data());
-  size_t srcLeft = in.size();
-  char* dst = &result[0];
-  size_t dstLeft = result.size();
-  size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-  iconv_close(cd);
-  if (rc == (size_t)-1 || srcLeft != 0) return false;
-  result.resize(result.size() - dstLeft);
-  out.swap(result);
-  return true;
-}
 
 const size_t kMaxUserIdBytes = 255;  // one folder name
 
@@ -54,12 +32,14 @@ std::string LocalDb::getDocumentsPath() {
 }
 
 bool LocalDb::isSafeUserId(const std::string& userId) {
-  std::string utf8;
   if (userId.empty() || userId.size() > kMaxUserIdBytes || userId == "." || userId == ".." ||
-      !gbkToUtf8(userId, utf8))
+      userId.find('?') != std::string::npos)
     return false;
+  // Checked after decoding: a GBK trail byte may equal "\\" or "|". Bytes that
+  // are not GBK decode to "?".
+  std::string utf8 = CodingTransform::gb2312_to_utf8(userId);
   for (unsigned char c : utf8)
-    if (c < 0x20 || c == 0x7F || c == '/' || c == '\\' || c == ':') return false;
+    if (c < 0x20 || c == 0x7F || strchr("/\\:*?\"<>|", c) != nullptr) return false;
   return true;
 }
 
@@ -86,8 +66,7 @@ int LocalDb::open(const std::string& userId) {
   CreateDirectoryA(folder.c_str(), nullptr);
   folder += userId + "/";
   CreateDirectoryA(folder.c_str(), nullptr);
-  std::string utf8;
-  if (!gbkToUtf8(folder + "Postwing.db", utf8)) return -1;
+  std::string utf8 = CodingTransform::gb2312_to_utf8(folder + "Postwing.db");
   try {
     db_.open(utf8.c_str());
   } catch (const CppSQLite3Exception& e) {

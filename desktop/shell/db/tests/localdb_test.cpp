@@ -62,7 +62,7 @@ TEST_F(LocalDbTest, OpenMakesTheUsersFileInWalMode) {
 
 TEST_F(LocalDbTest, UnsafeUserIdsAreRefusedAndLeaveNoConnection) {
   const std::vector<std::string> ids = {"", ".", "..", "../x", "..\\..\\x", "a/b", "a\\b", "c:x",
-                                        "x\ny", std::string(256, 'a'), std::string("\xB1\xED\xFF", 3)};
+                                        "x\ny", std::string(256, 'a'), std::string("\xB1\xED\xFF", 3), "a|b", "who?", "a<b>"};
   ASSERT_EQ(0, db_.open("first@example.com"));
   ASSERT_TRUE(db_.execDML("create table t(a)"));
   for (const std::string& id : ids) {
@@ -79,6 +79,7 @@ TEST_F(LocalDbTest, UnsafeUserIdsAreRefusedAndLeaveNoConnection) {
   // A GBK name and a name with inner dots are fine.
   EXPECT_TRUE(LocalDb::isSafeUserId("张三"));
   EXPECT_TRUE(LocalDb::isSafeUserId("a..b"));
+  EXPECT_TRUE(LocalDb::isSafeUserId(std::string("a\x95\x5C", 3)));  // 0x5C as a GBK trail byte
   ASSERT_EQ(0, db_.open("张三"));
   EXPECT_TRUE(fs::exists(dbFile(u8"张三")));
 }

@@ -25,12 +25,14 @@ typedef int INT;
 typedef unsigned int UINT;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
-typedef LONG HRESULT;
 typedef char CHAR;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
 typedef void* LPVOID;
 typedef struct HWND__* HWND;
+#endif  // PW_WIN32_BASIC_TYPES
+
+typedef LONG HRESULT;
 #ifndef TRUE
 #define TRUE 1
 #endif
@@ -46,7 +48,6 @@ typedef struct HWND__* HWND;
 #ifndef E_FAIL
 #define E_FAIL ((HRESULT)0x80004005)
 #endif
-#endif  // PW_WIN32_BASIC_TYPES
 
 // An item list names a shell folder; it is handed out by
 // SHGetSpecialFolderLocation and released with ILFree.

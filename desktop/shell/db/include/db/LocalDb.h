@@ -32,8 +32,9 @@ class LocalDb {
   // The user's documents folder (GBK); "" when it cannot be found.
   static std::string getDocumentsPath();
 
-  // A user id that may name a folder: not empty, not "." or "..", valid GBK,
-  // without "/", "\", ":" or control characters.
+  // A user id that may name one folder: not empty, at most 255 bytes, not "."
+  // or "..", decodable GBK, without separators, control characters or any of
+  // : * ? " < > |.
   static bool isSafeUserId(const std::string& userId);
 
   // Opens the user's database, creating its folders, after closing the one
