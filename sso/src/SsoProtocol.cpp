@@ -204,6 +204,8 @@ int exchange(const std::string& server, const std::string& uri,
                 client.getLastError().c_str());
     return 1;
   }
+  IM_LOG_DEBUG("SsoClient, [server = %s, uri = %s, status = %d]", server.c_str(), uri.c_str(),
+               response.getStatus());
   return 0;
 }
 
