@@ -136,6 +136,8 @@ int FileDownloadJob::processHeader(HTTPMessage* msg) {
   IM_TRACE("FileDownloadJob::processHeader");
   HTTPResponse* response = dynamic_cast<HTTPResponse*>(msg);
   int status = response ? response->getStatus() : 0;
+  IM_LOG_DEBUG("FileDownloadJob::processHeader, status:%d, length:%lld", status,
+               msg ? msg->getContentLength() : 0LL);
   if (status < 200 || status > 299) {
     // An error page is not the file.
     IM_LOG_ERROR("FileDownloadJob::processHeader, status:%d", status);
