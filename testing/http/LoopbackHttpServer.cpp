@@ -566,45 +566,52 @@ void LoopbackHttpServer::serve(Connection* c) {
         break;
       }
       rec.chunked = true;
-      size_t p = 0;  // parse position within buf
-      bool ok = true;
+      size_t p = 0;        // parse position within buf
+      int failStatus = 0;  // 400 or 413 to answer; -1 when the peer left
       for (;;) {
         size_t le;
         while ((le = buf.find("\r\n", p)) == std::string::npos) {
-          if (buf.size() - p > 1024 || !fill()) {
-            ok = false;
+          if (buf.size() - p > 1024) {
+            failStatus = 400;
+            break;
+          }
+          if (!fill()) {
+            failStatus = -1;
             break;
           }
         }
-        if (!ok) break;
+        if (failStatus) break;
         std::string sizeLine = buf.substr(p, le - p);
-        size_t semi = sizeLine.find(';');
-        std::string hex = trim(sizeLine.substr(0, semi));
+        std::string hex = trim(sizeLine.substr(0, sizeLine.find(';')));
         if (hex.empty() || hex.size() > 15) {
-          ok = false;
+          failStatus = 400;
           break;
         }
         unsigned long long size = 0;
         for (char ch : hex) {
           int v = hexValue(ch);
           if (v < 0) {
-            ok = false;
+            failStatus = 400;
             break;
           }
           size = size * 16 + static_cast<unsigned>(v);
         }
-        if (!ok) break;
+        if (failStatus) break;
         p = le + 2;
         if (size == 0) {
           // Trailers up to the blank line.
           for (;;) {
             while ((le = buf.find("\r\n", p)) == std::string::npos) {
-              if (buf.size() - p > maxHead || !fill()) {
-                ok = false;
+              if (buf.size() - p > maxHead) {
+                failStatus = 431;
+                break;
+              }
+              if (!fill()) {
+                failStatus = -1;
                 break;
               }
             }
-            if (!ok) break;
+            if (failStatus) break;
             bool blank = le == p;
             p = le + 2;
             if (blank) break;
@@ -612,26 +619,25 @@ void LoopbackHttpServer::serve(Connection* c) {
           break;
         }
         if (rec.body.size() + size > maxBody) {
-          answerError(413);
-          ok = false;
+          failStatus = 413;
           break;
         }
         while (buf.size() < p + size + 2) {
           if (!fill()) {
-            ok = false;
+            failStatus = -1;
             break;
           }
         }
-        if (!ok) break;
+        if (failStatus) break;
         if (buf.compare(p + size, 2, "\r\n") != 0) {
-          ok = false;
+          failStatus = 400;
           break;
         }
         rec.body.append(buf, p, size);
         p += size + 2;
       }
-      if (!ok) {
-        answerError(400);
+      if (failStatus) {
+        if (failStatus > 0) answerError(failStatus);
         break;
       }
       rec.rawBody = buf.substr(0, p);

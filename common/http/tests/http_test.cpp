@@ -258,6 +258,13 @@ TEST_F(HttpClientTest, DefaultRequestIsGetWithoutBodyOrDefaultHeaders) {
       "Connection: close\r\n"
       "\r\n",
       server.lastRequest().rawHead);
+
+  // A length set on a GET goes out as given; HTTP/1.0 is honoured.
+  HTTPRequest empty(HTTPRequest::HTTP_GET, "/list", HTTPMessage::HTTP_1_0);
+  empty.setContentLength(0);
+  ASSERT_EQ(0, client.call(empty, resp)) << client.getLastError();
+  EXPECT_EQ(0u, server.lastRequest().rawHead.find("GET /list HTTP/1.0\r\n"));
+  EXPECT_EQ("0", server.lastRequest().header("Content-Length"));
 }
 
 TEST_F(HttpClientTest, AbsoluteUrlTargetGoesVerbatimToTheClientsServer) {
@@ -451,7 +458,7 @@ TEST_F(HttpClientTest, SlowButSteadyBodyIsNotCutByTheTimeout) {
   EXPECT_EQ("abcdef", resp.getBodyText());
 }
 
-TEST_F(HttpClientTest, RefusedConnectionFails) {
+TEST_F(HttpClientTest, RefusedConnectionAndHttpsToAPlainServerFail) {
   unsigned short port;
   {
     LoopbackHttpServer gone;
@@ -465,6 +472,13 @@ TEST_F(HttpClientTest, RefusedConnectionFails) {
   c.setObserver(&obs);
   EXPECT_EQ(-1, c.invoke(req, resp));
   EXPECT_EQ(std::vector<int>{0}, obs.eventKinds());
+
+  // HTTPS against a plain HTTP server fails instead of falling back.
+  HTTPClient tls("127.0.0.1", server.port());
+  tls.setTimeout(1, 1);
+  tls.useSSL(true);
+  EXPECT_EQ(-1, tls.call(req, resp));
+  EXPECT_EQ(0u, server.requestCount());
 }
 
 TEST_F(HttpClientTest, OversizedHeadAndBodyFail) {
