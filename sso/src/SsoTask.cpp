@@ -65,8 +65,13 @@ SsoTask* SsoTask::instance() {
 }
 
 void SsoTask::destroy() {
-  ACE_Guard<ACE_Thread_Mutex> guard(instanceMutex_);
-  SsoTask* task = instance_.exchange(nullptr);
+  SsoTask* task = 0;
+  {
+    ACE_Guard<ACE_Thread_Mutex> guard(instanceMutex_);
+    task = instance_.exchange(nullptr);
+  }
+  // Joined without instanceMutex_: a command still running may call
+  // instance() (and finds a new, closed pool that refuses it).
   if (task) {
     task->close();
     delete task;

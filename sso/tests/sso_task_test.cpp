@@ -228,4 +228,29 @@ TEST_F(SsoTaskTest, CloseDrainsQueuesAndRefusesPutsFromRunningCommands) {
   EXPECT_EQ((std::set<std::string>{"first", "second", "third"}), ran);
 }
 
+// A command still running while the pool is destroyed may reach for the
+// pool again: it is refused, not deadlocked.
+TEST_F(SsoTaskTest, DestroyWhileACommandPutsAgain) {
+  SsoTask* task = pool("2");
+  ASSERT_EQ(0, task->open());
+  Trace trace;
+  std::atomic<int> late(0);
+  std::mutex gate;
+  gate.lock();
+  ASSERT_NE(-1, task->put(new RecordingCommand("alice", "first", &trace, [&] {
+    std::lock_guard<std::mutex> wait(gate);  // until destroy has begun
+    RecordingCommand* again = new RecordingCommand("alice", "again", &trace);
+    late = SsoTask::instance()->put(again);
+    if (late == -1) again->release();
+  })));
+  std::thread destroyer([] { SsoTask::destroy(); });
+  // destroy takes the pool out of the singleton first; then let the command go.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (task->isOpen() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  gate.unlock();
+  destroyer.join();
+  EXPECT_EQ(-1, late.load());
+  EXPECT_EQ(2, trace.deleted);
+}
+
 }  // namespace

@@ -17,6 +17,11 @@
 // 302; 3 a 302 without a service ticket. Of validate: 0; 1 as above; 2 status
 // not 200; 3 status 200 with an empty body; 4 the body holds no user or a
 // malformed attribute. The asynchronous forms and logout: 0 queued, -1 not.
+//
+// Operators: a request names an operator (or gets the default operator) and
+// its server is the table's entry for it. An operator the table lacks, the
+// configured default one included, has no server and gives code 1: the
+// default server is used only when the real operator is empty.
 #pragma once
 
 #include "corvane/Sptr.h"
@@ -82,10 +87,10 @@ class SsoClient {
   // is sent when there were none). Returns 0 when queued, else -1.
   int logout(const std::string& user, const std::string& service, const std::string& op = "");
 
+ private:
   // The operator a request uses: `op`, or the default operator when empty.
   std::string getRealOperator(const std::string& op);
 
- private:
   SsoClient();
   ~SsoClient() {}
   SsoClient(const SsoClient&) = delete;

@@ -19,7 +19,8 @@ class SsoTask {
  public:
   // The pool, created (closed) on first use. Reads SSO/ssoTaskNumber then.
   static SsoTask* instance();
-  // Closes and deletes the pool; the next instance() makes a new one.
+  // Closes and deletes the pool; the next instance() makes a new one (closed).
+  // Not from a worker.
   static void destroy();
 
   virtual ~SsoTask();
