@@ -23,6 +23,7 @@ ACE_Message_Block* LongTimeTask::hangupBlock() { return HangupBlockSingleton::in
 
 LongTimeTask::LongTimeTask()
     : running_(false),
+      stopping_(false),
       jobCounter_(0),
       registryIdle_(registryLock_),
       jobsDone_(stateLock_),
@@ -72,12 +73,13 @@ int LongTimeTask::svc() {
       job = data->job();
       data->release();
       if (job == 0) continue;
-      if (job->isCancelled() || (job->mode != 0 && job->mode != 1)) {
+      bool unwanted = job->isCancelled() || (job->mode != 0 && job->mode != 1);
+      ACE_Guard<ACE_Thread_Mutex> stateGuard(stateLock_);
+      if (stopping_ || unwanted) {
         action = kDrop;
       } else if (job->mode == 0) {
         action = kInline;
       } else {
-        ACE_Guard<ACE_Thread_Mutex> stateGuard(stateLock_);
         if (runningJobs_ < maxJobs_) {
           ++runningJobs_;  // the place is taken before the thread exists
           action = kThread;
@@ -227,11 +229,19 @@ int LongTimeTask::shutdown(const ACE_Time_Value* timeout) {
   IM_TRACE("LongTimeTask::shutdown");
   ACE_GUARD_RETURN(ACE_Thread_Mutex, openGuard, openLock_, -1);
 
-  // 1. Ask every live job to stop, so that no dispatcher stays inside a job
-  //    that runs on it and queued jobs are dropped unrun.
+  // 1. From now on no job starts: the dispatchers drop what they take, and the
+  //    jobs that wait for a thread are taken away from the job threads.
+  std::deque<LongTimeJob*> unstarted;
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, g, stateLock_, -1);
+    stopping_ = true;
+    unstarted.swap(waiting_);
+  }
+
+  // 2. Ask every live job to stop, the running ones included.
   cancelRegisteredJobs();
 
-  // 2. Stop the dispatchers: one stop block each, behind the jobs queued so far.
+  // 3. Stop the dispatchers: one stop block each, behind the jobs queued so far.
   for (int i = static_cast<int>(this->thr_count()); i > 0; --i) {
     ACE_Message_Block* stop = 0;
     ACE_NEW_RETURN(stop, ACE_Message_Block(static_cast<ACE_Allocator*>(0)), -1);
@@ -239,8 +249,7 @@ int LongTimeTask::shutdown(const ACE_Time_Value* timeout) {
   }
   this->wait();
 
-  // 3. Jobs queued after the stop were never taken: drop them; cancel what
-  //    was created meanwhile.
+  // 4. Drop what is still queued (posted after the stop, or never taken).
   ACE_Message_Block* mb = 0;
   ACE_Time_Value now(ACE_OS::gettimeofday());
   while (this->msg_queue()->dequeue_head(mb, &now) != -1) {
@@ -249,26 +258,25 @@ int LongTimeTask::shutdown(const ACE_Time_Value* timeout) {
     if (mb != hangupBlock()) mb->release();
     if (job) retireJob(job);
   }
-  cancelRegisteredJobs();
+  for (size_t i = 0; i < unstarted.size(); ++i) retireJob(unstarted[i]);
 
-  // 4. Wait for the job threads; they drain the waiting list (cancelled jobs
-  //    are deleted unrun) before they end.
-  ACE_GUARD_RETURN(ACE_Thread_Mutex, g, stateLock_, -1);
-  ACE_Time_Value deadline;
-  if (timeout) deadline = ACE_OS::gettimeofday() + *timeout;
-  while (runningJobs_ > 0) {
-    if (jobsDone_.wait(timeout ? &deadline : 0) == -1) break;
+  // 5. Wait for the job threads to end their (cancelled) jobs.
+  int result = 0;
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, g, stateLock_, -1);
+    ACE_Time_Value deadline;
+    if (timeout) deadline = ACE_OS::gettimeofday() + *timeout;
+    while (runningJobs_ > 0) {
+      if (jobsDone_.wait(timeout ? &deadline : 0) == -1) break;
+    }
+    if (runningJobs_ > 0) {
+      // Left alone: a job is never deleted under its thread.
+      IM_LOG_WARN("LongTimeTask::shutdown, %u job threads still run", runningJobs_);
+      result = -1;
+    }
+    stopping_ = false;
   }
-  if (runningJobs_ > 0) {
-    IM_LOG_WARN("LongTimeTask::shutdown, %u job threads still run", runningJobs_);
-    return -1;
-  }
-  // Nothing runs, so nothing can wait.
-  std::deque<LongTimeJob*> left;
-  left.swap(waiting_);
-  g.release();
-  for (size_t i = 0; i < left.size(); ++i) retireJob(left[i]);
-  return 0;
+  return result;
 }
 
 void LongTimeTask::cancelRegisteredJobs() {

@@ -142,6 +142,31 @@ TEST_F(DownloadTest, StopFromAnotherThreadMidTransferNotifiesTheEnd) {
   EXPECT_FALSE(jobstest::fileExists(savedPath));
 }
 
+TEST_F(DownloadTest, CancelRacingTheStartEndsEveryJobWithAtMostOneNotice) {
+  const std::string body = payload(20000);
+  server.setHandler([&](const HttpRequestRecord&) { return HttpReply(200, body); });
+  for (int round = 0; round < 60; ++round) {
+    recorder = Sptr<RecordingObserver>(new RecordingObserver);
+    start("/f.bin", "race-" + std::to_string(round));
+    LongTimeTask::instance()->cancelJob(jobId);
+    // Gone from the registry: deleted, unrun or after its end.
+    auto end = std::chrono::steady_clock::now() + kDeadline;
+    while (LongTimeTask::instance()->findJob(jobId) != nullptr) {
+      ASSERT_LT(std::chrono::steady_clock::now(), end) << "round " << round;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::vector<Notice> n = recorder->notices();
+    EXPECT_LE(recorder->failures(), 1) << "round " << round;
+    bool complete = !n.empty() && n.back().error == 0 && n.back().received == n.back().total;
+    if (!complete) {
+      EXPECT_FALSE(jobstest::fileExists(savedPath)) << "round " << round;
+    }
+    if (!n.empty() && n.back().error != 0) {
+      EXPECT_EQ(FileDownloadJob::ERR_STOPPED, n.back().error) << "round " << round;
+    }
+  }
+}
+
 TEST_F(DownloadTest, SilentServerHitsTheTimeOut) {
   HttpReply silent;
   silent.delayMs = -1;

@@ -327,6 +327,18 @@ TEST_F(LongTimeTaskTest, ModesAndTheHangupBlock) {
   ASSERT_TRUE(b.waitUntil([&] { return b.destroyed == 3; }));
 }
 
+TEST_F(LongTimeTaskTest, ShutdownCancelsRunningJobsWaitsForThemAndDropsTheWaiting) {
+  Board b;
+  for (int i = 0; i < 12; ++i) ASSERT_EQ(0, runner()->postJob(new GateJob(b, i)));  // never released
+  ASSERT_TRUE(b.waitUntil([&] { return b.started.size() == 10 && runner()->waitingCount() == 2; }));
+  ACE_Time_Value limit(20);
+  ASSERT_EQ(0, runner()->shutdown(&limit));
+  std::lock_guard<std::mutex> l(b.m);
+  EXPECT_EQ(12, b.destroyed);  // every job deleted after its thread let go of it
+  EXPECT_EQ(10, b.executed);   // the two waiting ones were dropped unrun
+  EXPECT_EQ(0u, runner()->thr_count());
+}
+
 TEST_F(LongTimeTaskTest, OpeningTwiceKeepsTwoDispatchers) {
   ASSERT_EQ(0, runner()->open());
   EXPECT_EQ(2u, runner()->thr_count());

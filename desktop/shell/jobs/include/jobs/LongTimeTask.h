@@ -71,9 +71,9 @@ class LongTimeTask : public ACE_Task<ACE_MT_SYNCH> {
   // "<UUID text>-<counter>", the counter counting identifiers from 1.
   std::string newJobId();
 
-  // Ends the runner in order: cancels every registered job, stops the
-  // dispatchers (queued jobs are dropped unrun as cancelled), waits until no
-  // job thread runs, and deletes the jobs that were never started. With a
+  // Ends the runner in order: no job starts any more, every registered job is
+  // cancelled, the dispatchers stop, queued and waiting jobs are deleted
+  // unrun, and the call waits until no job thread runs. With a
   // time-out, gives up waiting for running jobs after it and returns -1 (they
   // are left alone, never deleted under their thread); else 0. open may start
   // the runner again afterwards. Any thread but a dispatcher, a job thread or
@@ -109,6 +109,7 @@ class LongTimeTask : public ACE_Task<ACE_MT_SYNCH> {
 
   ACE_Thread_Manager threads_;  // dispatchers and job threads
   bool running_;                // a dispatcher runs; guarded by stateLock_
+  bool stopping_;               // shutdown runs: nothing starts; stateLock_
 
   ACE_Thread_Mutex idLock_;              // guards generator_, jobCounter_
   ACE_Utils::UUID_Generator generator_;
@@ -123,7 +124,7 @@ class LongTimeTask : public ACE_Task<ACE_MT_SYNCH> {
   ACE_Thread_Mutex dispatchLock_;
 
   ACE_Thread_Mutex stateLock_;            // guards runningJobs_, waiting_,
-  ACE_Condition_Thread_Mutex jobsDone_;   // running_; signalled at count 0
+  ACE_Condition_Thread_Mutex jobsDone_;   // running_, stopping_; signalled at 0
   unsigned runningJobs_;                  // job threads alive
   const unsigned maxJobs_;                // kJobThreadLimit
   std::deque<LongTimeJob*> waiting_;      // first in, first out
