@@ -6,9 +6,13 @@
 // identifier can cancel a job or detach an observer from it.
 //
 // Lock order: dispatchLock_ -> stateLock_. registryLock_ and each job's lock
-// are leaves: the runner never calls into a job while holding any of its
-// locks (cancelJob and removeJobObserver pin the job in the registry, drop the
-// lock and then call it), and a job never calls its observers under its lock.
+// are leaves: the runner calls into a job under none of its locks (cancelJob
+// and removeJobObserver pin the job in the registry, drop the lock and then
+// call it) except isCancelled, which a dispatcher asks under dispatchLock_, a
+// lock only dispatchers take; and a job never calls its observers under its
+// lock. So an observer may call cancelJob or removeJobObserver, and cancelJob
+// may run while the job notifies, without a deadlock. Observers must not wait
+// for the end of a job they are being notified by.
 #pragma once
 
 #include <ace/Condition_Thread_Mutex.h>
