@@ -290,6 +290,11 @@ int LoopbackHttpServer::connectionCount() const {
   return accepted_;
 }
 
+bool LoopbackHttpServer::waitForConnections(int count, int timeoutMs) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return accepted_ >= count; });
+}
+
 int LoopbackHttpServer::openConnections() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return static_cast<int>(openFds_.size());
@@ -361,6 +366,7 @@ void LoopbackHttpServer::acceptLoop() {
     Connection* raw = c.get();
     connections_.push_back(std::move(c));
     raw->thread = std::thread(&LoopbackHttpServer::serve, this, raw);
+    cv_.notify_all();
   }
 }
 

@@ -222,6 +222,7 @@ TEST(LoopbackHttpServer, StopEndsStallsAndJoinsPromptly) {
     a.send("GET /before HTTP/1.1\r\n\r\n");
     b.send("GET /mid HTTP/1.1\r\n\r\n");
     ASSERT_TRUE(server.waitForRequests(2, 3000));
+    ASSERT_TRUE(server.waitForConnections(3, 3000));
     EXPECT_EQ(3, server.openConnections());
     server.stop();
     EXPECT_EQ(0, server.openConnections());

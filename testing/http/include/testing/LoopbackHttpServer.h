@@ -134,6 +134,8 @@ class LoopbackHttpServer {
   // Waits until at least `count` requests are logged; false at the deadline.
   bool waitForRequests(size_t count, int timeoutMs) const;
   int connectionCount() const;  // connections accepted so far
+  // Waits until at least `count` connections were accepted; false at the deadline.
+  bool waitForConnections(int count, int timeoutMs) const;
   int openConnections() const;  // connections still open
 
   // Closes the listener and every connection, ends every stall and joins
