@@ -84,7 +84,6 @@ struct HTTPClient::Impl {
 namespace {
 
 struct Exchange {
-  HTTPClient* client = 0;
   HTTPResponse* response = 0;
   HTTPClientObserver* observer = 0;
   const std::atomic<bool>* cancelled = 0;
@@ -372,7 +371,6 @@ int HTTPClient::exchange(HTTPRequest& request, HTTPResponse& response, HTTPClien
   lastError_.clear();
 
   Exchange ex;
-  ex.client = this;
   ex.response = &response;
   ex.observer = observer;
   ex.cancelled = &cancelled_;
@@ -390,6 +388,7 @@ int HTTPClient::exchange(HTTPRequest& request, HTTPResponse& response, HTTPClien
     return -1;
   };
 
+  if (cancelled_.load()) return finish("cancelled");  // a cancel that came before the exchange
   if (!impl_->easy || !impl_->multi) return finish("curl could not be initialised");
   if (host_.empty() || port_ < 0 || port_ > 65535) return finish("no server address");
   const std::string& method = request.getMethod().empty() ? HTTPRequest::HTTP_GET : request.getMethod();

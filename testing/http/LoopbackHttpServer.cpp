@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 
 namespace pwtest {
 
@@ -681,7 +682,14 @@ void LoopbackHttpServer::serve(Connection* c) {
       handler = handler_;
     }
     cv_.notify_all();
-    HttpReply reply = handler ? handler(rec) : HttpReply(200);
+    HttpReply reply;
+    try {
+      reply = handler ? handler(rec) : HttpReply(200);
+    } catch (const std::exception& e) {
+      reply = HttpReply(500, std::string("handler threw: ") + e.what() + "\n", "text/plain");
+    } catch (...) {
+      reply = HttpReply(500, "handler threw\n", "text/plain");
+    }
 
     if (reply.delayMs != 0 && !stall(fd, reply.delayMs)) break;
     if (reply.drop) break;

@@ -620,6 +620,15 @@ TEST_F(HttpClientTest, CancelFromAnotherThreadEndsARunningInvoke) {
   req.setURI("/after");
   EXPECT_EQ(0, client.call(req, resp)) << client.getLastError();
   EXPECT_EQ("ok", resp.getBodyText());
+
+  // A cancel between exchanges ends the next one (a job cancelled just before
+  // its transfer starts), and only that one.
+  size_t before = server.requestCount();
+  client.cancel();
+  EXPECT_TRUE(client.stopped());
+  EXPECT_EQ(-1, client.call(req, resp));
+  EXPECT_EQ(0, client.call(req, resp));
+  EXPECT_EQ(before + 1, server.requestCount());
 }
 
 TEST_F(HttpClientTest, StopDuringASilentWaitEndsItPromptly) {

@@ -46,6 +46,12 @@ class HTTPClient {
   // Sends the request and fills the response (reset first). 0 when a response
   // arrived, whatever its status; -1 on a transport failure, a time-out, a
   // malformed or oversized answer or a cancel.
+  // On the wire: the request line with the URI verbatim, the headers in their
+  // order (Host as set; several Cookie entries joined into one "a=1; b=2"),
+  // then Content-Length when one is set, a body exists or the method is POST
+  // or PUT. The client owns the framing: Content-Length, Transfer-Encoding
+  // and Expect entries of the request are not copied; a header holding CR or
+  // LF, or a URI holding blanks or controls, fails the exchange unsent.
   int call(HTTPRequest& request, HTTPResponse& response);
 
   // The observer of invoke (not owned; null for none).

@@ -82,6 +82,7 @@ struct HttpReply {
   static const char* standardReason(int status);
 };
 
+// Runs on the connection's thread; a handler that throws answers 500.
 typedef std::function<HttpReply(const HttpRequestRecord&)> HttpHandler;
 
 // Routes by method and path (query ignored; absolute-form targets are routed
