@@ -388,22 +388,17 @@ bool LoopbackHttpServer::waitReadable(int fd, int timeoutMs) const {
 }
 
 bool LoopbackHttpServer::stall(int fd, int ms) const {
-  // Silent for `ms` (or until stop with -1). Bytes the peer sends meanwhile are
-  // discarded; its leaving ends the stall early.
+  // Silent for `ms` (or until stop with -1). Bytes the peer sends meanwhile
+  // stay unread for the next request; its leaving ends the stall early.
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     if (stopping_) return false;
     if (ms >= 0 && std::chrono::steady_clock::now() >= deadline) return true;
     lock.unlock();
-    pollfd p = {fd, POLLIN, 0};
-    int step = 20;
-    int n = ::poll(&p, 1, step);
-    if (n > 0) {
-      char buf[4096];
-      ssize_t r = ::recv(fd, buf, sizeof buf, 0);
-      if (r <= 0) return false;  // the peer left
-    }
+    pollfd p = {fd, POLLRDHUP, 0};
+    int n = ::poll(&p, 1, 20);
+    if (n > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR))) return false;  // the peer left
     lock.lock();
   }
 }
