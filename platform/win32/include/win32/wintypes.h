@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#define PW_WIN32_BASIC_TYPES  // the profile header sees these types here
 #define WINAPI
 #define CALLBACK
 #define APIENTRY
