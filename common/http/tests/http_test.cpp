@@ -198,6 +198,24 @@ TEST(HttpHelpers, MessageDefaultsAndBodyOwnership) {
   EXPECT_EQ(0, r.getContentLength());
 }
 
+TEST(HttpHelpers, ClientServerTextParses) {
+  struct Row {
+    const char* text;
+    const char* host;
+    int port;
+  } rows[] = {{"127.0.0.1:8080", "127.0.0.1", 8080}, {"space.example", "space.example", 0},
+              {"[::1]:81", "::1", 81}, {"h:abc", "h", -1}, {"h:70000", "h", -1}};
+  for (const Row& r : rows) {
+    HTTPClient c(r.text);
+    EXPECT_EQ(r.host, c.getHost()) << r.text;
+    EXPECT_EQ(r.port, c.getPort()) << r.text;
+  }
+  HTTPClient bad("h:abc");
+  HTTPRequest req;
+  HTTPResponse resp;
+  EXPECT_EQ(-1, bad.call(req, resp));
+}
+
 // ---- call against the loopback server ----
 
 class HttpClientTest : public ::testing::Test {

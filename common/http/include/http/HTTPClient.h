@@ -79,7 +79,7 @@ class HTTPClient {
   const std::string& getLastError() const;
 
   const std::string& getHost() const;
-  int getPort() const;
+  int getPort() const;  // 0: the scheme's default (80, 443); -1: the text held no valid port
 
  private:
   HTTPClient(const HTTPClient&);
