@@ -204,8 +204,9 @@ int exchange(const std::string& server, const std::string& uri,
                 client.getLastError().c_str());
     return 1;
   }
-  IM_LOG_DEBUG("SsoClient, [server = %s, uri = %s, status = %d]", server.c_str(), uri.c_str(),
-               response.getStatus());
+  // The path only: the query may hold a password.
+  IM_LOG_DEBUG("SsoClient, [server = %s, path = %s, status = %d]", server.c_str(),
+               uri.substr(0, uri.find('?')).c_str(), response.getStatus());
   return 0;
 }
 
