@@ -30,8 +30,9 @@ class SsoTask {
   // the pool stays closed.
   int open();
   // Queues the command on its worker; the worker runs execute() and then
-  // release(). What putq gives (the queue's length) on success; -1 (the command still belongs to the caller) when the pool is
-  // not open or the command is null.
+  // release(). Success: what putq gives (the queue's length, >= 0). -1 when
+  // the pool is not open or the command is null; the command then still
+  // belongs to the caller.
   int put(SsoCommand* command);
   // Stops every worker after the commands already queued on it, and joins
   // them. 0; also when not open.
