@@ -7,6 +7,9 @@
 // appended as "?ticket=" ("&ticket=" when the target already has a query), or, with
 // XCAP/enableProxyMode, the location single sign-on returned is sent as it stands.
 //
+// Threads: the operations may be called from any thread; they run one at a time per client
+// (requestLock_), each blocking its caller. cancel may be called from any thread.
+//
 // Configuration (section XCAP): recvTimeout (15 s) and sendTimeout (10 s), read at
 // construction; enableProxyMode (false), read at every ticket request.
 #ifndef CORVANE_XCAPCLIENT_H
@@ -117,9 +120,12 @@ class XcapClient : public IXcapClient, public HTTPClientObserver {
   std::string xcapRoot_;
   http::HTTPClient* httpClient_;  // owned
 
-  // The streamed body being gathered; owned, the requesting thread only.
-  ACE_Message_Block* body_;
-  bool bodyFailed_;  // a chunk could not be kept: the exchange fails
+  // One exchange at a time: a usage shared by several threads shares its client, and the
+  // HTTP client and the body being gathered belong to one exchange. Held for a whole
+  // operation (the retry included); cancel does not take it.
+  ACE_Thread_Mutex requestLock_;
+  ACE_Message_Block* body_;  // guarded by requestLock_; the streamed body being gathered
+  bool bodyFailed_;          // guarded by requestLock_; a chunk could not be kept
 };
 
 class XcapClientFactory {
