@@ -110,7 +110,7 @@ void SetLastError(DWORD e) { t_lastError = e; }
 DWORD GetCurrentProcessId(void) { return currentProcessId(); }
 DWORD GetCurrentThreadId(void) { return self()->tid; }
 
-HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID arg,
+HANDLE CreateThread(SECURITY_ATTRIBUTES*, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID arg,
                     DWORD, LPDWORD threadId) {
   ThreadInfo* info = newThreadInfo(currentProcessId());
   auto obj = std::make_shared<KObject>();
@@ -144,7 +144,7 @@ void Sleep(DWORD ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)
 DWORD GetTickCount(void) { return (DWORD)nowMs(); }
 uint64_t GetTickCount64(void) { return nowMs(); }
 
-HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
+HANDLE CreateMutexA(SECURITY_ATTRIBUTES*, BOOL initialOwner, LPCSTR name) {
   Guard g(kernelLock());
   std::shared_ptr<KObject> o;
   if (name && *name) {
@@ -196,7 +196,7 @@ BOOL ReleaseMutex(HANDLE h) {
   return TRUE;
 }
 
-HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR name) {
+HANDLE CreateEventA(SECURITY_ATTRIBUTES*, BOOL manualReset, BOOL initialState, LPCSTR name) {
   Guard g(kernelLock());
   if (name && *name) {
     auto it = names().find(name);

@@ -28,7 +28,7 @@ void SetLastError(DWORD error);
 DWORD GetCurrentProcessId(void);  // the calling thread's simulated process id
 DWORD GetCurrentThreadId(void);   // a small number given to each thread on first use
 // Starts a thread that carries its creator's simulated process id.
-HANDLE CreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
+HANDLE CreateThread(SECURITY_ATTRIBUTES* sa, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                     LPVOID arg, DWORD flags, LPDWORD threadId);
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 void Sleep(DWORD ms);
@@ -37,10 +37,10 @@ uint64_t GetTickCount64(void);
 
 // Named mutexes live for the session: a second CreateMutexA of a name returns a handle to the
 // same mutex and sets GetLastError() to ERROR_ALREADY_EXISTS (0 otherwise).
-HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES sa, BOOL initialOwner, LPCSTR name);
+HANDLE CreateMutexA(SECURITY_ATTRIBUTES* sa, BOOL initialOwner, LPCSTR name);
 HANDLE OpenMutexA(DWORD access, BOOL inherit, LPCSTR name);
 BOOL ReleaseMutex(HANDLE mutex);
-HANDLE CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialState, LPCSTR name);
+HANDLE CreateEventA(SECURITY_ATTRIBUTES* sa, BOOL manualReset, BOOL initialState, LPCSTR name);
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
 // Threads (signalled when ended), mutexes (acquired) and events.

@@ -99,12 +99,14 @@ struct SIZE {
   LONG cy;
 };
 
-struct SECURITY_ATTRIBUTES {
+typedef struct _SECURITY_ATTRIBUTES {
   DWORD nLength;
   LPVOID lpSecurityDescriptor;
   BOOL bInheritHandle;
-};
-typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+} SECURITY_ATTRIBUTES;
+typedef SECURITY_ATTRIBUTES* PSECURITY_ATTRIBUTES;
+// LPSECURITY_ATTRIBUTES is left to ACE, which defines it (as int) on this platform; the calls
+// here take SECURITY_ATTRIBUTES*, and NULL suits both.
 
 // Errors (GetLastError).
 #define ERROR_SUCCESS 0
