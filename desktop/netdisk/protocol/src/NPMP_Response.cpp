@@ -4,7 +4,9 @@
 #include "log/IM_LogManager.h"
 #include "util/CodingTransform.h"
 
+#include <ace/Guard_T.h>
 #include <ace/Message_Block.h>
+#include <ace/Thread_Mutex.h>
 
 #include <cerrno>
 #include <ctime>
@@ -26,6 +28,14 @@ std::string blockText(ACE_Message_Block* body) {
 }
 
 const Json::JSONValue kNull(Json::nullValue);
+
+// mktime reads and may reload the process's time-zone state; the C library
+// guards it with a lock of its own that the race detector cannot see, so the
+// calls of the task threads go one at a time.
+ACE_Thread_Mutex& timeLock() {
+  static ACE_Thread_Mutex lock;
+  return lock;
+}
 
 }  // namespace
 
@@ -74,7 +84,11 @@ std::string NPMP_Response::formatDate(const Json::JSONValue& date) {
   day.tm_mon = date.get("month", kNull).asInt();
   day.tm_mday = date.get("date", kNull).asInt();
   day.tm_isdst = -1;
-  time_t t = mktime(&day);
+  time_t t;
+  {
+    ACE_Guard<ACE_Thread_Mutex> guard(timeLock());
+    t = mktime(&day);
+  }
   if (t == static_cast<time_t>(-1)) return std::string();
   t += 1382400;  // 16 days
   struct tm utc = tm();

@@ -548,3 +548,41 @@ TEST_F(NetDiskClientTest, TwoUsersOnTwoThreadsEachSendTheirOwnIdentity) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(NetDiskClientTest, HeldBlocksShowWhatIsInFlight) {
+  {
+    CSyncProtocol p(kUser, kPassword);
+    std::string url, created;
+    ASSERT_TRUE(p.CreateLargeFile("", "x.bin", 2 * kBlock, "", 2, url, created));
+    ASSERT_TRUE(p.CreateLargeFile("", "y.bin", kBlock, "", 1, url, created));
+  }
+  const std::string x0 = pattern(kBlock, 31), x1 = pattern(kBlock, 32), y0 = pattern(kBlock, 33);
+  disk.holdUploads(true);
+  std::atomic<int> stored(0);
+  auto send = [&](const char* name, int index, int total, const std::string& block) {
+    CSyncProtocol p(kUser, kPassword);
+    BlockSource source(block);
+    bool retry;
+    if (p.UpLoadBlockData(&source, name, index, total, kBlock, static_cast<uint64_t>(index) * kBlock,
+                          FakeNetDiskServer::md5Hex(block), retry))
+      ++stored;
+  };
+  std::thread a(send, "x.bin", 0, 2, std::cref(x0));
+  std::thread b(send, "x.bin", 1, 2, std::cref(x1));
+  std::thread c(send, "y.bin", 0, 1, std::cref(y0));
+  bool held = disk.waitHeld(3, 5000);
+  EXPECT_TRUE(held);
+  EXPECT_EQ(3, disk.maxInFlight());
+  EXPECT_EQ(2, disk.maxFilesInFlight());
+  EXPECT_TRUE(disk.blocksReceived(kUser, "x.bin").empty());
+  disk.release(3);
+  a.join();
+  b.join();
+  c.join();
+  EXPECT_EQ(3, stored.load());
+  EXPECT_EQ((std::vector<int>{0, 1}), disk.blocksReceived(kUser, "x.bin"));
+}
+
+}  // namespace
