@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <future>
+#include <atomic>
 #include <thread>
 
 using namespace pwtest;
@@ -15,7 +16,6 @@ using w32subst::waitUntil;
 
 namespace {
 const DWORD kDesktop = 100;
-const DWORD kMail = 200;
 const int kPeriod = 50;
 
 PostwingWindRegistry& registryOf(DWORD pid) { return w32subst::ProcessLocal<PostwingWindRegistry>::getFor(pid); }
@@ -58,8 +58,13 @@ class Poller {
   std::future<int> done_;
 };
 
+std::atomic<DWORD> g_nextMailPid{200};
+
 class Discovery : public ::testing::Test {
  protected:
+  // Each test's mail clients live in simulated processes of their own, so no test sees
+  // another's in-process objects.
+  DWORD kMail = g_nextMailPid.fetch_add(10);
   void SetUp() override {
     PostwingWindRegistry::setPollPeriodMs(kPeriod);
     w32subst::clearDebugLines();
@@ -227,4 +232,23 @@ TEST_F(Discovery, TheCbtProcedurePassesEveryEventOnAndDeliversAddressesInOrder) 
   EXPECT_EQ(mail.count(w.cc, WM_IME_CHAR), 0);
   UnhookWindowsHookEx(own);
   registryOf(kMail).removeWind((long)(uintptr_t)w.root);
+}
+
+TEST_F(Discovery, AProcessNeverAdoptsTheSharedRootOfAnotherProcess) {
+  // Both Foxmail kinds share the Foxmail slots: Foxmail 7 in one process is hooked first,
+  // Foxmail 7.0 in another later, so the slots name the second one's root.
+  FakeMailClient fox7(kMail);
+  FakeMailClient fox70(kMail + 1);
+  Poller poller;
+  ComposeWindow a = fox7.openCompose(MailKind::Foxmail7);
+  ASSERT_TRUE(waitUntil([&] { return registered(a.root); }, 20 * kPeriod));
+  ComposeWindow b = fox70.openCompose(MailKind::Foxmail70);
+  ASSERT_TRUE(waitUntil([&] { return registered(b.root); }, 20 * kPeriod));
+  EXPECT_EQ(sharedRoot(MailKind::Foxmail7), b.root);
+  fox7.run([&] { SetFocus(a.editor); });  // a CBT event in the first process
+  EXPECT_EQ(registryOf(kMail).size(), 0);
+  EXPECT_EQ(registryOf(kMail + 1).size(), 0);
+  fox70.run([&] { SetFocus(b.editor); });
+  EXPECT_NE(registryOf(kMail + 1).find((long)(uintptr_t)b.root), nullptr);
+  registryOf(kMail + 1).removeWind((long)(uintptr_t)b.root);
 }

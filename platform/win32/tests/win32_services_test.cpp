@@ -223,7 +223,7 @@ TEST(Win32Services, MouseActivationCanEatTheClickAndSendIsBoundedByItsTimeout) {
   ClipCursor(nullptr);
 
   // A thread that does not take its messages: the sender gives up after its timeout.
-  HWND stuck = nullptr;
+  std::atomic<HWND> stuck{nullptr};
   std::atomic<bool> release{false};
   std::thread t([&] {
     stuck = plainWindow();
@@ -231,7 +231,7 @@ TEST(Win32Services, MouseActivationCanEatTheClickAndSendIsBoundedByItsTimeout) {
   });
   ASSERT_TRUE(waitUntil([&] { return stuck != nullptr; }));
   DWORD_PTR result = 1;
-  EXPECT_EQ(SendMessageTimeoutA(stuck, WM_USER, 0, 0, SMTO_NORMAL, 20, &result), 0);
+  EXPECT_EQ(SendMessageTimeoutA(stuck.load(), WM_USER, 0, 0, SMTO_NORMAL, 20, &result), 0);
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_TIMEOUT);
   release = true;
   t.join();
