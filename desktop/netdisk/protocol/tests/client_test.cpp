@@ -2,6 +2,7 @@
 // servers on 127.0.0.1: sessions, status mapping, the lost-session resend,
 // block uploads with their MD5s and the merged file, and users on two threads.
 #include "http/HTTPClient.h"
+#include "log/IM_LogManager.h"
 #include "protocol/SyncProtocol.h"
 #include "sso/SsoClient.h"
 #include "sso/SsoCookieManager.h"
@@ -275,7 +276,12 @@ TEST_F(NetDiskClientTest, FirstRequestLogsInLaterOnesReuseTheSessionAnErrorDrops
   EXPECT_NE(std::string::npos, status[1].header("Cookie").find("JSESSIONID=S-"));
 
   disk.failNext(FakeNetDiskServer::STATUS, 404);
-  EXPECT_EQ(404, spaceResult());
+  {
+    IM_LogCapture cap;
+    EXPECT_EQ(404, spaceResult());
+    EXPECT_TRUE(cap.contains("CSyncProtocolClient::CSyncProtocolClient is NPMP_INTERFACE_CALL_FAIL"));
+    EXPECT_TRUE(cap.contains("GetSpaceInfo errorcode is 404"));
+  }
   EXPECT_FALSE(SsoCookieManager::hasCookie("npmp", kUser));
   EXPECT_EQ(200, spaceResult());
   EXPECT_EQ(2, disk.loginCount(kUser));
