@@ -1,6 +1,9 @@
 // Simulated mail-client compose windows.
 #include "testing/FakeMailClient.h"
 
+#include <ace/Guard_T.h>
+#include <ace/Thread_Mutex.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -29,7 +32,7 @@ struct FakeMailClient::Impl {
   };
   DWORD pid = 0;
   std::unique_ptr<w32subst::UiThread> ui;
-  mutable std::mutex mutex;  // guards everything below
+  mutable ACE_Thread_Mutex mutex;  // guards everything below
   std::map<HWND, EditState> state;
   std::map<HWND, Role> roles;
   std::vector<std::string> events;
@@ -42,7 +45,7 @@ struct FakeMailClient::Impl {
               int width, int height, HWND parent, int id = 0) {
     Tag* tag;
     {
-      std::lock_guard<std::mutex> g(mutex);
+      ACE_Guard<ACE_Thread_Mutex> g(mutex);
       tags.push_back(std::unique_ptr<Tag>(new Tag{this, role}));
       tag = tags.back().get();
     }
@@ -51,7 +54,7 @@ struct FakeMailClient::Impl {
     for (const char* p = cls; *p; ++p) wcls.push_back((char16_t)(unsigned char)*p);
     HWND h = CreateWindowExW(0, wcls.c_str(), title.c_str(), style, x, y, width, height, parent,
                              (HMENU)(intptr_t)id, nullptr, tag);
-    std::lock_guard<std::mutex> g(mutex);
+    ACE_Guard<ACE_Thread_Mutex> g(mutex);
     roles[h] = role;
     if (role == Role::Edit) state[h] = EditState();
     if (role == Role::Editor) {
@@ -73,7 +76,7 @@ struct FakeMailClient::Impl {
   }
 
   void event(const std::string& e) {
-    std::lock_guard<std::mutex> g(mutex);
+    ACE_Guard<ACE_Thread_Mutex> g(mutex);
     events.push_back(e);
   }
 
@@ -123,7 +126,7 @@ struct FakeMailClient::Impl {
       c.bcc = child(Role::Edit, "RichEdit20WPT", 90, 70, 1000, 94, c.container, 4100);
       c.editor = child(Role::Editor, "_WwG", 0, 200, 1000, 780, c.root);
     }
-    std::lock_guard<std::mutex> g(mutex);
+    ACE_Guard<ACE_Thread_Mutex> g(mutex);
     roots.push_back(c.root);
     return c;
   }
@@ -154,7 +157,7 @@ struct FakeMailClient::Impl {
       units.resize((size_t)n);
       MultiByteToWideChar(CP_UTF8, 0, fragment.data(), (int)fragment.size(), &units[0], n);
     }
-    std::lock_guard<std::mutex> g(mutex);
+    ACE_Guard<ACE_Thread_Mutex> g(mutex);
     EditState& s = state[h];
     s.text.insert(s.caret, units);
     s.caret += units.size();
@@ -163,7 +166,7 @@ struct FakeMailClient::Impl {
 
   LRESULT proc(HWND h, UINT m, WPARAM w, LPARAM l, Role role) {
     {
-      std::lock_guard<std::mutex> g(mutex);
+      ACE_Guard<ACE_Thread_Mutex> g(mutex);
       log.push_back(RecordedMessage{h, m, w, l});
     }
     POINT pt{GET_X_LPARAM(l), GET_Y_LPARAM(l)};
@@ -172,7 +175,7 @@ struct FakeMailClient::Impl {
         if (m == WM_IME_CHAR) {
           std::u16string text;
           {
-            std::lock_guard<std::mutex> g(mutex);
+            ACE_Guard<ACE_Thread_Mutex> g(mutex);
             EditState& s = state[h];
             s.text.insert(s.text.begin() + (long)s.caret, (char16_t)w);
             s.caret++;
@@ -189,12 +192,12 @@ struct FakeMailClient::Impl {
       case Role::Editor:
         if (m == WM_LBUTTONDOWN) {
           SetFocus(h);
-          std::lock_guard<std::mutex> g(mutex);
+          ACE_Guard<ACE_Thread_Mutex> g(mutex);
           state[h].caret = 0;  // deliberately not at the end
           return 0;
         }
         if (m == WM_RBUTTONUP) {
-          std::lock_guard<std::mutex> g(mutex);
+          ACE_Guard<ACE_Thread_Mutex> g(mutex);
           state[h].menuOpen = true;
           events.push_back("contextMenu(" + std::to_string(pt.x) + "," + std::to_string(pt.y) + ")");
           return 0;
@@ -202,7 +205,7 @@ struct FakeMailClient::Impl {
         if (m == WM_KEYDOWN) {
           bool menuOpen;
           {
-            std::lock_guard<std::mutex> g(mutex);
+            ACE_Guard<ACE_Thread_Mutex> g(mutex);
             menuOpen = state[h].menuOpen;
             state[h].menuOpen = false;
           }
@@ -210,7 +213,7 @@ struct FakeMailClient::Impl {
             if (w == 'P') paste(h);
             return 0;
           }
-          std::lock_guard<std::mutex> g(mutex);
+          ACE_Guard<ACE_Thread_Mutex> g(mutex);
           if (w == VK_END && GetKeyState(VK_CONTROL) < 0) state[h].caret = state[h].text.size();
           if (w == VK_NEXT) events.push_back("nextPage");
           return 0;
@@ -219,12 +222,12 @@ struct FakeMailClient::Impl {
       case Role::LayoutManager: {
         RECT label{0, 16, 58, 40};
         if (m == WM_LBUTTONDOWN) {
-          std::lock_guard<std::mutex> g(mutex);
+          ACE_Guard<ACE_Thread_Mutex> g(mutex);
           state[h].pendingDown = PtInRect(&label, pt) != FALSE;
           return 0;
         }
         if (m == WM_LBUTTONUP) {
-          std::lock_guard<std::mutex> g(mutex);
+          ACE_Guard<ACE_Thread_Mutex> g(mutex);
           if (state[h].pendingDown && PtInRect(&label, pt)) events.push_back("ownAddressBook(to)");
           state[h].pendingDown = false;
           return 0;
@@ -268,7 +271,7 @@ FakeMailClient::FakeMailClient(DWORD pid) : impl_(new Impl()) {
 FakeMailClient::~FakeMailClient() {
   std::vector<HWND> roots;
   {
-    std::lock_guard<std::mutex> g(impl_->mutex);
+    ACE_Guard<ACE_Thread_Mutex> g(impl_->mutex);
     roots = impl_->roots;
   }
   impl_->ui->run([&] {
@@ -294,7 +297,7 @@ HWND FakeMailClient::openWindow(const char* className, const std::u16string& tit
   impl_->ui->run([&] {
     h = impl_->create(Role::Root, className, title, WS_OVERLAPPEDWINDOW | (visible ? WS_VISIBLE : 0),
                       100, 100, 600, 400, nullptr);
-    std::lock_guard<std::mutex> g(impl_->mutex);
+    ACE_Guard<ACE_Thread_Mutex> g(impl_->mutex);
     impl_->roots.push_back(h);
   });
   return h;
@@ -309,7 +312,7 @@ void FakeMailClient::close(HWND root) {
 }
 
 std::u16string FakeMailClient::text(HWND edit) const {
-  std::lock_guard<std::mutex> g(impl_->mutex);
+  ACE_Guard<ACE_Thread_Mutex> g(impl_->mutex);
   auto it = impl_->state.find(edit);
   return it == impl_->state.end() ? std::u16string() : it->second.text;
 }
@@ -317,24 +320,24 @@ std::u16string FakeMailClient::text(HWND edit) const {
 std::u16string FakeMailClient::body(HWND editor) const { return text(editor); }
 
 size_t FakeMailClient::caret(HWND h) const {
-  std::lock_guard<std::mutex> g(impl_->mutex);
+  ACE_Guard<ACE_Thread_Mutex> g(impl_->mutex);
   auto it = impl_->state.find(h);
   return it == impl_->state.end() ? 0 : it->second.caret;
 }
 
 bool FakeMailClient::contextMenuOpen(HWND editor) const {
-  std::lock_guard<std::mutex> g(impl_->mutex);
+  ACE_Guard<ACE_Thread_Mutex> g(impl_->mutex);
   auto it = impl_->state.find(editor);
   return it != impl_->state.end() && it->second.menuOpen;
 }
 
 std::vector<std::string> FakeMailClient::events() const {
-  std::lock_guard<std::mutex> g(impl_->mutex);
+  ACE_Guard<ACE_Thread_Mutex> g(impl_->mutex);
   return impl_->events;
 }
 
 std::vector<RecordedMessage> FakeMailClient::messages(HWND h, UINT msg) const {
-  std::lock_guard<std::mutex> g(impl_->mutex);
+  ACE_Guard<ACE_Thread_Mutex> g(impl_->mutex);
   std::vector<RecordedMessage> out;
   for (auto& r : impl_->log)
     if (r.hwnd == h && (msg == 0 || r.msg == msg)) out.push_back(r);
@@ -342,7 +345,7 @@ std::vector<RecordedMessage> FakeMailClient::messages(HWND h, UINT msg) const {
 }
 
 void FakeMailClient::clearLog() {
-  std::lock_guard<std::mutex> g(impl_->mutex);
+  ACE_Guard<ACE_Thread_Mutex> g(impl_->mutex);
   impl_->log.clear();
   impl_->events.clear();
 }

@@ -12,8 +12,9 @@
 
 #include "win32/windows.h"
 
+#include <functional>
+
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
