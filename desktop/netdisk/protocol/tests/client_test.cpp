@@ -592,3 +592,31 @@ TEST_F(NetDiskClientTest, HeldBlocksShowWhatIsInFlight) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(NetDiskClientTest, CreateRefusesACompleteNameAndSpaceBeyondTheQuota) {
+  CSyncProtocol p(kUser, kPassword);
+  std::string url, created;
+  disk.putFile(kUser, "done.bin", "abc");
+  EXPECT_FALSE(p.CreateLargeFile("", "done.bin", 3, "", 1, url, created));
+  EXPECT_EQ(409, p.getLastStatus());
+
+  // Creating an unmerged name again starts it afresh.
+  ASSERT_TRUE(p.CreateLargeFile("", "u.bin", kBlock, "", 1, url, created));
+  std::string block = pattern(kBlock, 41);
+  BlockSource source(block);
+  bool retry;
+  ASSERT_TRUE(p.UpLoadBlockData(&source, "u.bin", 0, 1, kBlock, 0, FakeNetDiskServer::md5Hex(block), retry));
+  ASSERT_TRUE(p.CreateLargeFile("", "u.bin", kBlock, "", 1, url, created));
+  EXPECT_TRUE(disk.blocksReceived(kUser, "u.bin").empty());
+
+  disk.setQuota(kBlock + 100);
+  EXPECT_FALSE(p.CreateLargeFile("", "big.bin", 200, "", 1, url, created));
+  EXPECT_EQ(413, p.getLastStatus());
+  // A block count that does not fit the size is refused.
+  EXPECT_FALSE(p.CreateLargeFile("", "odd.bin", 10, "", 2, url, created));
+  EXPECT_EQ(400, p.getLastStatus());
+}
+
+}  // namespace
