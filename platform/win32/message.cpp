@@ -492,7 +492,16 @@ BOOL PeekMessageW(LPMSG msg, HWND h, UINT lo, UINT hi, UINT flags) { return Peek
 BOOL WaitMessage(void) {
   ThreadInfo* me = self();
   Guard g(state().lock);
-  if (me->sent.empty() && me->posted.empty() && me->input.empty() && !me->quit) me->cond.wait();
+  if (!me->sent.empty() || !me->posted.empty() || !me->input.empty() || me->quit) return TRUE;
+  uint64_t nextDue = 0;
+  for (auto& t : me->timers)
+    if (!nextDue || t.due < nextDue) nextDue = t.due;
+  if (!nextDue) {
+    me->cond.wait();
+  } else if (nextDue > nowMs()) {
+    ACE_Time_Value until = absoluteIn(nextDue - nowMs());
+    me->cond.wait(&until);
+  }
   return TRUE;
 }
 
