@@ -1,0 +1,64 @@
+// Test side of the UI library: what a person would do with the mouse and the keyboard, done to
+// controls by name. The system's own code never calls these. UI thread of the window only
+// (a test drives a window from the thread that runs it, or through w32subst::runOnThread).
+#pragma once
+
+#include "duilib/UIWindow.h"
+
+#include <functional>
+
+namespace DuiLib {
+namespace Automation {
+
+CControlUI* Find(CPaintManagerUI& pm, LPCTSTR name);
+CControlUI* Find(WindowImplBase& wnd, LPCTSTR name);
+// A live window made by this library on any thread, by its class name, or null.
+CWindowWnd* FindWindowByClass(LPCTSTR className);
+
+// Mouse, with the events a control gets (codes in UIBase.h), at the control's centre.
+void Click(CControlUI* ctrl);          // button-down, button-up
+void DoubleClick(CControlUI* ctrl);    // down, up, double click, up
+void PressAndLeave(CControlUI* ctrl);  // down inside, up outside: no activation
+void RightClick(CControlUI* ctrl);     // right button-down, context menu
+void ContextMenu(CControlUI* ctrl);
+void MouseEnter(CControlUI* ctrl);
+void SetCursorOver(CControlUI* ctrl);
+// Down at from, steps moves along the line, up at to (window client coordinates).
+void Drag(CControlUI* ctrl, POINT from, POINT to, int steps = 4);
+// WM_MOUSEMOVE to the window, as a pointer moving over it.
+void MouseMove(CWindowWnd& wnd, POINT pt = POINT{1, 1});
+
+// Keyboard and focus.
+void Focus(CControlUI* ctrl);  // through the manager: "killfocus" to the old, "setfocus" here
+void Blur(CControlUI* ctrl);   // the window keeps no focused control
+// A user's edit: when the box is enabled and not read-only, its text becomes text and
+// "textchanged" is sent; otherwise nothing changes. False when nothing changed.
+bool TypeText(CControlUI* edit, LPCTSTR text);
+void PressReturn(CControlUI* edit);
+
+// Options and check boxes: clicks the control when its state differs from the wish.
+void Check(CControlUI* option, bool checked);
+// A list row: clicked (selected through its list).
+void Select(CControlUI* listItem);
+
+// Handles the calling thread's queued messages until none is left (at most maxMessages).
+int Pump(int maxMessages = 10000);
+
+// Each ShowModal started on the calling thread while set calls the answerer once, from inside
+// its loop, after the window's "windowinit". The answerer acts like the user (clicks a
+// button...). Cleared when the scope ends.
+class ScopedModalAnswer {
+ public:
+  explicit ScopedModalAnswer(std::function<void(WindowImplBase&)> answer);
+  ~ScopedModalAnswer();
+  ScopedModalAnswer(const ScopedModalAnswer&) = delete;
+  ScopedModalAnswer& operator=(const ScopedModalAnswer&) = delete;
+
+ private:
+  std::function<void(WindowImplBase&)> previous_;
+};
+// Used by ShowModal.
+void RunModalAnswer(CWindowWnd* wnd);
+
+}  // namespace Automation
+}  // namespace DuiLib

@@ -1,0 +1,167 @@
+// The automation used by tests.
+#include "duilib/UIAutomation.h"
+
+#include "duilib/UICommonControls.h"
+
+#include <cstring>
+
+namespace DuiLib {
+namespace Automation {
+
+namespace {
+thread_local std::function<void(WindowImplBase&)>* t_answer = nullptr;
+
+POINT centre(CControlUI* c) {
+  RECT rc = c->GetPos();
+  return POINT{(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
+}
+
+void send(CControlUI* c, int type, POINT pt, WPARAM w = 0, LPARAM l = 0, TCHAR key = 0) {
+  TEventUI ev;
+  ev.Type = type;
+  ev.pSender = c;
+  ev.ptMouse = pt;
+  ev.wParam = w;
+  ev.lParam = l;
+  ev.chKey = key;
+  ev.dwTimestamp = GetTickCount();
+  c->Event(ev);
+}
+
+// A press moves the focus to the control, as the window does for a real click.
+void focusForPress(CControlUI* c) {
+  if (c->GetManager() && c->IsEnabled() && c->IsVisible()) c->GetManager()->SetFocus(c);
+}
+}  // namespace
+
+CControlUI* Find(CPaintManagerUI& pm, LPCTSTR name) { return pm.FindControl(name); }
+
+CControlUI* Find(WindowImplBase& wnd, LPCTSTR name) { return wnd.GetPaintManager().FindControl(name); }
+
+CWindowWnd* FindWindowByClass(LPCTSTR className) {
+  HWND h = FindWindowA(className, nullptr);
+  return h ? CWindowWnd::FromHandle(h) : nullptr;
+}
+
+void Click(CControlUI* c) {
+  if (!c) return;
+  POINT pt = centre(c);
+  focusForPress(c);
+  send(c, UIEVENT_BUTTONDOWN, pt);
+  send(c, UIEVENT_BUTTONUP, pt);
+}
+
+void DoubleClick(CControlUI* c) {
+  if (!c) return;
+  POINT pt = centre(c);
+  focusForPress(c);
+  send(c, UIEVENT_BUTTONDOWN, pt);
+  send(c, UIEVENT_BUTTONUP, pt);
+  send(c, UIEVENT_DBLCLICK, pt);
+  send(c, UIEVENT_BUTTONUP, pt);
+}
+
+void PressAndLeave(CControlUI* c) {
+  if (!c) return;
+  RECT rc = c->GetPos();
+  focusForPress(c);
+  send(c, UIEVENT_BUTTONDOWN, centre(c));
+  send(c, UIEVENT_BUTTONUP, POINT{rc.right + 10, rc.bottom + 10});
+}
+
+void RightClick(CControlUI* c) {
+  if (!c) return;
+  POINT pt = centre(c);
+  send(c, UIEVENT_RBUTTONDOWN, pt);
+  send(c, UIEVENT_CONTEXTMENU, pt);
+}
+
+void ContextMenu(CControlUI* c) {
+  if (c) send(c, UIEVENT_CONTEXTMENU, centre(c));
+}
+
+void MouseEnter(CControlUI* c) {
+  if (c) send(c, UIEVENT_MOUSEENTER, centre(c));
+}
+
+void SetCursorOver(CControlUI* c) {
+  if (c) send(c, UIEVENT_SETCURSOR, centre(c));
+}
+
+void Drag(CControlUI* c, POINT from, POINT to, int steps) {
+  if (!c) return;
+  if (steps < 1) steps = 1;
+  send(c, UIEVENT_BUTTONDOWN, from, MK_LBUTTON, MAKELPARAM(from.x, from.y));
+  for (int i = 1; i <= steps; ++i) {
+    POINT p{from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps};
+    send(c, UIEVENT_MOUSEMOVE, p, MK_LBUTTON, MAKELPARAM(p.x, p.y));
+  }
+  send(c, UIEVENT_BUTTONUP, to, 0, MAKELPARAM(to.x, to.y));
+}
+
+void MouseMove(CWindowWnd& wnd, POINT pt) {
+  ::SendMessageA(wnd.GetHWND(), WM_MOUSEMOVE, 0, MAKELPARAM(pt.x, pt.y));
+}
+
+void Focus(CControlUI* c) {
+  if (c && c->GetManager()) c->GetManager()->SetFocus(c);
+}
+
+void Blur(CControlUI* c) {
+  if (c && c->GetManager() && c->GetManager()->GetFocus() == c) c->GetManager()->SetFocus(nullptr);
+}
+
+bool TypeText(CControlUI* c, LPCTSTR text) {
+  auto* e = c ? static_cast<CEditUI*>(c->GetInterface("Edit")) : nullptr;
+  if (!e || !e->IsEnabled() || e->IsReadOnly()) return false;
+  e->SetText(text);
+  if (e->GetManager()) e->GetManager()->SendNotify(e, DUI_MSGTYPE_TEXTCHANGED);
+  return true;
+}
+
+void PressReturn(CControlUI* c) {
+  if (c) send(c, UIEVENT_KEYDOWN, POINT{0, 0}, VK_RETURN, 0, (TCHAR)VK_RETURN);
+}
+
+void Check(CControlUI* c, bool checked) {
+  auto* o = c ? static_cast<COptionUI*>(c->GetInterface("Option")) : nullptr;
+  if (o && o->IsSelected() != checked) Click(o);
+}
+
+void Select(CControlUI* item) { Click(item); }
+
+int Pump(int maxMessages) {
+  MSG msg;
+  int n = 0;
+  while (n < maxMessages && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage((int)msg.wParam);
+      break;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+    ++n;
+  }
+  return n;
+}
+
+ScopedModalAnswer::ScopedModalAnswer(std::function<void(WindowImplBase&)> answer) {
+  if (t_answer) previous_ = *t_answer;
+  delete t_answer;
+  t_answer = new std::function<void(WindowImplBase&)>(std::move(answer));
+}
+
+ScopedModalAnswer::~ScopedModalAnswer() {
+  delete t_answer;
+  t_answer = previous_ ? new std::function<void(WindowImplBase&)>(previous_) : nullptr;
+}
+
+void RunModalAnswer(CWindowWnd* wnd) {
+  auto* w = dynamic_cast<WindowImplBase*>(wnd);
+  if (!w || !t_answer || !*t_answer) return;
+  std::function<void(WindowImplBase&)> answer = *t_answer;  // the answer may set another one
+  answer(*w);
+}
+
+}  // namespace Automation
+}  // namespace DuiLib

@@ -1,0 +1,415 @@
+// The headless UI library: skins, notifications, modal loops, lists, timers.
+#include "duilib/UIAutomation.h"
+#include "duilib/UIlib.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+using namespace DuiLib;
+namespace A = DuiLib::Automation;
+
+namespace {
+
+const UINT WM_TEST_PING = WM_APP + 7;
+
+class CustomUI : public CLabelUI {
+ public:
+  LPCTSTR GetClass() const override { return "CustomUI"; }
+};
+
+struct Seen {
+  std::string type, sender;
+};
+
+class TestDialog : public WindowImplBase {
+ public:
+  std::vector<Seen> seen;
+  bool finalCalled = false;
+  DWORD pingThread = 0;
+  UINT closeOnPing = 0;
+  std::string skin = "TestDialog.xml";
+
+  LPCTSTR GetWindowClassName() const override { return "TestDialog"; }
+  CDuiString GetSkinFolder() override { return PW_DUILIB_TEST_SKINS; }
+  CDuiString GetSkinFile() override { return skin.c_str(); }
+  CControlUI* CreateControl(LPCTSTR cls) override {
+    if (CDuiString(cls).CompareNoCase("custom") == 0) return new CustomUI();
+    return nullptr;
+  }
+  void Notify(TNotifyUI& msg) override {
+    seen.push_back({msg.sType.str(), msg.pSender ? msg.pSender->GetName().str() : ""});
+    if (msg.sType == "click" && msg.pSender->GetName() == "CloseWndBtn") Close(5);
+  }
+  void OnFinalMessage(HWND h) override {
+    WindowImplBase::OnFinalMessage(h);
+    finalCalled = true;
+  }
+  LRESULT HandleCustomMessage(UINT uMsg, WPARAM w, LPARAM, BOOL& bHandled) override {
+    bHandled = FALSE;
+    if (uMsg == WM_TEST_PING) {
+      pingThread = GetCurrentThreadId();
+      bHandled = TRUE;
+      Close((UINT)w);
+    }
+    return 0;
+  }
+  size_t count(const std::string& type, const std::string& sender) const {
+    size_t n = 0;
+    for (const auto& s : seen) n += s.type == type && s.sender == sender;
+    return n;
+  }
+  CControlUI* find(LPCTSTR name) { return m_PaintManager.FindControl(name); }
+};
+
+struct Window : ::testing::Test {
+  TestDialog dlg;
+  void SetUp() override {
+    ASSERT_TRUE(dlg.Create(nullptr, "测试", UI_WNDSTYLE_DIALOG, 0));
+    A::Pump();  // first paint: "windowinit"
+  }
+  void TearDown() override {
+    if (IsWindow(dlg.GetHWND())) DestroyWindow(dlg.GetHWND());
+  }
+};
+
+TEST_F(Window, SkinBuildsEveryNamedControlWithItsAttributes) {
+  ASSERT_EQ(1u, dlg.count("windowinit", "root"));
+  struct Row {
+    const char* name;
+    const char* cls;
+  } rows[] = {{"titallabel", "LabelUI"}, {"MinimizeWndBtn", "ButtonUI"}, {"CloseWndBtn", "ButtonUI"},
+              {"nameedt", "EditUI"},     {"readonlyedt", "EditUI"},     {"opt", "OptionUI"},
+              {"chk", "CheckBoxUI"},     {"pro", "ProgressUI"},         {"custom", "CustomUI"},
+              {"lst", "ListUI"},         {"okbtn", "ButtonUI"},         {"hiddenbtn", "ButtonUI"}};
+  for (const auto& r : rows) {
+    CControlUI* c = dlg.find(r.name);
+    ASSERT_NE(nullptr, c) << r.name;
+    EXPECT_STREQ(r.cls, c->GetClass()) << r.name;
+  }
+  EXPECT_EQ(CDuiString("标题"), dlg.find("titallabel")->GetText());
+  EXPECT_EQ(1, static_cast<CLabelUI*>(dlg.find("titallabel"))->GetFont());
+  EXPECT_TRUE(static_cast<CEditUI*>(dlg.find("readonlyedt"))->IsReadOnly());
+  EXPECT_TRUE(static_cast<COptionUI*>(dlg.find("opt"))->IsSelected());
+  EXPECT_EQ(30, static_cast<CProgressUI*>(dlg.find("pro"))->GetValue());
+  EXPECT_TRUE(dlg.find("lst")->IsContextMenuUsed());
+  EXPECT_FALSE(dlg.find("hiddenbtn")->IsVisible());
+  EXPECT_STREQ("bkcolor=\"#FF112233\"", dlg.GetPaintManager().GetDefaultAttributeList("Menu"));
+  EXPECT_EQ(nullptr, dlg.find("nosuchcontrol"));
+
+  RECT win;
+  GetClientRect(dlg.GetHWND(), &win);
+  EXPECT_EQ(400, win.right);
+  EXPECT_EQ(300, win.bottom);
+  RECT ok = dlg.find("okbtn")->GetPos();
+  EXPECT_EQ(80, ok.right - ok.left);
+  EXPECT_EQ(30, ok.bottom - ok.top);
+  EXPECT_EQ(160, ok.left);  // centred between two shared spacers (the hidden button takes no room)
+  RECT hidden = dlg.find("hiddenbtn")->GetPos();
+  EXPECT_EQ(0, hidden.right - hidden.left);
+}
+
+TEST_F(Window, MouseReachesNotifyWithTypeAndSender) {
+  auto* opt = static_cast<COptionUI*>(dlg.find("opt"));
+  auto* ok = dlg.find("okbtn");
+  dlg.seen.clear();
+  A::Click(ok);
+  EXPECT_EQ(1u, dlg.count("click", "okbtn"));
+  EXPECT_EQ(1u, dlg.count("setfocus", "okbtn"));
+
+  A::Click(opt);  // click first, then the state flips
+  EXPECT_FALSE(opt->IsSelected());
+  ASSERT_GE(dlg.seen.size(), 2u);
+  EXPECT_EQ("click", dlg.seen[dlg.seen.size() - 2].type);
+  EXPECT_EQ("selectchanged", dlg.seen.back().type);
+
+  dlg.seen.clear();
+  A::PressAndLeave(ok);  // released outside: no activation
+  A::Click(dlg.find("hiddenbtn"));
+  ok->SetEnabled(false);
+  A::Click(ok);
+  A::Click(dlg.find("titallabel"));  // labels never activate
+  EXPECT_EQ(0u, dlg.count("click", "okbtn"));
+  EXPECT_EQ(0u, dlg.count("click", "hiddenbtn"));
+  EXPECT_EQ(0u, dlg.count("click", "titallabel"));
+
+  // A delegate that returns false keeps the event from the control.
+  ok->SetEnabled(true);
+  int calls = 0;
+  struct Veto {
+    int* calls;
+    bool On(void* p) {
+      int type = static_cast<TEventUI*>(p)->Type;
+      if (type == UIEVENT_BUTTONDOWN || type == UIEVENT_BUTTONUP) ++*calls;
+      return type != UIEVENT_BUTTONUP;
+    }
+  } veto{&calls};
+  ok->OnEvent += MakeDelegate(&veto, &Veto::On);
+  A::Click(ok);
+  EXPECT_EQ(2, calls);
+  EXPECT_EQ(0u, dlg.count("click", "okbtn"));
+  ok->OnEvent -= MakeDelegate(&veto, &Veto::On);
+  A::Click(ok);
+  EXPECT_EQ(1u, dlg.count("click", "okbtn"));
+}
+
+TEST_F(Window, EditSendsTextchangedOnlyForTypingAndFocusNotifications) {
+  auto* e = dlg.find("nameedt");
+  dlg.seen.clear();
+  e->SetText("programmatic");
+  EXPECT_EQ(0u, dlg.seen.size());
+  A::Focus(e);
+  EXPECT_TRUE(A::TypeText(e, "gina"));
+  EXPECT_EQ(CDuiString("gina"), e->GetText());
+  A::PressReturn(e);
+  A::Blur(e);
+  EXPECT_EQ(1u, dlg.count("setfocus", "nameedt"));
+  EXPECT_EQ(1u, dlg.count("textchanged", "nameedt"));
+  EXPECT_EQ(1u, dlg.count("return", "nameedt"));
+  EXPECT_EQ(1u, dlg.count("killfocus", "nameedt"));
+
+  auto* ro = dlg.find("readonlyedt");
+  EXPECT_FALSE(A::TypeText(ro, "x"));
+  EXPECT_EQ(CDuiString(""), ro->GetText());
+  EXPECT_EQ(0u, dlg.count("textchanged", "readonlyedt"));
+}
+
+TEST_F(Window, MinimiseAndCloseByButton) {
+  dlg.SendMessage(WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  EXPECT_TRUE(IsIconic(dlg.GetHWND()));
+  A::Click(dlg.find("CloseWndBtn"));
+  A::Pump();
+  EXPECT_FALSE(IsWindow(dlg.GetHWND()));
+  EXPECT_TRUE(dlg.finalCalled);
+  EXPECT_EQ(nullptr, dlg.GetHWND());
+}
+
+TEST(Modal, ShowModalReturnsTheCloseCodeOnTheCallingThread) {
+  TestDialog dlg;
+  ASSERT_TRUE(dlg.Create(nullptr, "modal", UI_WNDSTYLE_DIALOG, 0));
+  HWND h = dlg.GetHWND();
+  std::thread other;
+  std::atomic<bool> windowinitSeen{false};
+  {
+    // Inside the loop another thread posts to the window; the loop handles it on this thread.
+    A::ScopedModalAnswer answer([&](WindowImplBase& w) {
+      windowinitSeen = static_cast<TestDialog&>(w).count("windowinit", "root") == 1;
+      other = std::thread([h] { PostMessageA(h, WM_TEST_PING, 42, 0); });
+    });
+    EXPECT_EQ(42u, dlg.ShowModal());
+  }
+  other.join();
+  EXPECT_TRUE(windowinitSeen);
+  EXPECT_EQ(GetCurrentThreadId(), dlg.pingThread);
+  EXPECT_TRUE(dlg.finalCalled);
+  EXPECT_FALSE(IsWindow(h));
+}
+
+TEST(Modal, NestedModalAnswersAndOwnerDisabledMeanwhile) {
+  TestDialog outer, inner;
+  ASSERT_TRUE(outer.Create(nullptr, "outer", UI_WNDSTYLE_DIALOG, 0));
+  std::vector<std::string> order;
+  bool ownerDisabled = false;
+  A::ScopedModalAnswer answer([&](WindowImplBase& w) {
+    if (&w == &outer) {
+      order.push_back("outer");
+      ASSERT_TRUE(inner.Create(outer.GetHWND(), "inner", UI_WNDSTYLE_DIALOG, 0));
+      UINT r = inner.ShowModal();
+      order.push_back("inner returned " + std::to_string(r));
+      A::Click(outer.find("CloseWndBtn"));
+    } else {
+      order.push_back("inner");
+      ownerDisabled = !IsWindowEnabled(outer.GetHWND());
+      A::Click(inner.find("CloseWndBtn"));
+    }
+  });
+  EXPECT_EQ(5u, outer.ShowModal());
+  EXPECT_EQ((std::vector<std::string>{"outer", "inner", "inner returned 5"}), order);
+  EXPECT_TRUE(ownerDisabled);
+}
+
+TEST(Modal, UnreadableSkinCreatesNoWindow) {
+  TestDialog dlg;
+  dlg.skin = "NoSuchSkin.xml";
+  EXPECT_EQ(nullptr, dlg.Create(nullptr, "x", UI_WNDSTYLE_DIALOG, 0));
+  EXPECT_EQ(0u, dlg.ShowModal());
+}
+
+TEST(Markup, RefusesDoctypeAndMalformedSkins) {
+  CMarkup m;
+  EXPECT_TRUE(m.LoadFromString("<Window><Label name=\"a\"/></Window>"));
+  const char* bad[] = {
+      "<?xml version=\"1.0\"?><!DOCTYPE x [<!ENTITY e \"boom\">]><Window text=\"&e;\"/>",
+      "<?xml version=\"1.0\"?><!DOCTYPE x SYSTEM \"file:///etc/passwd\"><Window/>",
+      "<Window><Label></Window>",
+      "",
+  };
+  for (const char* b : bad) EXPECT_FALSE(m.LoadFromString(b)) << b;
+  EXPECT_FALSE(m.IsValid());
+}
+
+TEST(Markup, MapPathFindsNamesWithoutRegardToCase) {
+  std::string skins = PW_DUILIB_TEST_SKINS;
+  EXPECT_EQ(skins + "Row.xml", CPaintManagerUI::MapPath((skins + "ROW.XML").c_str()).str());
+  std::string back = skins;
+  for (auto& c : back)
+    if (c == '/') c = '\\';
+  EXPECT_EQ(skins + "Row.xml", CPaintManagerUI::MapPath((back + "row.xml").c_str()).str());
+}
+
+// ---- lists ----------------------------------------------------------------------------------
+struct Lists : ::testing::Test {
+  CPaintManagerUI pm;
+  CDialogBuilder rows;
+  CMutilListUI* list = new CMutilListUI();
+  void SetUp() override {
+    pm.SetSkinFolder(PW_DUILIB_TEST_SKINS);
+    pm.SetInitSize(200, 400);
+    pm.AttachDialog(list);
+  }
+  CControlUI* row(const char* text) {
+    CControlUI* r = rows.GetMarkup()->IsValid() ? rows.Create(nullptr, &pm) : rows.Create("Row.xml", nullptr, nullptr, &pm);
+    if (r) pm.FindSubControlByName(r, "rowlabel")->SetText(text);
+    return r;
+  }
+  std::vector<int> selected() {
+    std::vector<int> s;
+    for (int i = 0; i < list->GetCount(); ++i)
+      if (static_cast<IListItemUI*>(list->GetItemAt(i)->GetInterface("ListItem"))->IsSelected()) s.push_back(i);
+    return s;
+  }
+  int index(CControlUI* c) { return static_cast<IListItemUI*>(c->GetInterface("ListItem"))->GetIndex(); }
+};
+
+TEST_F(Lists, IndexesFollowEveryInsertAndRemoval) {
+  CControlUI* a = row("a");
+  CControlUI* b = row("b");
+  CControlUI* c = row("c");
+  ASSERT_TRUE(a && b && c);
+  EXPECT_TRUE(list->Add(a));
+  EXPECT_TRUE(list->Add(c));
+  EXPECT_TRUE(list->AddAt(b, 1));
+  EXPECT_EQ(0, index(a));
+  EXPECT_EQ(1, index(b));
+  EXPECT_EQ(2, index(c));
+  EXPECT_FALSE(list->AddAt(row("x"), 9) && false);
+  CControlUI stranger;
+  EXPECT_FALSE(list->Remove(&stranger));
+  EXPECT_FALSE(list->RemoveAt(7));
+  EXPECT_TRUE(list->Remove(a));  // destroyed
+  EXPECT_EQ(0, index(b));
+  EXPECT_EQ(1, index(c));
+  EXPECT_TRUE(list->SetItemIndex(c, 0));
+  EXPECT_EQ(0, index(c));
+  EXPECT_EQ(1, index(b));
+  EXPECT_EQ(CDuiString("b"), pm.FindSubControlByName(list->GetItemAt(1), "rowlabel")->GetText());
+  list->RemoveAll();
+  EXPECT_EQ(0, list->GetCount());
+}
+
+TEST_F(Lists, RowsStackFromTheTopAndHiddenRowsTakeNoRoom) {
+  auto* plain = new CListLabelElementUI();  // no fixed height: 24
+  list->Add(row("a"));                      // fixed 20
+  list->Add(plain);
+  list->Add(row("c"));
+  list->GetItemAt(0)->SetInternVisible(false);
+  EXPECT_FALSE(list->GetItemAt(0)->IsVisible());
+  EXPECT_FALSE(pm.FindSubControlByName(list->GetItemAt(0), "rowlabel")->IsVisible());
+  RECT r1 = plain->GetPos(), r2 = list->GetItemAt(2)->GetPos(), r0 = list->GetItemAt(0)->GetPos();
+  EXPECT_EQ(0, r1.top);
+  EXPECT_EQ(24, r1.bottom);
+  EXPECT_EQ(24, r2.top);
+  EXPECT_EQ(44, r2.bottom);
+  EXPECT_EQ(0, r0.bottom - r0.top);
+  list->GetItemAt(0)->SetInternVisible(true);
+  EXPECT_EQ(20, plain->GetPos().top);
+}
+
+TEST_F(Lists, MultiSelectByClickCtrlShiftAndAll) {
+  for (const char* t : {"a", "b", "c", "d"}) list->Add(row(t));
+  A::Click(list->GetItemAt(1));
+  EXPECT_EQ(std::vector<int>({1}), selected());
+  A::Click(pm.FindSubControlByName(list->GetItemAt(2), "rowlabel"));  // a click on the row's label
+  EXPECT_EQ(std::vector<int>({2}), selected());
+  EXPECT_TRUE(list->SelectItemCtrl(0, true));
+  EXPECT_EQ(std::vector<int>({0, 2}), selected());
+  EXPECT_TRUE(list->SelectItemShift(3, true));  // from the current selection (0) to 3
+  EXPECT_EQ(std::vector<int>({0, 1, 2, 3}), selected());
+  list->SelectAll(false);
+  EXPECT_TRUE(selected().empty());
+  EXPECT_EQ(-1, list->GetCurSel());
+  EXPECT_TRUE(list->SelectRange(1, 2));
+  EXPECT_EQ(std::vector<int>({1, 2}), selected());
+  EXPECT_FALSE(list->SelectRange(2, 9));
+}
+
+TEST_F(Lists, DragReachesTheListAsDownMovesUp) {
+  struct Recorder : CMutilListUI {
+    std::vector<int> types;
+    void DoEvent(TEventUI& e) override {
+      types.push_back(e.Type);
+      CMutilListUI::DoEvent(e);
+    }
+  };
+  auto* rec = new Recorder();
+  pm.AttachDialog(rec);
+  A::Drag(rec, POINT{5, 5}, POINT{40, 60}, 3);
+  EXPECT_EQ(std::vector<int>({UIEVENT_BUTTONDOWN, UIEVENT_MOUSEMOVE, UIEVENT_MOUSEMOVE, UIEVENT_MOUSEMOVE,
+                              UIEVENT_BUTTONUP}),
+            rec->types);
+}
+
+TEST(Controls, InternVisibilityComesFromTheContainer) {
+  CVerticalLayoutUI box;
+  auto* child = new CButtonUI();
+  box.Add(child);
+  box.SetVisible(false);
+  EXPECT_FALSE(child->IsVisible());
+  EXPECT_TRUE(child->IsOwnVisible());
+  box.SetVisible(true);
+  EXPECT_TRUE(child->IsVisible());
+  child->SetVisible(false);
+  box.SetInternVisible(true);
+  EXPECT_FALSE(child->IsVisible());
+}
+
+TEST(Controls, TimersRunOnTheManualClock) {
+  struct Ticker : CControlUI {
+    std::vector<WPARAM> ticks;
+    void DoEvent(TEventUI& e) override {
+      if (e.Type == UIEVENT_TIMER) ticks.push_back(e.wParam);
+    }
+  };
+  CPaintManagerUI pm;
+  auto* t = new Ticker();
+  pm.AttachDialog(t);
+  pm.SetTimer(t, 1, 30);
+  pm.SetTimer(t, 2, 50);
+  EXPECT_EQ(30, pm.GetTimerInterval(t, 1));
+  pm.AdvanceTimers(100);  // 30 50 60 90 100
+  EXPECT_EQ(std::vector<WPARAM>({1, 2, 1, 1, 2}), t->ticks);
+  EXPECT_TRUE(pm.KillTimer(t, 1));
+  EXPECT_EQ(-1, pm.GetTimerInterval(t, 1));
+  EXPECT_FALSE(pm.KillTimer(t, 1));
+}
+
+TEST(Controls, AttributeListsAndTextFormat) {
+  CButtonUI b;
+  b.ApplyAttributeList("name=\"x\" text='a b' width=\"12\" visible=\"false\" bkcolor=\"#FF00FF00\"");
+  EXPECT_EQ(CDuiString("x"), b.GetName());
+  EXPECT_EQ(CDuiString("a b"), b.GetText());
+  EXPECT_EQ(12, b.GetFixedWidth());
+  EXPECT_FALSE(b.IsVisible());
+  EXPECT_EQ(0xFF00FF00u, b.GetBkColor());
+  CDuiString s;
+  s.Format("file='..\\images\\%s' ", "msgerror.png");
+  EXPECT_EQ(CDuiString("file='..\\images\\msgerror.png' "), s);
+  EXPECT_EQ(0, CDuiString("MenuElement").CompareNoCase("menuelement"));
+  RECT a{0, 0, 10, 10}, b2{10, 0, 20, 10}, out;
+  EXPECT_FALSE(IntersectRect(&out, &a, &b2));  // right edge is exclusive
+  RECT c{5, 5, 5, 9};
+  EXPECT_FALSE(IntersectRect(&out, &a, &c));  // empty rectangle
+}
+
+}  // namespace
