@@ -42,6 +42,7 @@ class XcapServersTest : public ::testing::Test {
     SsoClient::instance()->setServer(sso_.hostPort());
   }
   void TearDown() override {
+    SsoClient::destroy();  // its worker pool ends with each test
     Config* config = Config::instance();
     for (const char* key : {"recvTimeout", "sendTimeout", "enableProxyMode", "buddysType",
                             "maxResourceListSize"}) {

@@ -1,6 +1,9 @@
 // The XCAP client over HTTP against the fake XCAP and single sign-on servers on 127.0.0.1.
 #include "XcapTestSupport.h"
 
+#include "corvane/AppUsage.h"
+#include "http/HTTPClient.h"
+#include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
 #include "log/IM_LogManager.h"
 #include "util/CodingTransform.h"
@@ -366,4 +369,38 @@ TEST_F(XcapClientTest, CancelStopsAStreamedRequestOnly) {
   EXPECT_EQ(-1, streamed->getDocument(docUri(user), response));
   canceller.join();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+// The fake server's own conditional answers and error bodies, spoken to by the plain HTTP
+// client (the XCAP client has no conditional GET).
+TEST(FakeXcapServerTest, ConditionalGetAndErrorBodies) {
+  FakeXcapServer xcap;
+  std::string etag = xcap.putDocument("resource-lists/myusers/a@c/buddys", "<doc/>");
+  HTTPClient http(xcap.http().host(), xcap.http().port());
+  http.setTimeout(2, 2);
+  struct Case {
+    const char* header;
+    std::string value;
+    int status;
+  } cases[] = {{"If-None-Match", etag, 304}, {"If-None-Match", "\"other\"", 200},
+               {"If-Match", etag, 200},      {"If-Match", "\"other\"", 412}};
+  for (const Case& c : cases) {
+    HTTPRequest request(HTTPRequest::HTTP_GET, "/xcap/resource-lists/myusers/a%40c/buddys");
+    request.setHost(xcap.hostPort());
+    request.set(c.header, c.value);
+    HTTPResponse response;
+    ASSERT_EQ(0, http.call(request, response));
+    EXPECT_EQ(c.status, response.getStatus()) << c.header << " " << c.value;
+  }
+
+  xcap.script("/xcap/resource-lists/", FakeXcapServer::noParentReply("http://x/xcap/resource-lists"));
+  HTTPRequest put(HTTPRequest::HTTP_PUT, "/xcap/resource-lists/myusers/a%40c/buddys/~~/resource-lists/list%5B@name='x'%5D");
+  put.setHost(xcap.hostPort());
+  put.setBody("<list name=\"x\"/>", 16);
+  HTTPResponse response;
+  ASSERT_EQ(0, http.call(put, response));
+  EXPECT_EQ(409, response.getStatus());
+  AppUsage usage("a@c", "resource-lists", "application/resource-lists+xml", CODING_UTF8, Sptr<IXcapClient>());
+  EXPECT_EQ(XCAP_NO_PARENT, usage.decodeXcapError(response.getBodyText()));
+  EXPECT_EQ(XCAP_FAILURE, usage.decodeXcapError(FakeXcapServer::xcapErrorBody("not-utf-8")));
 }
