@@ -4,8 +4,12 @@
 #include "HookProcs.h"
 #include "hook/PostwingWindRegistry.h"
 
+// The agent (its own sources) is wired in as soon as its header exists.
 #if __has_include("hook/PostwingUiAgent.h")
 #include "hook/PostwingUiAgent.h"
+#define PW_HAVE_AGENT 1
+#elif __has_include("PostwingUiAgent.h")
+#include "PostwingUiAgent.h"
 #define PW_HAVE_AGENT 1
 #endif
 
