@@ -4,6 +4,7 @@
 #include "bridge/PW_Message.h"
 #include "hook/PostwingWindRegistry.h"
 
+#include <ace/ACE.h>
 #include <ace/Guard_T.h>
 #include <ace/INET_Addr.h>
 #include <ace/Message_Block.h>
@@ -109,6 +110,9 @@ int PostwingUiAgent::connectUI(int port, bool startThread) {
       stream.close();
       return -1;
     }
+    // Non-blocking from here on: the receive thread waits for readability itself, and a timed
+    // send on the UI thread must never turn a waiting read into a failed one.
+    stream.enable(ACE_NONBLOCK);
     stream_.set_handle(stream.get_handle());
     connected_ = true;
   }
@@ -132,7 +136,10 @@ int PostwingUiAgent::showAddrDialog(const std::string& to, const std::string& cc
                                     HWND root) {
   OutputDebugStringA("PostwingUiAgent::showAddrDialog");
   Guard g(mutex_);
-  if (!connected_) connectUI(port_, true);  // sendMessage tries again when this fails
+  // Connects when not connected, and starts the receive thread when the connection has none
+  // yet (a window that closed earlier may have connected without one); when this fails
+  // sendMessage tries again.
+  connectUI(port_, true);
   PW_Message message;
   message.setCommand("showAddrDialog");
   message.setField("handle", handleText(root));
@@ -150,7 +157,7 @@ int PostwingUiAgent::showAddrDialog(const std::string& to, const std::string& cc
 int PostwingUiAgent::showAttachDialog(HWND root) {
   OutputDebugStringA("PostwingUiAgent::showAttachDialog");
   Guard g(mutex_);
-  if (!connected_) connectUI(port_, true);
+  connectUI(port_, true);  // as showAddrDialog
   PW_Message message;
   message.setCommand("showAttachDialog");
   message.setField("handle", handleText(root));
@@ -267,8 +274,12 @@ int PostwingUiAgent::handle_input(ACE_HANDLE handle, ACE_Message_Block& buffer) 
       buffer.reset();
     }
   }
+  if (ACE::handle_read_ready(handle, 0) == -1 && errno != EINTR) {
+    debugf("PostwingUiAgent::handle_input readBytes:%d", -1);
+    return -1;
+  }
   const ssize_t n = ACE_OS::recv(handle, buffer.wr_ptr(), buffer.space());
-  if (n < 0 && errno == EINTR) return 0;
+  if (n < 0 && (errno == EINTR || errno == EWOULDBLOCK || errno == EAGAIN)) return 0;
   if (n <= 0) {
     debugf("PostwingUiAgent::handle_input readBytes:%d", int(n));
     return -1;
