@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 namespace DuiLib {
 
@@ -150,6 +151,29 @@ BOOL UnionRect(LPRECT out, const RECT* a, const RECT* b) {
 
 bool RectContains(const RECT& rc, POINT pt) {
   return pt.x >= rc.left && pt.x < rc.right && pt.y >= rc.top && pt.y < rc.bottom;
+}
+
+namespace {
+std::mutex g_monitorLock;  // guards g_work, g_hasWork
+RECT g_work{0, 0, 0, 0};
+bool g_hasWork = false;
+}  // namespace
+
+HMONITOR MonitorFromWindow(HWND, DWORD) { return reinterpret_cast<HMONITOR>(1); }
+
+BOOL GetMonitorInfo(HMONITOR hMonitor, MONITORINFO* lpmi) {
+  if (!hMonitor || !lpmi) return FALSE;
+  lpmi->rcMonitor = RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  std::lock_guard<std::mutex> g(g_monitorLock);
+  lpmi->rcWork = g_hasWork ? g_work : lpmi->rcMonitor;
+  lpmi->dwFlags = 1;  // primary
+  return TRUE;
+}
+
+void SetMonitorWorkArea(const RECT* rcWork) {
+  std::lock_guard<std::mutex> g(g_monitorLock);
+  g_hasWork = rcWork != nullptr;
+  if (rcWork) g_work = *rcWork;
 }
 
 CEventSource::~CEventSource() {

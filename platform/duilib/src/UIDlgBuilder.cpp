@@ -39,6 +39,19 @@ std::string toAcp(const XMLCh* s) {
   return out;
 }
 
+std::string acpToUtf8(const std::string& s) {
+  int n = MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, nullptr, 0);
+  if (n <= 0) return s;
+  std::u16string w((size_t)n, u'\0');
+  MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, &w[0], n);
+  int m = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (m <= 0) return s;
+  std::string out((size_t)m, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &out[0], m, nullptr, nullptr);
+  out.resize(strlen(out.c_str()));
+  return out;
+}
+
 bool hasDoctype(const std::string& xml) {
   for (size_t p = xml.find("<!"); p != std::string::npos; p = xml.find("<!", p + 2)) {
     std::string head = xml.substr(p + 2, 7);
@@ -164,7 +177,10 @@ CControlUI* CDialogBuilder::Create(STRINGorID xml, LPCTSTR type, IDialogBuilderC
                                    CPaintManagerUI* pManager, CControlUI* pParent) {
   if (!xml.m_lpstr || IS_INTRESOURCE(xml.m_lpstr)) return nullptr;  // no resources in this build
   if (*xml.m_lpstr == '<') {
-    if (!m_xml.LoadFromString(xml.m_lpstr)) return nullptr;
+    // Skin text from the program is the program's narrow text (GBK), unless it says otherwise.
+    std::string text(xml.m_lpstr);
+    if (text.find("encoding=") == std::string::npos) text = acpToUtf8(text);
+    if (!m_xml.LoadFromString(text)) return nullptr;
   } else {
     CPaintManagerUI finder;
     CDuiString path = pManager ? pManager->FindSkinFile(xml.m_lpstr) : finder.FindSkinFile(xml.m_lpstr);

@@ -140,6 +140,25 @@ BOOL IntersectRect(LPRECT out, const RECT* a, const RECT* b);  // FALSE (and emp
 BOOL UnionRect(LPRECT out, const RECT* a, const RECT* b);
 bool RectContains(const RECT& rc, POINT pt);
 
+// ---- monitors (the Win32 stand-in has none; the library keeps one primary monitor) ----------
+#ifndef MONITOR_DEFAULTTOPRIMARY
+#define MONITOR_DEFAULTTONULL 0x00000000
+#define MONITOR_DEFAULTTOPRIMARY 0x00000001
+#define MONITOR_DEFAULTTONEAREST 0x00000002
+#endif
+typedef struct HMONITOR__* HMONITOR;
+struct MONITORINFO {
+  DWORD cbSize;
+  RECT rcMonitor;
+  RECT rcWork;
+  DWORD dwFlags;
+};
+// Any thread. The monitor is the screen of the Win32 stand-in; its work area is the whole
+// screen unless SetMonitorWorkArea gave another.
+HMONITOR MonitorFromWindow(HWND hWnd, DWORD dwFlags);
+BOOL GetMonitorInfo(HMONITOR hMonitor, MONITORINFO* lpmi);
+void SetMonitorWorkArea(const RECT* rcWork);  // null: back to the whole screen
+
 // ---- events ---------------------------------------------------------------------------------
 // Event codes delivered to controls (TEventUI::Type).
 enum {
