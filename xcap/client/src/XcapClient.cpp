@@ -46,8 +46,10 @@ XcapClient::XcapClient(const std::string& user, const std::string& password,
                        const AuthenticateMode& authenticateMode, const DownloadMode& downloadMode)
     : user_(user), password_(password), hostPort_(host + ":" + std::to_string(port)),
       authenticateMode_(authenticateMode), downloadMode_(downloadMode),
-      xcapRoot_(factory.getXcapRoot()), httpClient_(0), body_(0), bodyFailed_(false) {
+      xcapRoot_(factory.getXcapRoot()), httpClient_(0),
+      maxBodySize_(HTTPClient::DEFAULT_MAX_BODY_SIZE), body_(0), bodyFailed_(false) {
   httpClient_ = new HTTPClient(host, port);
+  httpClient_->setMaxBodySize(maxBodySize_);
   int recvTimeout = Config::instance()->getIntValue("XCAP", "recvTimeout", 15);
   int sendTimeout = Config::instance()->getIntValue("XCAP", "sendTimeout", 10);
   httpClient_->setTimeout(recvTimeout, sendTimeout);
@@ -56,6 +58,11 @@ XcapClient::XcapClient(const std::string& user, const std::string& password,
 XcapClient::~XcapClient() {
   delete httpClient_;
   freeBody();
+}
+
+void XcapClient::setMaxBodySize(size_t bytes) {
+  maxBodySize_ = bytes;
+  httpClient_->setMaxBodySize(bytes);
 }
 
 void XcapClient::cancel() {
@@ -131,7 +138,7 @@ int XcapClient::httpMethodExec(HTTPRequest& request, HTTPResponse& response) {
     httpClient_->setObserver(0);
     // A body left over from an aborted exchange must not reach the next one.
     freeBody();
-    if (rc != -1 && bodyFailed_) {
+    if (bodyFailed_) {
       // The body could not be kept whole: never hand a truncated document on as complete.
       response.clearBody();
       bodyFailed_ = false;
@@ -141,6 +148,7 @@ int XcapClient::httpMethodExec(HTTPRequest& request, HTTPResponse& response) {
     rc = httpClient_->call(request, response);
   }
   if (rc == -1) {
+    response.clearBody();  // what arrived before the failure is no document
     clearCookies();
     return -1;
   }
@@ -354,6 +362,15 @@ int XcapClient::handleEvent(int kind, HTTPMessage* msg, ACE_Message_Block* mb) {
       if (len == 0) break;  // nothing to keep; an empty chunk must not grow the block
       if (bodyFailed_) {
         mb->reset();  // the exchange already failed; drop what follows
+        break;
+      }
+      size_t kept = body_ != 0 ? body_->length() : 0;
+      if (len > maxBodySize_ || kept > maxBodySize_ - len) {
+        // Larger than any document we accept: stop the transfer instead of growing without end.
+        freeBody();
+        bodyFailed_ = true;
+        mb->reset();
+        httpClient_->cancel();
         break;
       }
       if (body_ == 0) {

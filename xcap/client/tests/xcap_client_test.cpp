@@ -404,3 +404,27 @@ TEST(FakeXcapServerTest, ConditionalGetAndErrorBodies) {
   EXPECT_EQ(XCAP_NO_PARENT, usage.decodeXcapError(response.getBodyText()));
   EXPECT_EQ(XCAP_FAILURE, usage.decodeXcapError(FakeXcapServer::xcapErrorBody("not-utf-8")));
 }
+
+// A body larger than the client accepts fails the operation in both modes and in every
+// framing; one at the limit passes, and the client is usable afterwards.
+TEST_F(XcapClientTest, OversizedBodiesFail) {
+  std::string user = freshUser("big");
+  xcap_.putDocument(docPath(user), std::string(1000, 'x'));
+  for (DownloadMode mode : {DOWNLOAD_STREAMED, DOWNLOAD_BLOCKING}) {
+    Sptr<IXcapClient> c = client(user, AUTH_PLAIN, mode);
+    dynamic_cast<XcapClient&>(*c).setMaxBodySize(1000);
+    for (HttpReply::Framing framing : {HttpReply::CONTENT_LENGTH, HttpReply::CHUNKED, HttpReply::CLOSE_DELIMITED}) {
+      SCOPED_TRACE(std::to_string(mode) + "/" + std::to_string(framing));
+      HttpReply reply(200, std::string(5000, 'y'));
+      reply.framing = framing;
+      reply.chunkSize = 300;
+      xcap_.script("/xcap/", reply);
+      HTTPResponse response;
+      EXPECT_EQ(-1, c->getDocument(docUri(user), response));
+      EXPECT_EQ(nullptr, response.getBody());
+      xcap_.clearScripts();
+      ASSERT_EQ(0, c->getDocument(docUri(user), response));
+      EXPECT_EQ(1000u, bodyOf(response).size());
+    }
+  }
+}

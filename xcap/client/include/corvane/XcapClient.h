@@ -87,6 +87,10 @@ class XcapClient : public IXcapClient, public HTTPClientObserver {
   // HTTPClientObserver, called inside HTTPClient::invoke on the requesting thread.
   int onHttpEvent(int kind, HTTPMessage* msg, ACE_Message_Block* mb) override;
 
+  // The largest response body kept, in either download mode (default 64 MiB); a larger one
+  // fails the operation with -1. Call before the client is shared.
+  void setMaxBodySize(size_t bytes);
+
   const std::string& getUser() const { return user_; }
   const std::string& getHostPort() const { return hostPort_; }
 
@@ -119,6 +123,7 @@ class XcapClient : public IXcapClient, public HTTPClientObserver {
   DownloadMode downloadMode_;
   std::string xcapRoot_;
   http::HTTPClient* httpClient_;  // owned
+  size_t maxBodySize_;
 
   // One exchange at a time: a usage shared by several threads shares its client, and the
   // HTTP client and the body being gathered belong to one exchange. Held for a whole
