@@ -293,7 +293,9 @@ TEST_F(Lists, IndexesFollowEveryInsertAndRemoval) {
   EXPECT_EQ(0, index(a));
   EXPECT_EQ(1, index(b));
   EXPECT_EQ(2, index(c));
-  EXPECT_FALSE(list->AddAt(row("x"), 9) && false);
+  CControlUI* x = row("x");
+  EXPECT_FALSE(list->AddAt(x, 9));  // past the end: refused, left to the caller
+  delete x;
   CControlUI stranger;
   EXPECT_FALSE(list->Remove(&stranger));
   EXPECT_FALSE(list->RemoveAt(7));

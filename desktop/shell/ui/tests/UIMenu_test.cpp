@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 using namespace DuiLib;
 namespace A = DuiLib::Automation;
 
@@ -55,6 +58,35 @@ TEST(Observer, OrderSelfDetachAndNulls) {
   EXPECT_EQ(nullptr, obs.GetReceiver(2));
   // UnlinkObservers leaves every observer the receiver was linked to (twice to obs here).
   a.UnlinkObservers();
+  EXPECT_EQ(1, obs.GetReceiverCount());
+}
+
+TEST(Observer, ConcurrentAttachDetachAndSend) {
+  // The list is shared by whoever opens menus and whoever broadcasts; run it under TSan.
+  struct Counter : ContextMenuReceiver {
+    std::atomic<int> served{0};
+    int Accept(ContextMenuParam) override {
+      ++served;
+      return 1;
+    }
+  };
+  ContextMenuObserver obs;
+  Counter keep;
+  obs.Attach(&keep);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&obs, t] {
+      Counter mine;
+      for (int i = 0; i < 200; ++i) {
+        obs.Attach(&mine);
+        if (t % 2) obs.SendReversed(ContextMenuParam{2, nullptr});
+        else obs.Send(ContextMenuParam{1, nullptr});
+        obs.Detach(&mine);
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(800, keep.served.load());
   EXPECT_EQ(1, obs.GetReceiverCount());
 }
 
