@@ -163,12 +163,13 @@ XCAPAccessResult ResourceListsAppUsage::copyTreeNodeToList(const TreeNode& node,
 
 XCAPAccessResult ResourceListsAppUsage::copyTreeNodeToList(const tree<TreeNode>& from,
                                                            std::vector<BuddyEntry>& out) {
+  // Names already in `out`, so that each user id is appended once.
+  std::set<std::string> names;
+  for (size_t i = 0; i < out.size(); ++i) names.insert(out[i].name());
   for (tree<TreeNode>::pre_order_iterator it = from.begin(); it != from.end(); ++it) {
     if (it->nodeType() != ELEMENT_BUDDY) continue;
-    BuddyEntry entry(it->selector(), it->name(), it->displayName());
-    bool present = false;
-    for (size_t i = 0; i < out.size() && !present; ++i) present = TreeNodeNameEqual()(out[i], entry);
-    if (!present) out.push_back(entry);
+    if (!names.insert(it->name()).second) continue;
+    out.push_back(BuddyEntry(it->selector(), it->name(), it->displayName()));
   }
   return XCAP_SUCCESS;
 }

@@ -4,7 +4,8 @@
 // Every operation but cancel returns -1 when no request could be built (bad URI, single
 // sign-on refused) or the transport failed, else 0 whatever the HTTP status; the caller
 // reads status, headers and body from the response it passed. Entity tags are sent as given.
-// Threads: one thread at a time per client; cancel from any thread.
+// Threads: XcapClient runs the operations of one client one at a time, whatever the calling
+// thread; cancel from any thread.
 #ifndef CORVANE_IXCAPCLIENT_H
 #define CORVANE_IXCAPCLIENT_H
 
