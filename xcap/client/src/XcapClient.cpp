@@ -172,8 +172,8 @@ int XcapClient::send(const XcapUri& uri, const RequestShape& shape, HTTPResponse
 
 int XcapClient::sendWithRetry(const XcapUri& uri, const RequestShape& shape,
                               HTTPResponse& response) {
+  ACE_Guard<ACE_Thread_Mutex> guard(requestLock_);
   try {
-    ACE_Guard<ACE_Thread_Mutex> guard(requestLock_);
     int rc = send(uri, shape, response);
     if (rc != -1 && authenticateMode_ == AUTH_SSO && response.getStatus() == 302) {
       // The session is gone: forget the cookies so that a fresh ticket is fetched.
