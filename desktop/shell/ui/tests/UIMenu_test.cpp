@@ -272,6 +272,32 @@ TEST_F(Menus, SubMenuBorrowsTheNestedItemsAndGivesThemBack) {
   EXPECT_TRUE(item("Sub1")->IsVisible());
 }
 
+TEST_F(Menus, TrayMenuSkinsBuildWithTheCommandNames) {
+  CPaintManagerUI::SetResourcePath(PW_SOURCE_DIR);
+  struct Skin {
+    const char* file;
+    std::vector<const char*> items;
+  } skins[] = {{"TrayMenu.xml", {"ShowLoginView", "SoftUpdate", "About"}},
+               {"TrayMainMenu.xml", {"AddressUpdate", "Upload", "SoftUpdate", "About", "Logout"}}};
+  for (const auto& s : skins) {
+    auto* m = new CMenuWnd(app.GetHWND());
+    m->Popup(nullptr, s.file, "xml", POINT{480, 560});
+    ASSERT_NE(nullptr, m->GetHWND()) << s.file;
+    auto* list = static_cast<CMenuUI*>(m->GetPaintManager().GetRoot()->GetInterface("Menu"));
+    ASSERT_NE(nullptr, list) << s.file;
+    ASSERT_EQ((int)s.items.size(), list->GetCount()) << s.file;
+    for (size_t i = 0; i < s.items.size(); ++i)
+      EXPECT_EQ(CDuiString(s.items[i]), list->GetItemAt((int)i)->GetName()) << s.file;
+    RECT rc;
+    GetWindowRect(m->GetHWND(), &rc);
+    EXPECT_EQ(25 * (LONG)s.items.size(), rc.bottom - rc.top) << s.file;
+    A::Click(list->GetItemAt(0));
+    A::Pump();
+    ASSERT_FALSE(app.commands.empty());
+    EXPECT_EQ(s.items[0], app.commands.back());
+  }
+}
+
 TEST(MenuList, AcceptsOnlyMenuItemsAndHidesTheirNestedItems) {
   CMenuUI menu;
   CButtonUI* button = new CButtonUI();
