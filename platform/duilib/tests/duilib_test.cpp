@@ -175,6 +175,36 @@ TEST_F(Window, EditSendsTextchangedOnlyForTypingAndFocusNotifications) {
   EXPECT_EQ(0u, dlg.count("textchanged", "readonlyedt"));
 }
 
+TEST_F(Window, MessageFiltersSeeTheWindowsMessagesFirst) {
+  struct Filter : IMessageFilterUI {
+    std::vector<UINT> seen;
+    LRESULT MessageHandler(UINT uMsg, WPARAM, LPARAM, bool& bHandled) override {
+      seen.push_back(uMsg);
+      bHandled = uMsg == WM_APP + 9;
+      return bHandled ? 42 : 0;
+    }
+  } filter;
+  CPaintManagerUI& pm = dlg.GetPaintManager();
+  EXPECT_TRUE(pm.AddMessageFilter(&filter));
+  EXPECT_FALSE(pm.AddMessageFilter(&filter));
+  EXPECT_EQ(42, SendMessageA(dlg.GetHWND(), WM_APP + 9, 0, 0));
+  EXPECT_EQ(0, SendMessageA(dlg.GetHWND(), WM_APP + 10, 0, 0));
+  EXPECT_EQ((std::vector<UINT>{WM_APP + 9, WM_APP + 10}), filter.seen);
+  EXPECT_TRUE(pm.RemoveMessageFilter(&filter));
+  SendMessageA(dlg.GetHWND(), WM_APP + 9, 0, 0);
+  EXPECT_EQ(2u, filter.seen.size());
+
+  // A second notifier hears what the window hears, in the order they were added.
+  struct Recorder : INotifyUI {
+    std::vector<std::string> types;
+    void Notify(TNotifyUI& msg) override { types.push_back(msg.sType.str()); }
+  } rec;
+  pm.AddNotifier(&rec);
+  A::Click(dlg.find("okbtn"));
+  EXPECT_EQ((std::vector<std::string>{"setfocus", "click"}), rec.types);
+  pm.RemoveNotifier(&rec);
+}
+
 TEST_F(Window, MinimiseAndCloseByButton) {
   dlg.SendMessage(WM_SYSCOMMAND, SC_MINIMIZE, 0);
   EXPECT_TRUE(IsIconic(dlg.GetHWND()));

@@ -44,6 +44,18 @@ Shown inspect(WindowImplBase& w) {
   return s;
 }
 
+TEST_F(HintBox, SkinHoldsEveryControlTheBoxUses) {
+  std::vector<std::string> missing;
+  A::ScopedModalAnswer answer([&](WindowImplBase& w) {
+    for (const char* name : {"HintImageCtl", "MessageRedt", "titallabel", "SureBtn", "CancelBtn", "CloseWndBtn",
+                             "BtnQuit", "MinimizeWndBtn", "leftmargin", "rightmargin", "placeholder"})
+      if (!A::Find(w, name)) missing.push_back(name);
+    A::Click(A::Find(w, "SureBtn"));
+  });
+  EXPECT_EQ(1, ShowHintDialog(nullptr, "m", nullptr, "t", "", true));
+  EXPECT_TRUE(missing.empty()) << missing.front();
+}
+
 TEST_F(HintBox, ReturnsTheAnswerForEachButtonAndLayout) {
   struct Case {
     bool showCancel;
