@@ -27,6 +27,10 @@ UINT modalAnswerMessage() {
 }  // namespace
 
 CWindowWnd::~CWindowWnd() {
+  // An object deleted while its window lives: the window's later messages must not reach it.
+  if (m_hWnd && IsWindow(m_hWnd) &&
+      GetWindowLongPtrA(m_hWnd, GWLP_USERDATA) == reinterpret_cast<LONG_PTR>(this))
+    SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, 0);
   std::lock_guard<std::mutex> g(registry().lock);
   for (auto it = registry().windows.begin(); it != registry().windows.end();) {
     if (it->second == this)

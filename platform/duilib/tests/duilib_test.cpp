@@ -266,6 +266,17 @@ TEST(Modal, UnreadableSkinCreatesNoWindow) {
   EXPECT_EQ(0u, dlg.ShowModal());
 }
 
+TEST(Modal, AWindowOutlivingItsObjectGoesToTheDefaultProcedure) {
+  auto* dlg = new TestDialog();
+  ASSERT_TRUE(dlg->Create(nullptr, "gone", UI_WNDSTYLE_DIALOG, 0));
+  HWND h = dlg->GetHWND();
+  delete dlg;
+  EXPECT_EQ(nullptr, CWindowWnd::FromHandle(h));
+  EXPECT_EQ(0, SendMessageA(h, WM_TEST_PING, 1, 0));
+  A::Pump();
+  EXPECT_TRUE(DestroyWindow(h));
+}
+
 TEST(Markup, RefusesDoctypeAndMalformedSkins) {
   CMarkup m;
   EXPECT_TRUE(m.LoadFromString("<Window><Label name=\"a\"/></Window>"));

@@ -6,7 +6,8 @@
 // skin); the first WM_PAINT, posted when the window is shown, lays it out and sends
 // "windowinit"; Close(ret) posts WM_CLOSE with ret; the default handling of WM_CLOSE destroys
 // the window; at WM_NCDESTROY the object forgets its handle and OnFinalMessage runs (where a
-// window may delete itself). ShowModal runs the calling thread's message loop until the window
+// window may delete itself). An object deleted while its window still exists leaves the window
+// to the default procedure. ShowModal runs the calling thread's message loop until the window
 // is gone and returns the code that Close gave.
 #pragma once
 
