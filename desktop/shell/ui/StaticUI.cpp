@@ -47,7 +47,7 @@ UINT CStaticUI::DelayOf(UINT position) const {
   if (position >= count) return kDefaultDelayMs;
   uint32_t d = 0;
   memcpy(&d, static_cast<const char*>(frameDelays->value) + position * sizeof(uint32_t), sizeof(d));
-  return d ? d * 10 : kDefaultDelayMs;
+  return d ? d * 10 : (UINT)kDefaultDelayMs;
 }
 
 void CStaticUI::StartTimer() {

@@ -79,7 +79,9 @@ TEST_F(HintBox, ReturnsTheAnswerForEachButtonAndLayout) {
     });
     EXPECT_EQ(c.result, ShowHintDialog(nullptr, "消息", nullptr, "标题", "msghint.png", c.showCancel))
         << c.clicks.back() << " cancel=" << c.showCancel;
-    if (c.clicks.size() > 1) EXPECT_TRUE(iconic);
+    if (c.clicks.size() > 1) {
+      EXPECT_TRUE(iconic);
+    }
   }
 }
 
