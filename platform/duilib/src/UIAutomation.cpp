@@ -123,6 +123,13 @@ void PressReturn(CControlUI* c) {
   if (c) send(c, UIEVENT_KEYDOWN, POINT{0, 0}, VK_RETURN, 0, (TCHAR)VK_RETURN);
 }
 
+void HoldKey(CWindowWnd& wnd, int vk, bool down) {
+  SetForegroundWindow(wnd.GetHWND());
+  if (!GetFocus()) ::SetFocus(wnd.GetHWND());
+  keybd_event((BYTE)vk, 0, down ? 0 : KEYEVENTF_KEYUP, 0);
+  Pump();
+}
+
 void Check(CControlUI* c, bool checked) {
   auto* o = c ? static_cast<COptionUI*>(c->GetInterface("Option")) : nullptr;
   if (o && o->IsSelected() != checked) Click(o);

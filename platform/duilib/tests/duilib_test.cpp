@@ -82,7 +82,8 @@ TEST_F(Window, SkinBuildsEveryNamedControlWithItsAttributes) {
   } rows[] = {{"titallabel", "LabelUI"}, {"MinimizeWndBtn", "ButtonUI"}, {"CloseWndBtn", "ButtonUI"},
               {"nameedt", "EditUI"},     {"readonlyedt", "EditUI"},     {"opt", "OptionUI"},
               {"chk", "CheckBoxUI"},     {"pro", "ProgressUI"},         {"custom", "CustomUI"},
-              {"lst", "ListUI"},         {"okbtn", "ButtonUI"},         {"hiddenbtn", "ButtonUI"}};
+              {"lst", "ListUI"},         {"okbtn", "ButtonUI"},         {"hiddenbtn", "ButtonUI"},
+              {"mlst", "MutilListUI"}};
   for (const auto& r : rows) {
     CControlUI* c = dlg.find(r.name);
     ASSERT_NE(nullptr, c) << r.name;
@@ -203,6 +204,33 @@ TEST_F(Window, MessageFiltersSeeTheWindowsMessagesFirst) {
   A::Click(dlg.find("okbtn"));
   EXPECT_EQ((std::vector<std::string>{"setfocus", "click"}), rec.types);
   pm.RemoveNotifier(&rec);
+}
+
+TEST_F(Window, ShiftAndCtrlClicksOnAMultiSelectList) {
+  auto* list = static_cast<CMutilListUI*>(dlg.find("mlst"));
+  ASSERT_NE(nullptr, list);
+  CDialogBuilder rows;
+  for (int i = 0; i < 4; ++i)
+    list->Add(i ? rows.Create(nullptr, &dlg.GetPaintManager()) : rows.Create("Row.xml", nullptr, nullptr, &dlg.GetPaintManager()));
+  auto selected = [&] {
+    std::vector<int> s;
+    for (int i = 0; i < list->GetCount(); ++i)
+      if (static_cast<IListItemUI*>(list->GetItemAt(i)->GetInterface("ListItem"))->IsSelected()) s.push_back(i);
+    return s;
+  };
+  A::Click(list->GetItemAt(1));
+  A::HoldKey(dlg, VK_SHIFT, true);
+  EXPECT_TRUE(GetKeyState(VK_SHIFT) & 0x8000);
+  A::Click(list->GetItemAt(3));
+  A::HoldKey(dlg, VK_SHIFT, false);
+  EXPECT_EQ(std::vector<int>({1, 2, 3}), selected());
+  A::HoldKey(dlg, VK_CONTROL, true);
+  A::Click(list->GetItemAt(2));
+  A::HoldKey(dlg, VK_CONTROL, false);
+  EXPECT_FALSE(GetKeyState(VK_CONTROL) & 0x8000);
+  EXPECT_EQ(std::vector<int>({1, 3}), selected());
+  A::Click(list->GetItemAt(0));
+  EXPECT_EQ(std::vector<int>({0}), selected());
 }
 
 TEST_F(Window, MinimiseAndCloseByButton) {

@@ -36,6 +36,10 @@ void Blur(CControlUI* ctrl);   // the window keeps no focused control
 bool TypeText(CControlUI* edit, LPCTSTR text);
 void PressReturn(CControlUI* edit);
 
+// Presses (down) or releases a key as keyboard input to the window, and handles it, so that
+// GetKeyState on this thread sees it (Shift and Ctrl for list selection).
+void HoldKey(CWindowWnd& wnd, int vk, bool down);
+
 // Options and check boxes: clicks the control when its state differs from the wish.
 void Check(CControlUI* option, bool checked);
 // A list row: clicked (selected through its list).
