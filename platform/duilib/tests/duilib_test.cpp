@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -46,8 +47,10 @@ class TestDialog : public WindowImplBase {
     WindowImplBase::OnFinalMessage(h);
     finalCalled = true;
   }
+  std::vector<UINT> custom;
   LRESULT HandleCustomMessage(UINT uMsg, WPARAM w, LPARAM, BOOL& bHandled) override {
     bHandled = FALSE;
+    custom.push_back(uMsg);
     if (uMsg == WM_TEST_PING) {
       pingThread = GetCurrentThreadId();
       bHandled = TRUE;
@@ -192,6 +195,8 @@ TEST_F(Window, MessageFiltersSeeTheWindowsMessagesFirst) {
   EXPECT_EQ(0, SendMessageA(dlg.GetHWND(), WM_APP + 10, 0, 0));
   EXPECT_EQ((std::vector<UINT>{WM_APP + 9, WM_APP + 10}), filter.seen);
   EXPECT_TRUE(pm.RemoveMessageFilter(&filter));
+  A::MouseMove(dlg);  // reaches the window's own handler
+  EXPECT_NE(dlg.custom.end(), std::find(dlg.custom.begin(), dlg.custom.end(), (UINT)WM_MOUSEMOVE));
   SendMessageA(dlg.GetHWND(), WM_APP + 9, 0, 0);
   EXPECT_EQ(2u, filter.seen.size());
 
