@@ -321,6 +321,15 @@ TEST(MenuList, AcceptsOnlyMenuItemsAndHidesTheirNestedItems) {
   EXPECT_STREQ("MenuUI", menu.GetClass());
   EXPECT_STREQ("MenuElementUI", item->GetClass());
   EXPECT_FALSE(menu.GetHeader()->IsVisible());
+  // A command that cannot be posted (no such window) is freed here, not leaked (run under ASan).
+  item->ownerWindow = reinterpret_cast<HWND>(0x7fff0001);
+  auto* leaf = new CMenuElementUI();
+  leaf->ownerWindow = item->ownerWindow;
+  leaf->SetName("Leaf");
+  EXPECT_TRUE(menu.Add(leaf));
+  TEventUI down;
+  down.Type = UIEVENT_BUTTONDOWN;
+  leaf->Event(down);
   CMenuBuilderCallback cb;
   cb.ownerWindow = reinterpret_cast<HWND>(7);
   CControlUI* m = cb.CreateControl("menu");
