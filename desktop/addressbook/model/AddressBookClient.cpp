@@ -1,0 +1,186 @@
+#include "addressbook/AddressBookClient.h"
+
+#include <ace/Guard_T.h>
+
+#include <new>
+
+#include "addressbook/ContactDb.h"
+#include "jobs/LongTimeTask.h"
+#include "log/IM_LogManager.h"
+#include "log/IM_Trace.h"
+
+typedef ACE_Guard<ACE_Thread_Mutex> Guard;
+
+AddressBookClient::AddressBookClient() : state(STATE_IDLE) { LongTimeTask::instance()->open(0); }
+
+AddressBookClient::~AddressBookClient() {
+  Sptr<ContactListAgent> old = getAgent();
+  if (old) {
+    old->removeListener(this);
+    dropAgent(old);
+  }
+  std::list<Model> models;
+  takeModels(models);
+  breakAll(models);
+}
+
+void AddressBookClient::addListener(IAddrbookListener* listener) {
+  IM_TRACE("AddressBookClient::addListener");
+  listeners.add(listener);
+}
+
+void AddressBookClient::removeListener(IAddrbookListener* listener) {
+  IM_TRACE("AddressBookClient::removeListener");
+  listeners.remove(listener);
+}
+
+Sptr<ContactListAgent> AddressBookClient::getAgent() {
+  Guard g(agentMutex);
+  return agent;
+}
+
+void AddressBookClient::dropAgent(const Sptr<ContactListAgent>& which) {
+  Sptr<ContactListAgent> dropped;
+  {
+    Guard g(agentMutex);
+    if (agent != which) return;
+    dropped = agent;
+    agent.reset();
+  }
+  // The last release (when no job observes it any more) runs outside the lock.
+}
+
+void AddressBookClient::init(const std::string& user, const std::string& pass) {
+  userId = user;
+  password = pass;
+  clear();
+  ContactDb::instance()->init(userId);
+  Sptr<ContactListAgent> current = getAgent();
+  if (current) {
+    current->setUserId(userId);
+    current->setPassword(password);
+  }
+}
+
+int AddressBookClient::update() {
+  if (state == STATE_UPDATING) return 0;
+  Sptr<ContactListAgent> current = getAgent();
+  if (!current) {
+    ContactListAgent* made = new (std::nothrow) ContactListAgent;
+    if (made == 0) {
+      state = STATE_IDLE;
+      return -1;
+    }
+    current = Sptr<ContactListAgent>(made);
+    {
+      Guard g(agentMutex);
+      agent = current;
+    }
+    current->addListener(this);
+    current->setUserId(userId);
+    current->setPassword(password);
+  }
+  // Set before the post: a fetch may end (and set its own state) before update returns.
+  state = STATE_UPDATING;
+  if (current->update(3) == 0) return 0;
+  state = STATE_IDLE;
+  return -1;
+}
+
+void AddressBookClient::OnUpdate(const std::vector<Sptr<INode>>& roots,
+                                 std::map<std::string, Sptr<INode>> newGroups,
+                                 std::map<std::string, Sptr<INode>> newContacts, int status) {
+  IM_TRACE("AddressBookClient::OnUpdate");
+  if (status == 0) {
+    Guard g(modelMutex);
+    installLocked(roots, newGroups, newContacts);
+    state = STATE_UPDATED;
+  } else {
+    // A failed or cancelled fetch keeps what is installed.
+    Guard g(modelMutex);
+    state = STATE_IDLE;
+  }
+  listeners.forEach([&](IAddrbookListener* listener) { listener->OnAddrbookUpdate(roots, status); });
+}
+
+void AddressBookClient::setModel(const std::vector<Sptr<INode>>& roots,
+                                 std::map<std::string, Sptr<INode>> newGroups,
+                                 std::map<std::string, Sptr<INode>> newContacts) {
+  Guard g(modelMutex);
+  installLocked(roots, newGroups, newContacts);
+}
+
+void AddressBookClient::installLocked(const std::vector<Sptr<INode>>& roots,
+                                      std::map<std::string, Sptr<INode>>& newGroups,
+                                      std::map<std::string, Sptr<INode>>& newContacts) {
+  if (!rootGroups.empty() || !groups.empty() || !contacts.empty()) {
+    retiredModels.push_back(Model());
+    retiredModels.back().rootGroups.swap(rootGroups);
+    retiredModels.back().groups.swap(groups);
+    retiredModels.back().contacts.swap(contacts);
+  }
+  rootGroups = roots;
+  groups.swap(newGroups);
+  contacts.swap(newContacts);
+}
+
+Sptr<INode> AddressBookClient::findContact(const std::string& name) {
+  Guard g(modelMutex);
+  std::map<std::string, Sptr<INode>>::const_iterator it = contacts.find(name);
+  return it == contacts.end() ? Sptr<INode>() : it->second;
+}
+
+std::vector<Sptr<INode>> AddressBookClient::getRootGroups() {
+  Guard g(modelMutex);
+  return rootGroups;
+}
+
+void AddressBookClient::getModel(std::vector<Sptr<INode>>& roots,
+                                 std::map<std::string, Sptr<INode>>& outGroups,
+                                 std::map<std::string, Sptr<INode>>& outContacts) {
+  Guard g(modelMutex);
+  roots = rootGroups;
+  outGroups = groups;
+  outContacts = contacts;
+}
+
+void AddressBookClient::stopAgent() {
+  Sptr<ContactListAgent> current = getAgent();
+  if (!current) return;
+  // No lock held: stopping may report the cancelled fetch on this thread.
+  current->stop();
+  current->removeListener(this);
+  dropAgent(current);
+  state = STATE_IDLE;
+}
+
+void AddressBookClient::clear() {
+  Sptr<ContactListAgent> current = getAgent();
+  if (state == STATE_UPDATING && current) {
+    // No lock held: stopping may report the cancelled fetch on this thread, and
+    // removeListener waits for a notification running on the job thread.
+    current->stop();
+    current->removeListener(this);
+    dropAgent(current);
+    state = STATE_IDLE;
+  }
+  current.reset();
+  std::list<Model> models;
+  takeModels(models);
+  breakAll(models);
+}
+
+void AddressBookClient::takeModels(std::list<Model>& out) {
+  Guard g(modelMutex);
+  out.swap(retiredModels);
+  out.push_back(Model());
+  out.back().rootGroups.swap(rootGroups);
+  out.back().groups.swap(groups);
+  out.back().contacts.swap(contacts);
+}
+
+void AddressBookClient::breakAll(std::list<Model>& models) {
+  for (std::list<Model>::iterator it = models.begin(); it != models.end(); ++it)
+    breakModelLinks(it->rootGroups, it->groups, it->contacts);
+  models.clear();
+}
