@@ -1,0 +1,163 @@
+// The contact table: creation, rows stored as UTF-8 through bound values, and the keyword
+// search mapped back to the model of the address-book client (installed by hand here).
+#include "AddressBookTestSupport.h"
+
+#include "addressbook/ContactDb.h"
+
+using namespace abtest;
+
+namespace {
+
+class ContactDbTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(0, LocalDb::instance()->open(user_));
+    ASSERT_TRUE(db()->init(user_));
+  }
+  void TearDown() override { AddressBookClient::instance()->clear(); }
+
+  static ContactDb* db() { return ContactDb::instance(); }
+
+  int count(const std::string& sql) {
+    CppSQLite3Query q;
+    if (!LocalDb::instance()->execQuery(sql, q) || q.eof()) return -1;
+    return q.intField(q.fieldName(0));
+  }
+
+  // A model of one unit with the given contacts (name, display name, nick name), installed in
+  // the client and written to the table.
+  void install(const std::vector<std::vector<std::string>>& people) {
+    std::vector<Sptr<INode>> roots;
+    std::map<std::string, Sptr<INode>> groups, contacts;
+    Sptr<INode> unit(new Group("organization/rd", "研发部", Sptr<INode>(), 3));
+    roots.push_back(unit);
+    groups["organization/rd"] = unit;
+    std::vector<CppSQLite3Command> batch;
+    for (const auto& p : people) {
+      Sptr<INode> c(new Contact(p[0], 2, p[1], p[2], "organization/rd/" + p[0]));
+      asGroup(unit)->addContact(c);
+      asContact(c)->addParent(unit);
+      contacts[p[0]] = c;
+      batch.push_back(db()->insertContact(c, unit));
+    }
+    db()->flush(batch);
+    AddressBookClient::instance()->setModel(roots, groups, contacts);
+  }
+
+  std::vector<std::string> search(const std::string& keyword) {
+    std::vector<Sptr<INode>> hits;
+    db()->search(keyword, hits);
+    return namesOf(hits);
+  }
+
+  TempHome home_;
+  std::string user_ = "li.lei@corp.example";
+};
+
+TEST_F(ContactDbTest, InitCreatesTheTableWithItsIndexesAndEmptiesItAgain) {
+  EXPECT_EQ(1, count("select count(*) from sqlite_master where type='table' and "
+                     "name='xcapContactsInfo'"));
+  EXPECT_EQ(3, count("select count(*) from sqlite_master where type='index' and "
+                     "name like 'XcapContactIndex%'"));
+  install({{"a@corp.example", "A", ""}});
+  EXPECT_EQ(1, count("select count(*) from xcapContactsInfo"));
+  EXPECT_TRUE(db()->init(user_));  // a second login of the same user
+  EXPECT_EQ(0, count("select count(*) from xcapContactsInfo"));
+}
+
+TEST_F(ContactDbTest, RowsHoldUtf8ValuesAndQuotesStayData) {
+  install({{"frank@corp.example", "Frank O'Neil", "f'); drop table xcapContactsInfo; --"},
+           {"zhangwei@corp.example", "张伟", ""}});
+  CppSQLite3Query q;
+  ASSERT_TRUE(LocalDb::instance()->execQuery(
+      "select * from xcapContactsInfo order by contactId", q));
+  ASSERT_FALSE(q.eof());
+  EXPECT_EQ(user_, q.textField("userId"));
+  EXPECT_EQ("Frank O'Neil", q.textField("displayName"));
+  EXPECT_EQ("f'); drop table xcapContactsInfo; --", q.textField("nickName"));
+  EXPECT_EQ(u8"研发部", q.textField("department"));
+  EXPECT_EQ("organization/rd/frank@corp.example", q.textField("fullName"));
+  q.nextRow();
+  ASSERT_FALSE(q.eof());
+  EXPECT_EQ(u8"张伟", q.textField("displayName"));
+  EXPECT_EQ(2, count("select count(*) from xcapContactsInfo"));
+
+  // Empty pointers give no statement.
+  Sptr<INode> c(new Contact("x@corp.example", 2, "X", "", "organization/x@corp.example"));
+  EXPECT_TRUE(db()->insertContact(c, Sptr<INode>()).sql.empty());
+  EXPECT_TRUE(db()->insertContact(Sptr<INode>(), c).sql.empty());
+}
+
+TEST_F(ContactDbTest, SearchRules) {
+  install({{"wang.fang@corp.example", "王芳", "fang"},
+           {"bob@corp.example", "Bob", ""},
+           {"corp.bot@corp.example", "Robot", ""},
+           {"gina@partner.example", "Gina", ""},
+           {"ann@partner.example", "Partner Ann", ""},
+           {"pct@corp.example", "满分100%", ""},
+           {"under_score@corp.example", "Under", "o'brien"},
+           {"ghost@corp.example", "Ghost", ""}});
+  // A row whose contact the model does not have adds nothing.
+  std::vector<Sptr<INode>> roots;
+  std::map<std::string, Sptr<INode>> groups, contacts;
+  AddressBookClient::instance()->getModel(roots, groups, contacts);
+  contacts.erase("ghost@corp.example");
+  AddressBookClient::instance()->setModel(roots, groups, contacts);
+
+  struct {
+    const char* keyword;
+    std::vector<std::string> hits;  // in the query's order (display name, UTF-8 bytes)
+  } cases[] = {
+      {"王", {"wang.fang@corp.example"}},             // display name
+      {"FANG", {"wang.fang@corp.example"}},           // nick name and id, ASCII case ignored
+      {"bob", {"bob@corp.example"}},                  // local part of an own-domain id
+      {"corp", {"corp.bot@corp.example"}},            // the own domain itself never matches
+      {"gina", {"gina@partner.example"}},             // another domain: by display name only
+      {"partner", {"ann@partner.example"}},           // ... never through its id
+      {"gina@partner", {"gina@partner.example"}},     // with "@": the id just contains it
+      {"100%", {"pct@corp.example"}},                 // "%" is a plain character
+      {"%", {"pct@corp.example"}},
+      {"_", {"under_score@corp.example"}},
+      {"o'brien", {"under_score@corp.example"}},      // a quote is a plain character
+      {"' or '1'='1", {}},
+      {"nobody", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.keyword);
+    EXPECT_EQ(c.hits, search(c.keyword));
+  }
+  // Every row of the user for an empty keyword, by the display name's UTF-8 bytes ("满" E6 BB
+  // before "王" E7 8E); hits are appended.
+  std::vector<Sptr<INode>> hits;
+  hits.push_back(Sptr<INode>());
+  db()->search("", hits);
+  ASSERT_EQ(8u, hits.size());
+  EXPECT_FALSE(hits[0]);
+  hits.erase(hits.begin());
+  EXPECT_EQ((std::vector<std::string>{"bob@corp.example", "gina@partner.example",
+                                      "ann@partner.example", "corp.bot@corp.example",
+                                      "under_score@corp.example", "pct@corp.example",
+                                      "wang.fang@corp.example"}),
+            namesOf(hits));
+  EXPECT_EQ(8, count("select count(*) from xcapContactsInfo"));
+}
+
+TEST_F(ContactDbTest, UserIdWithoutOneAtGivesNoSuffix) {
+  for (const char* user : {"plainuser", "a@b@c"}) {
+    SCOPED_TRACE(user);
+    ASSERT_TRUE(db()->init(user));
+    install({{"corp.bot@corp.example", "Robot", ""}, {"x@y.example", "X", ""}});
+    EXPECT_EQ(std::vector<std::string>{"x@y.example"}, search("y.ex"));
+    EXPECT_EQ(std::vector<std::string>{"corp.bot@corp.example"}, search("corp.b"));
+  }
+}
+
+TEST_F(ContactDbTest, DeleteAllEmptiesTheUsersRowsAndSearchWithoutTableFindsNothing) {
+  install({{"bob@corp.example", "Bob", ""}});
+  db()->deleteAll();
+  EXPECT_EQ(0, count("select count(*) from xcapContactsInfo"));
+  LocalDb::instance()->execDML("DROP TABLE xcapContactsInfo;");
+  EXPECT_TRUE(search("bob").empty());
+}
+
+}  // namespace
