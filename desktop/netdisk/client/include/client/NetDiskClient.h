@@ -1,0 +1,201 @@
+// The desktop program's net-disk client: lists the user's files and space,
+// uploads local files in resumable blocks of 524,288 bytes, deletes files and
+// fetches download links. Public operations only number the request and queue
+// a command to the engine thread; the work runs there and on the task threads,
+// and outcomes reach the listeners on the engine thread.
+//
+// Thread rules:
+// - Request operations, addListener and removeListener: the UI thread (one
+//   thread); requestNumber_ is touched only there.
+// - listenerLock_ guards listeners_; the engine thread holds it while it calls
+//   the listeners.
+// - Every other member: the engine thread only (the process* operations and
+//   everything they call).
+// - stopUploads_ is written by the engine thread and read by upload threads.
+//
+// The program never stops the client; shutdown() exists for tests.
+#pragma once
+
+#include "client/INetDiskClientListener.h"
+
+#include <ace/Singleton.h>
+#include <ace/Thread_Mutex.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+class NetDiskTaskBase;
+
+class NetDiskClient {
+ public:
+  static const int BLOCK_SIZE = 0x80000;
+  static const int64_t MAX_FILE_SIZE = 0x80000000LL;  // files this large or larger are refused
+
+  // One upload held in memory.
+  struct UploadingFileStatus {
+    UploadingFileStatus()
+        : upStatus(0), fileLength(0), transferred(0), blockSize(BLOCK_SIZE), blockCount(0),
+          runningThreads(0) {}
+    std::string localFile;
+    std::string date;
+    int upStatus;  // next or current step: 0 create, 1 merge, 2 send blocks
+    int64_t fileLength;
+    int64_t transferred;
+    int blockSize;
+    int blockCount;
+    int runningThreads;
+    std::list<int> inFlight;
+    std::list<int> pending;
+  };
+
+  static NetDiskClient* instance();
+
+  NetDiskClient();
+  virtual ~NetDiskClient();
+
+  // UI thread. Each returns the request number, or -1 when the engine thread
+  // is not running.
+  int init(const std::string& userId, const std::string& password);
+  int listFile();
+  int deleteFile(const std::string& name);
+  int listUploadTask();
+  int addUploadTask(const std::string& localFile, const std::string& name);
+  int pauseUploadTask(const std::string& name);
+  int resumeUploadTask(const std::string& name);
+  int cancelAllUploadTask();
+  int getDownloadUrl(const std::vector<std::string>& names);
+
+  void addListener(INetDiskClientListener* listener);
+  void removeListener(INetDiskClientListener* listener);
+
+  // Tests only, not from the engine thread: stops the engine thread, ends the
+  // upload threads (their bodies end early) and waits for them, stops the task
+  // thread and forgets everything held in memory, as a new process would.
+  void shutdown();
+  // Upload threads: true while the previous user's uploads must end early.
+  static bool stopRequested() { return stopUploads_.load(); }
+
+  // ---- Engine thread ----
+  const std::string& userId() const { return userId_; }
+  const std::string& password() const { return password_; }
+  bool fileListPending() const { return fileListPending_; }
+  void setFileListPending(bool pending) { fileListPending_ = pending; }
+
+  void updateSpaceInfo(int64_t used, int64_t total);
+  void updateSpaceInfo(int64_t delta, bool process, bool add);
+  bool checkSpace(int64_t size) const;
+  int64_t usedSpace() const { return usedSpace_; }
+  int64_t totalSpace() const { return totalSpace_; }
+  int64_t processSpace() const { return processSpace_; }
+  int maxThread() const { return maxThread_; }
+  int maxTask() const { return maxTask_; }
+  void notifyUploadStatus(const UploadTaskStatus& task, int second, int error);
+
+  // Listing and links.
+  void processListFile(const std::vector<NetDiskFileItem>& files,
+                       const std::map<std::string, std::string>& links, int requestNumber, int error);
+  void processListUploadFile(int requestNumber);
+  void processGetDownloadUrl(const std::vector<std::string>& names, int requestNumber);
+  void processGetDownloadUrl(const std::map<std::string, std::string>& fetched,
+                             const std::map<std::string, std::string>& known);
+
+  // Upload engine.
+  void processAddFileUpload(const std::string& name, const std::string& localFile, int requestNumber);
+  int addUploadTask_i(const std::string& name);
+  int delUploadTask_i(const std::string& name);
+  int startUploadThread(const std::string& name, int upStatus, int demand);
+  int getUploadFileStatus(const std::string& name, int& upStatus, int& demand,
+                          UploadingFileStatus* out = 0);
+  int updateFromDatabase(const std::string& name, UploadingFileStatus& status);
+  int getNextUploadTask(std::string& name, int& upStatus, int& demand);
+  int startWaitTasks();
+  int getUploadBlockInfo(const std::string& name, std::string& localFile, int& blockIndex,
+                         int64_t& offset, int& length, int& blockCount);
+  void processCreateFileSuccess(const std::string& name, const std::string& downUrl,
+                                const std::string& date);
+  void processUploadThreadComplete(const std::string& name, int upStatus, int blockIndex, int error);
+  void updateToDatabase(const std::string& name, int blockIndex);
+  // Adds the delta to the upload's transferred bytes; false when no upload
+  // of that name is held.
+  bool addTransferred(const std::string& name, int delta, int64_t& transferred, int64_t& fileLength);
+  static int64_t getLocalFileSize(const std::string& path);
+  static int getLocalFileMtime(const std::string& path, std::string& mtime);
+
+  // Control operations.
+  void processPauseUpload(const std::string& name, int requestNumber);
+  void processResumeUpload(const std::string& name, int requestNumber);
+  void processDeleteUpload(const std::string& name, int requestNumber);
+  void processCancelAllUpload(int requestNumber);
+  int deleteFile_i(const std::string& name, bool onlyIfRequested);
+  void processDeleteFileResult(const std::string& name, const std::string& localFile, int error);
+  void processChangeUserInfo(const std::string& userId, const std::string& password);
+  void processOldUploadEvent(const std::string& name);
+
+  // For tests, on the engine thread (or when no engine thread runs).
+  const std::list<std::string>& waitList() const { return waitList_; }
+  const std::list<std::string>& processList() const { return processList_; }
+  int runningThreads() const { return runningThreads_; }
+
+ private:
+  NetDiskClient(const NetDiskClient&);
+  NetDiskClient& operator=(const NetDiskClient&);
+
+  void forEachListener(const std::function<void(INetDiskClientListener*)>& call);
+  void readConfig();
+  void resetState();  // engine state back to a fresh client's
+  void resetUserLists();
+  // Books a created file: block rows, task status 1, the status's pending
+  // blocks. Returns the block count, or -1 when the task row is missing.
+  int bookCreatedFile(const std::string& name, const std::string& date);
+  // Status bookkeeping of a thread's start or end. True when the status was
+  // dropped.
+  bool updateThreadState(const std::string& name, int upStatus, int delta, int blockIndex, bool requeue);
+  void dropFromLists(const std::string& name);  // wait/process list without space
+  static bool contains(const std::list<std::string>& list, const std::string& name);
+  static void removeName(std::list<std::string>& list, const std::string& name);
+  int64_t reservedSize(const std::string& name);  // pw_file size of the name, 0 when none
+  // Hands a step task to a thread of its own; on failure the step is
+  // reported failed at once. Counts it in runningThreads_.
+  void spawnStep(NetDiskTaskBase* task, const std::string& name, int upStatus, int blockIndex);
+
+  // UI thread.
+  int requestNumber_;
+
+  // listenerLock_ guards listeners_.
+  ACE_Thread_Mutex listenerLock_;
+  std::list<INetDiskClientListener*> listeners_;
+
+  // Engine thread only.
+  std::string userId_;
+  std::string password_;
+  std::map<std::string, std::string> downloadUrls_;
+  bool fileListPending_;
+  bool fileListLoaded_;
+  int64_t totalSpace_;
+  int64_t usedSpace_;
+  int64_t processSpace_;
+
+  std::list<std::string> waitList_;
+  std::list<std::string> processList_;
+  int processCount_;
+  int maxTask_;
+  int runningThreads_;
+  int maxThread_;
+  std::map<std::string, UploadingFileStatus> uploadingFileStatus_;
+  std::map<std::string, std::pair<int, int> > stepSchedule_;
+  std::map<std::string, std::string> localFiles_;  // local path -> name
+  std::list<std::string> finishedNames_;
+  std::list<std::string> unfinishedNames_;
+  std::list<std::string> deleteRequests_;
+  bool holdNewTasks_;
+
+  static std::atomic<bool> stopUploads_;
+};
+
+typedef ACE_Singleton<NetDiskClient, ACE_Thread_Mutex> NetDiskClientSingleton;

@@ -1,0 +1,96 @@
+// The steps of an upload and the deletion of a net-disk file. The engine
+// builds each task, gives it the current user's id and password and runs it
+// on a detached thread of its own (NetDiskTaskThread::spawnDetached). A task
+// builds its own CSyncProtocol, reports by posting commands to the engine
+// thread, and never touches the engine's state; the only thing it reads from
+// outside is the client's stop flag (an atomic).
+#pragma once
+
+#include "client/NetDiskTaskThread.h"
+#include "protocol/SyncProtocolClient.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+class CSyncProtocol;
+
+// MD5 as 32 lower-case hexadecimal digits.
+class FileMd5 {
+ public:
+  // The MD5 of the next `count` bytes of the file (fewer at its end).
+  static std::string compute(FILE* file, int64_t count);
+  static std::string toHex(const unsigned char digest[16]);
+};
+
+class CreateFileTask : public NetDiskTaskBase {
+ public:
+  CreateFileTask(const std::string& name, int64_t length, int blockCount);
+  ~CreateFileTask() override;
+  void execute() override;
+
+ private:
+  std::string name_;
+  int64_t length_;
+  int blockCount_;
+};
+
+class UploadFileTask : public NetDiskTaskBase, public CSyncProtocolObserver {
+ public:
+  static const int PROGRESS_STEP = 0x20000;  // progress is announced per 131,072 bytes
+  static const int MAX_SENDS = 5;
+
+  UploadFileTask(const std::string& name, const std::string& localFile, int blockIndex,
+                 int64_t offset, int length, int blockCount);
+  ~UploadFileTask() override;
+  void execute() override;
+
+  void setExpectedFileLength(int64_t length) { expectedLength_ = length; }
+
+  // Task thread, from inside the upload: the next piece of the block.
+  bool OnUpLoadEvent(int, int) override { return false; }
+  bool GetUpLoadData(int maxLength, ACE_Message_Block* block) override;
+  // Starts the block again from its first byte (a resend after a renewed
+  // session); the progress announced so far is taken back.
+  bool RewindUpLoadData() override;
+  // 0, or -1 when the local file does not open.
+  int getBlockMd5(std::string& md5);
+
+ private:
+  // Posts kind 1 (with the delta) or kind 5 (with the error word).
+  void postStatus(int kind, const std::string& text, int delta);
+  void takeBackProgress();
+
+  std::string name_;
+  std::string localFile_;
+  int blockIndex_;
+  int64_t offset_;
+  int length_;
+  int blockCount_;
+  FILE* file_;          // open only inside execute
+  int reported_;        // bytes announced as progress
+  int unreported_;      // bytes read since the last announcement
+  int64_t expectedLength_;
+};
+
+class MergeFileTask : public NetDiskTaskBase {
+ public:
+  explicit MergeFileTask(const std::string& name);
+  ~MergeFileTask() override;
+  void execute() override;
+
+ private:
+  std::string name_;
+};
+
+class DeleteFileTask : public NetDiskTaskBase {
+ public:
+  // `tag` is carried back unchanged in the result (the upload's local path).
+  DeleteFileTask(const std::string& path, const std::string& tag);
+  ~DeleteFileTask() override;
+  void execute() override;
+
+ private:
+  std::string path_;
+  std::string tag_;
+};

@@ -1,0 +1,108 @@
+// The net-disk tables of the per-user database: the net-disk files the client
+// knows of (pw_file), the uploads not yet finished (pw_upfile_task) and the
+// blocks of each upload that the server has not confirmed (pw_upblock_task).
+// SyncDb holds no data: each operation runs one statement, query or batch on
+// LocalDb and converts rows into the records below. Names and paths are
+// always bound as parameters, never written into a statement.
+//
+// Every operation returns 0 on success and -1 on failure (no row, a failed
+// statement or query) unless said otherwise. A fileType argument selects 0
+// for 0 and 1 for any other value.
+//
+// Thread rule: net-disk engine thread only. SyncDb takes no lock; LocalDb
+// serialises each statement, batch and query.
+#pragma once
+
+#include <ace/Singleton.h>
+#include <ace/Thread_Mutex.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class LocalDb;
+
+// One pw_file row.
+struct FileEntryRecord {
+  int fileType = 0;
+  std::string relpath;
+  int64_t size = 0;
+  std::string expireTime;
+  int status = 0;
+  int dirFlag = 0;
+};
+
+// One pw_upfile_task row.
+struct UpFileTaskRecord {
+  int id = 0;
+  int fileType = 0;
+  std::string relpath;
+  std::string localFile;
+  int64_t size = 0;
+  std::string md5;
+  std::string mtime;
+  int blockSize = 0;
+  int64_t xferSize = 0;
+  int status = 0;
+};
+
+// One pw_upblock_task row.
+struct UpBlockTaskRecord {
+  int fileId = 0;
+  int blockIndex = 0;
+  int64_t offset = 0;
+  int length = 0;
+};
+
+class SyncDb {
+ public:
+  static SyncDb* instance();
+
+  // The program uses the per-user database (LocalDb::instance()); a test may
+  // hand in a database of its own.
+  explicit SyncDb(LocalDb* db = 0);
+
+  // Creates the three tables when missing (pw_file, pw_upfile_task,
+  // pw_upblock_task, in that order). Run after each open of a user's database.
+  void init();
+  int createFileTable();
+  int createUpFileTaskTable();
+  int createUpBlockTaskTable();
+
+  // pw_file. insertFile replaces a row of the same name and type.
+  int insertFile(const FileEntryRecord& record);
+  int deleteFile(const std::string& name, int fileType);
+  int deleteFilesOfType();  // every row of type 0
+  int updateFile(const FileEntryRecord& record);
+  // An empty expireTime reads as "0"; relpath is the name given.
+  int getFile(const std::string& name, int fileType, FileEntryRecord& record);
+
+  // pw_upfile_task and its blocks.
+  // The id of the task row of that name, or -1 when none.
+  int findUpFileTaskId(const std::string& name, int fileType);
+  // Replaces the task of the same name (and drops its block rows).
+  int insertUpFileTask(const UpFileTaskRecord& record);
+  // Removes the task row and its block rows in one transaction; nothing is
+  // removed when either statement fails.
+  int deleteUpFileTask(const std::string& name, int fileType);
+  // Writes xferSize and status of the task of the record's name.
+  int updateUpFileTask(const UpFileTaskRecord& record);
+  int getUpFileTask(const std::string& name, UpFileTaskRecord& record);
+  // Appends every task of type 0 in id order.
+  int listUpFileTasks(std::vector<UpFileTaskRecord>& records);
+
+  int insertUpBlockTask(const UpBlockTaskRecord& record);
+  // count rows from the template: blockIndex + i, offset + length * i, all in
+  // one transaction that is undone when any row fails. -1 for count 0.
+  int insertUpBlockTasks(const UpBlockTaskRecord& first, int count);
+  // Appends the block rows of the task of that name.
+  int listUpBlockTasks(const std::string& name, std::vector<UpBlockTaskRecord>& records);
+  int deleteUpBlockTask(const std::string& name, int blockIndex);
+
+ private:
+  LocalDb* db() const;
+
+  LocalDb* db_;  // not owned; null means LocalDb::instance(); set at construction
+};
+
+typedef ACE_Singleton<SyncDb, ACE_Thread_Mutex> SyncDbSingleton;

@@ -1,0 +1,830 @@
+// NetDiskClient: the upload engine (admission, step scheduling, booking of
+// confirmed blocks) and the upload controls (pause, resume, cancel, delete,
+// events of the previous user). Engine thread only.
+#include "client/NetDiskClient.h"
+
+#include "client/NetDiskCommands.h"
+#include "client/NetDiskEngineThread.h"
+#include "client/NetDiskTaskThread.h"
+#include "client/NetDiskUploadTask.h"
+#include "client/SyncDb.h"
+#include "log/IM_LogManager.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+int blockCountOf(int64_t size, int blockSize) {
+  if (blockSize <= 0 || size <= 0) return 0;
+  return static_cast<int>(size / blockSize + (size % blockSize != 0 ? 1 : 0));
+}
+
+int64_t blockLengthOf(int64_t size, int blockSize, int index) {
+  int count = blockCountOf(size, blockSize);
+  if (index == count - 1 && size % blockSize != 0) return size % blockSize;
+  return blockSize;
+}
+
+UploadTaskStatus makeStatus(const std::string& name, const std::string& localFile, int64_t length,
+                            int64_t transferred, int state) {
+  UploadTaskStatus s;
+  s.relpath = name;
+  s.localFile = localFile;
+  s.fileLength = length;
+  s.transferred = transferred;
+  s.state = state;
+  return s;
+}
+
+}  // namespace
+
+int64_t NetDiskClient::getLocalFileSize(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == 0) return -1;
+  int64_t size = -1;
+  if (fseeko(f, 0, SEEK_END) == 0) size = static_cast<int64_t>(ftello(f));
+  fclose(f);
+  return size;
+}
+
+int NetDiskClient::getLocalFileMtime(const std::string& path, std::string& mtime) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    mtime.clear();
+    return -1;
+  }
+  char text[32];
+  snprintf(text, sizeof(text), "%lu", static_cast<unsigned long>(static_cast<uint32_t>(st.st_mtime)));
+  mtime = text;
+  return 0;
+}
+
+int64_t NetDiskClient::reservedSize(const std::string& name) {
+  FileEntryRecord f;
+  if (SyncDb::instance()->getFile(name, 0, f) != 0) return 0;
+  return f.size;
+}
+
+void NetDiskClient::dropFromLists(const std::string& name) {
+  removeName(waitList_, name);
+  if (contains(processList_, name)) {
+    removeName(processList_, name);
+    --processCount_;
+  }
+}
+
+// ---- Adding a file ----
+
+void NetDiskClient::processAddFileUpload(const std::string& name, const std::string& localFile,
+                                         int requestNumber) {
+  IM_LOG_INFO("NetDiskClient::processAddFileUpload,relpath is %s,localFile is %s, taskId is %d.", name.c_str(),
+              localFile.c_str(), requestNumber);
+  UploadTaskStatus refused;
+  refused.localFile = localFile;
+  int error = 0;
+  // The file's own name, after the last separator of either kind.
+  std::string::size_type cut = localFile.find_last_of("\\/");
+  std::string fileName = cut == std::string::npos ? localFile : localFile.substr(cut + 1);
+  int64_t size = -1;
+  if (localFiles_.count(localFile) != 0) {
+    IM_LOG_INFO("NetDiskClient::processAddFileUpload,localFile is uploadding.");
+    error = NETDISK_ERR_UPLOAD_EXISTS;
+  } else if (fileName.empty() || (size = getLocalFileSize(localFile)) < 0) {
+    IM_LOG_ERROR("NetDiskClient::processAddFileUpload, [status = local file unreadable, localFile = %s]",
+                 localFile.c_str());
+    error = NETDISK_ERR_FILE_UNREADABLE;
+  } else if (size >= MAX_FILE_SIZE) {
+    IM_LOG_INFO("NetDiskClient::processAddFileUpload,localFile's maxsize is 2G.");
+    error = NETDISK_ERR_TOO_LARGE;
+  } else if (!checkSpace(size)) {
+    IM_LOG_INFO("NetDiskClient::processAddFileUpload,user's space is not enough.");
+    error = NETDISK_ERR_NO_SPACE;
+  }
+  if (error != 0) {
+    forEachListener([&](INetDiskClientListener* l) { l->onAddUploadTask(refused, error); });
+    return;
+  }
+
+  std::string relpath = fileName;
+  for (int attempt = 0; contains(finishedNames_, relpath) || contains(unfinishedNames_, relpath); ++attempt) {
+    if (attempt == 0) {
+      relpath = "copyof" + fileName;
+    } else {
+      char prefix[32];
+      snprintf(prefix, sizeof(prefix), "copyof%d", attempt);
+      relpath = prefix + fileName;
+    }
+  }
+  IM_LOG_INFO("NetDiskClient::processAddFileUpload,created filename is%s.", relpath.c_str());
+  std::string mtime;
+  getLocalFileMtime(localFile, mtime);
+
+  SyncDb* db = SyncDb::instance();
+  UpFileTaskRecord task;
+  task.fileType = 0;
+  task.relpath = relpath;
+  task.localFile = localFile;
+  task.size = size;
+  task.mtime = mtime;
+  task.blockSize = BLOCK_SIZE;
+  task.xferSize = 0;
+  task.status = 0;
+  db->insertUpFileTask(task);
+  FileEntryRecord file;
+  file.fileType = 0;
+  file.relpath = relpath;
+  file.size = size;
+  file.status = 0;
+  file.dirFlag = 0;
+  db->insertFile(file);
+
+  unfinishedNames_.push_back(relpath);
+  localFiles_[localFile] = relpath;
+  int r = addUploadTask_i(relpath);
+  if (r == -1) {
+    // The task row could not be read back: nothing was admitted.
+    removeName(unfinishedNames_, relpath);
+    localFiles_.erase(localFile);
+    db->deleteUpFileTask(relpath, 0);
+    db->deleteFile(relpath, 0);
+    forEachListener([&](INetDiskClientListener* l) { l->onAddUploadTask(refused, NETDISK_ERR_NO_TASK); });
+    return;
+  }
+  updateSpaceInfo(size, true, true);
+  UploadTaskStatus added = makeStatus(relpath, localFile, size, 0, r);
+  added.flag = true;
+  forEachListener([&](INetDiskClientListener* l) { l->onAddUploadTask(added, 0); });
+}
+
+// ---- Admission and scheduling ----
+
+int NetDiskClient::addUploadTask_i(const std::string& name) {
+  IM_LOG_INFO("NetDiskClient::addUploadTask_i,relpath is %s.", name.c_str());
+  if (holdNewTasks_ || processCount_ >= maxTask_) {
+    waitList_.push_back(name);
+    IM_LOG_INFO("NetDiskClient::addUploadTask_i,uploadTask enter wait list.");
+    return 2;
+  }
+  IM_LOG_INFO("NetDiskClient::addUploadTask_i,uploadTask enter process list.");
+  int step = 0, demand = 0;
+  int r = getUploadFileStatus(name, step, demand);
+  if (r == -1) return -1;
+  ++processCount_;
+  processList_.push_back(name);
+  if (r == 1) {
+    // Still running from before: record its need; the next result starts it.
+    const UploadingFileStatus& s = uploadingFileStatus_[name];
+    if (step == 0)
+      stepSchedule_[name] = std::make_pair(-1, 1);  // its create step runs
+    else if (step == 1)
+      stepSchedule_[name] = std::make_pair(-1, 3);  // its merge step runs
+    else
+      stepSchedule_[name] =
+          std::make_pair(s.runningThreads, static_cast<int>(s.inFlight.size() + s.pending.size()));
+  } else {
+    startUploadThread(name, step, demand);
+  }
+  return 1;
+}
+
+void NetDiskClient::spawnStep(NetDiskTaskBase* task, const std::string& name, int upStatus, int blockIndex) {
+  task->setUser(userId_, password_);
+  ++runningThreads_;
+  if (NetDiskTaskThread::spawnDetached(task) == 0) return;
+  // No thread: the step failed; its result arrives like any other.
+  int kind = upStatus == 0 ? 4 : (upStatus == 1 ? 6 : 5);
+  UploadFileStatusCommand* failed = new UploadFileStatusCommand(0, name, kind);
+  failed->blockIndex = blockIndex;
+  failed->setOwnerUserId(userId_);
+  if (NetDiskEngineThread::instance()->postCommand(failed) != 0) {
+    delete failed;
+    --runningThreads_;
+  }
+}
+
+int NetDiskClient::startUploadThread(const std::string& name, int upStatus, int demand) {
+  IM_LOG_INFO("NetDiskClient::startUploadThread,relpath is %s, upStatus is %d, maxThread is %d", name.c_str(),
+              upStatus, demand);
+  if (runningThreads_ >= maxThread_) {
+    if (upStatus == 0)
+      stepSchedule_[name] = std::make_pair(-1, 0);
+    else if (upStatus == 1)
+      stepSchedule_[name] = std::make_pair(-1, 2);
+    else if (upStatus == 2 && stepSchedule_.count(name) == 0)
+      stepSchedule_[name] = std::make_pair(0, demand);
+    return 0;
+  }
+  std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
+  if (it == uploadingFileStatus_.end()) return 0;
+  UploadingFileStatus& s = it->second;
+  if (upStatus == 0) {
+    stepSchedule_[name] = std::make_pair(-1, 1);
+    s.upStatus = 0;
+    ++s.runningThreads;
+    spawnStep(new CreateFileTask(name, s.fileLength, s.blockCount), name, 0, -1);
+  } else if (upStatus == 1) {
+    stepSchedule_[name] = std::make_pair(-1, 3);
+    s.upStatus = 1;
+    ++s.runningThreads;
+    spawnStep(new MergeFileTask(name), name, 1, -1);
+  } else if (upStatus == 2) {
+    std::string localFile;
+    int index = 0, length = 0, count = 0;
+    int64_t offset = 0;
+    int running = s.runningThreads;
+    if (getUploadBlockInfo(name, localFile, index, offset, length, count) != 0) return 0;
+    std::map<std::string, std::pair<int, int> >::iterator e = stepSchedule_.find(name);
+    if (e == stepSchedule_.end())
+      stepSchedule_[name] = std::make_pair(running + 1, demand);
+    else
+      ++e->second.first;
+    s.upStatus = 2;
+    ++s.runningThreads;
+    UploadFileTask* task = new UploadFileTask(name, localFile, index, offset, length, count);
+    task->setExpectedFileLength(s.fileLength);
+    spawnStep(task, name, 2, index);
+  }
+  return 0;
+}
+
+int NetDiskClient::getUploadFileStatus(const std::string& name, int& upStatus, int& demand,
+                                       UploadingFileStatus* out) {
+  std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
+  if (it != uploadingFileStatus_.end() && it->second.runningThreads > 0) {
+    const UploadingFileStatus& s = it->second;
+    upStatus = s.upStatus;
+    demand = s.upStatus == 2 ? static_cast<int>(s.inFlight.size() + s.pending.size()) : 1;
+    IM_LOG_INFO("NetDiskClient::getUploadFileStatus,relpath is %s, upStatus is %d, maxThread is %d.",
+                name.c_str(), upStatus, demand);
+    if (out != 0) {
+      out->fileLength = s.fileLength;
+      out->transferred = s.transferred;
+    }
+    return 1;
+  }
+  UploadingFileStatus s;
+  int d = updateFromDatabase(name, s);
+  if (d < 0) return -1;
+  uploadingFileStatus_[name] = s;
+  upStatus = s.upStatus;
+  demand = d;
+  if (out != 0) {
+    out->fileLength = s.fileLength;
+    out->transferred = s.transferred;
+  }
+  return 0;
+}
+
+int NetDiskClient::updateFromDatabase(const std::string& name, UploadingFileStatus& status) {
+  IM_LOG_INFO("NetDiskClient::updateFromDatabase,load data from database ,relpath is%s.", name.c_str());
+  SyncDb* db = SyncDb::instance();
+  UpFileTaskRecord row;
+  if (db->getUpFileTask(name, row) != 0) return -1;
+  FileEntryRecord file;
+  if (db->getFile(name, 0, file) == 0) status.date = file.expireTime;
+  status.localFile = row.localFile;
+  status.fileLength = row.size;
+  status.transferred = row.xferSize;
+  status.blockSize = row.blockSize > 0 ? row.blockSize : BLOCK_SIZE;
+  status.blockCount = blockCountOf(row.size, status.blockSize);
+  status.runningThreads = 0;
+  status.inFlight.clear();
+  status.pending.clear();
+  std::vector<UpBlockTaskRecord> blocks;
+  db->listUpBlockTasks(name, blocks);
+  for (size_t i = 0; i < blocks.size(); ++i) status.pending.push_back(blocks[i].blockIndex);
+  int demand = 1;
+  if (row.status == 0) {
+    if (!status.pending.empty()) {
+      db->deleteUpFileTask(name, 0);
+      db->insertUpFileTask(row);
+      status.pending.clear();
+    }
+    status.upStatus = 0;
+  } else if (status.pending.empty()) {
+    status.upStatus = 1;
+  } else {
+    status.upStatus = 2;
+    demand = static_cast<int>(status.pending.size());
+  }
+  IM_LOG_INFO("NetDiskClient::updateFromDatabase,fileInfo (fileLength:%lld,xferLength:%lld,status:%d,blockCount:%d.",
+              static_cast<long long>(status.fileLength), static_cast<long long>(status.transferred),
+              status.upStatus, static_cast<int>(status.pending.size()));
+  return demand;
+}
+
+int NetDiskClient::getNextUploadTask(std::string& name, int& upStatus, int& demand) {
+  while (static_cast<int>(processList_.size()) < maxTask_ && !waitList_.empty()) {
+    std::string next = waitList_.front();
+    waitList_.pop_front();
+    processList_.push_back(next);
+    ++processCount_;
+    UploadingFileStatus info;
+    int step = 0, need = 0;
+    int r = getUploadFileStatus(next, step, need, &info);
+    if (r == -1) {
+      // Its rows are gone: it cannot go on.
+      dropFromLists(next);
+      updateSpaceInfo(reservedSize(next), true, false);
+      notifyUploadStatus(makeStatus(next, std::string(), 0, 0, UploadTaskStatus::STOPPED), 0,
+                         NETDISK_ERR_NO_TASK);
+      continue;
+    }
+    IM_LOG_INFO("NetDiskClient::getNextUploadTask(get it in wait list), relpath is %s, upStatus is %d, maxThread is %d.",
+                next.c_str(), step, need);
+    const UploadingFileStatus& s = uploadingFileStatus_[next];
+    notifyUploadStatus(makeStatus(next, s.localFile, info.fileLength, info.transferred, UploadTaskStatus::UPLOADING),
+                       0, 0);
+    if (r == 1) {
+      // Its step still runs: only record the need.
+      if (step == 0)
+        stepSchedule_[next] = std::make_pair(-1, 1);
+      else if (step == 1)
+        stepSchedule_[next] = std::make_pair(-1, 3);
+      else
+        stepSchedule_[next] = std::make_pair(s.runningThreads, need);
+      continue;
+    }
+    name = next;
+    upStatus = step;
+    demand = need;
+    return 0;
+  }
+  bool found = false;
+  int bound = maxThread_;
+  upStatus = 2;
+  demand = 0;
+  for (std::map<std::string, std::pair<int, int> >::iterator it = stepSchedule_.begin(); it != stepSchedule_.end();
+       ++it) {
+    int first = it->second.first, second = it->second.second;
+    if (first == -1) {
+      if (second == 0 || second == 2) {
+        name = it->first;
+        upStatus = second == 0 ? 0 : 1;
+        demand = 1;
+        found = true;
+        break;
+      }
+      continue;
+    }
+    if (second > first && first < bound) {
+      name = it->first;
+      upStatus = 2;
+      demand = second;
+      bound = first;
+      found = true;
+    }
+  }
+  if (!found) {
+    IM_LOG_DEBUG("NetDiskClient::getNextUploadTask,not found next task.");
+    return -1;
+  }
+  IM_LOG_INFO("NetDiskClient::getNextUploadTask,relpath is %s, upStatus is %d, maxThread is %d.", name.c_str(),
+              upStatus, demand);
+  return 0;
+}
+
+int NetDiskClient::startWaitTasks() {
+  if (holdNewTasks_) {
+    if (!uploadingFileStatus_.empty()) return -1;
+    holdNewTasks_ = false;
+    stopUploads_ = false;
+  }
+  if (processList_.empty() && waitList_.empty()) return -1;
+  std::string name;
+  int step = 0, demand = 0;
+  if (runningThreads_ >= maxThread_) {
+    if (getNextUploadTask(name, step, demand) == 0) {
+      IM_LOG_INFO("NetDiskClient::startWaitTasks(thread number is max.),relpath is %s, upStatus is %d, maxThread is %d.",
+                  name.c_str(), step, demand);
+      startUploadThread(name, step, demand);
+    }
+    return 0;
+  }
+  while (runningThreads_ < maxThread_) {
+    if (getNextUploadTask(name, step, demand) != 0) break;
+    IM_LOG_INFO("NetDiskClient::startWaitTasks(thread number less than max.),relpath is %s, upStatus is %d, maxThread is %d.",
+                name.c_str(), step, demand);
+    int before = runningThreads_;
+    startUploadThread(name, step, demand);
+    if (runningThreads_ == before) {
+      // Nothing could start for it: forget that need rather than ask again.
+      std::map<std::string, std::pair<int, int> >::iterator e = stepSchedule_.find(name);
+      if (e != stepSchedule_.end()) {
+        if (e->second.first <= 0)
+          stepSchedule_.erase(e);
+        else
+          e->second.second = e->second.first;  // only its running blocks remain
+      }
+    }
+  }
+  return 0;
+}
+
+int NetDiskClient::getUploadBlockInfo(const std::string& name, std::string& localFile, int& blockIndex,
+                                      int64_t& offset, int& length, int& blockCount) {
+  std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
+  if (it == uploadingFileStatus_.end()) return -1;
+  UploadingFileStatus& s = it->second;
+  if (s.upStatus != 2 || s.pending.empty()) return -1;
+  blockIndex = s.pending.front();
+  s.pending.pop_front();
+  s.inFlight.push_back(blockIndex);
+  offset = static_cast<int64_t>(blockIndex) * s.blockSize;
+  length = static_cast<int>(blockIndex == s.blockCount - 1 ? s.fileLength - offset : s.blockSize);
+  localFile = s.localFile;
+  blockCount = s.blockCount;
+  return 0;
+}
+
+// ---- Step results ----
+
+bool NetDiskClient::updateThreadState(const std::string& name, int upStatus, int delta, int blockIndex,
+                                      bool requeue) {
+  std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
+  if (it == uploadingFileStatus_.end()) {
+    IM_LOG_DEBUG("NetDiskClient::updateThreadState, [relpath = %s, status = absent]", name.c_str());
+    return false;
+  }
+  UploadingFileStatus& s = it->second;
+  s.upStatus = upStatus;
+  s.runningThreads += delta;
+  if (blockIndex >= 0) {
+    std::list<int>::iterator b = std::find(s.inFlight.begin(), s.inFlight.end(), blockIndex);
+    if (b != s.inFlight.end()) {
+      s.inFlight.erase(b);
+      if (requeue) s.pending.push_back(blockIndex);
+    }
+  }
+  if (s.runningThreads <= 0 && stepSchedule_.count(name) == 0) {
+    uploadingFileStatus_.erase(it);
+    IM_LOG_DEBUG("NetDiskClient::updateThreadState, [relpath = %s, status = dropped]", name.c_str());
+    return true;
+  }
+  return false;
+}
+
+int NetDiskClient::bookCreatedFile(const std::string& name, const std::string& date) {
+  SyncDb* db = SyncDb::instance();
+  UpFileTaskRecord row;
+  if (db->getUpFileTask(name, row) != 0) return -1;
+  int blockSize = row.blockSize > 0 ? row.blockSize : BLOCK_SIZE;
+  int count = blockCountOf(row.size, blockSize);
+  bool booked = true;
+  for (int i = 0; i < count - 1; i += 50) {
+    UpBlockTaskRecord first;
+    first.fileId = row.id;
+    first.blockIndex = i;
+    first.offset = static_cast<int64_t>(i) * blockSize;
+    first.length = blockSize;
+    if (db->insertUpBlockTasks(first, std::min(50, count - 1 - i)) != 0) booked = false;
+  }
+  if (count > 0) {
+    UpBlockTaskRecord last;
+    last.fileId = row.id;
+    last.blockIndex = count - 1;
+    last.offset = static_cast<int64_t>(count - 1) * blockSize;
+    last.length = static_cast<int>(blockLengthOf(row.size, blockSize, count - 1));
+    if (db->insertUpBlockTask(last) != 0) booked = false;
+  }
+  if (booked) {
+    row.status = 1;
+    db->updateUpFileTask(row);
+  } else {
+    // Without every block row a resume must not merge: the task stays
+    // "not created" and a resume creates it anew.
+    IM_LOG_ERROR("NetDiskClient::bookCreatedFile, [status = block rows not written, relpath = %s]", name.c_str());
+  }
+  std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
+  if (it != uploadingFileStatus_.end()) {
+    UploadingFileStatus& s = it->second;
+    s.upStatus = 2;
+    s.blockSize = blockSize;
+    s.blockCount = count;
+    s.pending.clear();
+    s.inFlight.clear();
+    for (int i = 0; i < count; ++i) s.pending.push_back(i);
+    if (!date.empty()) {
+      s.date = date;
+      FileEntryRecord file;
+      if (db->getFile(name, 0, file) == 0) {
+        file.expireTime = date;
+        db->updateFile(file);
+      }
+    }
+  }
+  return count;
+}
+
+void NetDiskClient::processCreateFileSuccess(const std::string& name, const std::string& downUrl,
+                                             const std::string& date) {
+  IM_LOG_INFO("NetDiskClient::processCreateFileSuccess,relpath is %s, downUrl is %s, expire is %s.", name.c_str(),
+              downUrl.c_str(), date.c_str());
+  --runningThreads_;
+  if (!downUrl.empty()) downloadUrls_[name] = downUrl;
+  int count = bookCreatedFile(name, date);
+  if (count >= 0) {
+    int step = 0, demand = 0;
+    UploadingFileStatus info;
+    if (getUploadFileStatus(name, step, demand, &info) >= 0) {
+      const UploadingFileStatus& s = uploadingFileStatus_[name];
+      UploadTaskStatus status = makeStatus(name, s.localFile, info.fileLength, 0, UploadTaskStatus::UPLOADING);
+      status.date = s.date;
+      notifyUploadStatus(status, 0, 0);
+    }
+  }
+  std::map<std::string, std::pair<int, int> >::iterator e = stepSchedule_.find(name);
+  if (e != stepSchedule_.end()) {
+    if (count > 0)
+      e->second = std::make_pair(0, count);
+    else if (count == 0)
+      e->second = std::make_pair(-1, 2);
+    else
+      stepSchedule_.erase(e);
+  }
+  bool dropped = updateThreadState(name, count > 0 ? 2 : 1, -1, -1, false);
+  if (dropped && contains(deleteRequests_, name)) deleteFile_i(name, true);
+  startWaitTasks();
+}
+
+void NetDiskClient::processUploadThreadComplete(const std::string& name, int upStatus, int blockIndex, int error) {
+  IM_LOG_INFO("NetDiskClient::processUploadThreadComplete,relpath is %s, upStatus is %d, blockIndex is %d, error is %d.",
+              name.c_str(), upStatus, blockIndex, error);
+  --runningThreads_;
+  bool dropped = false;
+  std::map<std::string, std::pair<int, int> >::iterator e = stepSchedule_.find(name);
+  if (error != 0) {
+    if (e != stepSchedule_.end()) {
+      stepSchedule_.erase(e);
+      UploadTaskStatus status = makeStatus(name, std::string(), 0, 0, UploadTaskStatus::STOPPED);
+      std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
+      if (it != uploadingFileStatus_.end()) {
+        status.localFile = it->second.localFile;
+        status.fileLength = it->second.fileLength;
+        status.transferred = it->second.transferred;
+      }
+      delUploadTask_i(name);
+      notifyUploadStatus(status, 0, error);
+    }
+    dropped = updateThreadState(name, upStatus, -1, blockIndex, true);
+  } else if (upStatus == 0) {
+    int count = bookCreatedFile(name, std::string());
+    if (e != stepSchedule_.end()) {
+      if (count > 0)
+        e->second = std::make_pair(0, count);
+      else if (count == 0)
+        e->second = std::make_pair(-1, 2);
+      else
+        stepSchedule_.erase(e);
+    }
+    dropped = updateThreadState(name, count > 0 ? 2 : 1, -1, -1, false);
+  } else if (upStatus == 1) {
+    if (e != stepSchedule_.end()) stepSchedule_.erase(e);
+    UploadTaskStatus status = makeStatus(name, std::string(), 0, 0, UploadTaskStatus::FINISHED);
+    std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
+    if (it != uploadingFileStatus_.end()) {
+      status.localFile = it->second.localFile;
+      status.fileLength = it->second.fileLength;
+      status.transferred = it->second.transferred;
+    } else {
+      UpFileTaskRecord row;
+      if (SyncDb::instance()->getUpFileTask(name, row) == 0) {
+        status.localFile = row.localFile;
+        status.fileLength = row.size;
+        status.transferred = row.xferSize;
+      }
+    }
+    delUploadTask_i(name);
+    dropped = updateThreadState(name, 1, -1, -1, false);
+    SyncDb::instance()->deleteUpFileTask(name, 0);
+    updateSpaceInfo(status.fileLength, false, true);
+    removeName(unfinishedNames_, name);
+    if (!contains(finishedNames_, name)) finishedNames_.push_back(name);
+    for (std::map<std::string, std::string>::iterator l = localFiles_.begin(); l != localFiles_.end();) {
+      if (l->second == name)
+        localFiles_.erase(l++);
+      else
+        ++l;
+    }
+    notifyUploadStatus(status, 0, 0);
+  } else if (upStatus == 2) {
+    int step = 2;
+    if (e != stepSchedule_.end()) {
+      e->second.first -= 1;
+      e->second.second -= 1;
+      if (e->second.second <= 0) {
+        e->second = std::make_pair(-1, 2);
+        step = 1;
+      }
+    }
+    dropped = updateThreadState(name, step, -1, blockIndex, false);
+    updateToDatabase(name, blockIndex);
+  }
+  if (dropped && contains(deleteRequests_, name)) deleteFile_i(name, true);
+  startWaitTasks();
+}
+
+void NetDiskClient::updateToDatabase(const std::string& name, int blockIndex) {
+  IM_LOG_INFO("NetDiskClient::updateToDatabase,update database after send block,relpath is%s, blockIndex is %d.",
+              name.c_str(), blockIndex);
+  SyncDb* db = SyncDb::instance();
+  db->deleteUpBlockTask(name, blockIndex);
+  UpFileTaskRecord row;
+  if (db->getUpFileTask(name, row) != 0) return;
+  int blockSize = row.blockSize > 0 ? row.blockSize : BLOCK_SIZE;
+  row.xferSize += blockLengthOf(row.size, blockSize, blockIndex);
+  db->updateUpFileTask(row);
+}
+
+bool NetDiskClient::addTransferred(const std::string& name, int delta, int64_t& transferred, int64_t& fileLength) {
+  std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
+  if (it == uploadingFileStatus_.end()) return false;
+  it->second.transferred += delta;
+  transferred = it->second.transferred;
+  fileLength = it->second.fileLength;
+  return true;
+}
+
+int NetDiskClient::delUploadTask_i(const std::string& name) {
+  IM_LOG_INFO("NetDiskClient::delUploadTask_i,relpath is %s.", name.c_str());
+  if (contains(waitList_, name)) {
+    updateSpaceInfo(reservedSize(name), true, false);
+    IM_LOG_INFO("NetDiskClient::delUploadTask_i,remove task:%s in wait list.", name.c_str());
+    removeName(waitList_, name);
+    return 2;
+  }
+  if (contains(processList_, name)) {
+    IM_LOG_INFO("NetDiskClient::delUploadTask_i,remove task:%s in process list.", name.c_str());
+    updateSpaceInfo(reservedSize(name), true, false);
+    std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
+    if (it != uploadingFileStatus_.end() && it->second.runningThreads <= 0) uploadingFileStatus_.erase(it);
+    stepSchedule_.erase(name);
+    removeName(processList_, name);
+    --processCount_;
+    return 1;
+  }
+  IM_LOG_ERROR("NetDiskClient::delUploadTask_i,not found relpath:%s in waitlist and process list.", name.c_str());
+  return -1;
+}
+
+// ---- Controls ----
+
+void NetDiskClient::processPauseUpload(const std::string& name, int requestNumber) {
+  IM_LOG_INFO("NetDiskClient::processPauseUpload,relpath is %s,taskId is %d.", name.c_str(), requestNumber);
+  UploadTaskStatus status = makeStatus(name, std::string(), 0, 0, UploadTaskStatus::STOPPED);
+  std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
+  if (it != uploadingFileStatus_.end()) {
+    status.localFile = it->second.localFile;
+    status.fileLength = it->second.fileLength;
+    status.transferred = it->second.transferred;
+  }
+  int r = delUploadTask_i(name);
+  notifyUploadStatus(status, r, 0);
+  startWaitTasks();
+}
+
+void NetDiskClient::processResumeUpload(const std::string& name, int requestNumber) {
+  IM_LOG_INFO("NetDiskClient::processResumeUpload,relpath is %s,taskId is %d.", name.c_str(), requestNumber);
+  SyncDb* db = SyncDb::instance();
+  UpFileTaskRecord row;
+  if (db->getUpFileTask(name, row) != 0) {
+    FileEntryRecord file;
+    if (contains(finishedNames_, name) && db->getFile(name, 0, file) == 0) {
+      notifyUploadStatus(makeStatus(name, std::string(), file.size, file.size, UploadTaskStatus::FINISHED), 0, 0);
+    } else {
+      notifyUploadStatus(makeStatus(name, std::string(), 0, 0, UploadTaskStatus::STOPPED), 0, NETDISK_ERR_NO_TASK);
+    }
+    return;
+  }
+  if (contains(processList_, name) || contains(waitList_, name)) {
+    // Already admitted: admitting it twice would run it twice.
+    int state = contains(processList_, name) ? UploadTaskStatus::UPLOADING : UploadTaskStatus::WAITING;
+    notifyUploadStatus(makeStatus(name, row.localFile, row.size, row.xferSize, state), 0, 0);
+    return;
+  }
+  if (!checkSpace(row.size)) {
+    notifyUploadStatus(makeStatus(name, row.localFile, row.size, row.xferSize, UploadTaskStatus::STOPPED), 0,
+                       NETDISK_ERR_NO_SPACE);
+    return;
+  }
+  if (!holdNewTasks_ && static_cast<int>(processList_.size()) >= maxTask_) {
+    std::string oldest = processList_.front();
+    delUploadTask_i(oldest);
+    waitList_.push_back(oldest);
+    updateSpaceInfo(reservedSize(oldest), true, true);  // it still holds its space while waiting
+    UpFileTaskRecord o;
+    UploadTaskStatus demoted = makeStatus(oldest, std::string(), 0, 0, UploadTaskStatus::WAITING);
+    if (db->getUpFileTask(oldest, o) == 0) {
+      demoted.localFile = o.localFile;
+      demoted.fileLength = o.size;
+      demoted.transferred = o.xferSize;
+    }
+    notifyUploadStatus(demoted, 0, 0);
+  }
+  int r = addUploadTask_i(name);
+  if (r == 1 || r == 2) {
+    updateSpaceInfo(row.size, true, true);
+    localFiles_[row.localFile] = name;
+    if (!contains(unfinishedNames_, name) && !contains(finishedNames_, name)) unfinishedNames_.push_back(name);
+    int state = r == 1 ? UploadTaskStatus::UPLOADING : UploadTaskStatus::WAITING;
+    notifyUploadStatus(makeStatus(name, row.localFile, row.size, row.xferSize, state), 0, 0);
+  } else {
+    notifyUploadStatus(makeStatus(name, row.localFile, row.size, row.xferSize, UploadTaskStatus::STOPPED), 0,
+                       NETDISK_ERR_NO_TASK);
+  }
+}
+
+void NetDiskClient::processCancelAllUpload(int requestNumber) {
+  IM_LOG_INFO("NetDiskClient::processCancelAllUpload,taskId is %d.", requestNumber);
+  // The cancelled uploads give back the space they held.
+  for (std::list<std::string>::iterator it = waitList_.begin(); it != waitList_.end(); ++it)
+    updateSpaceInfo(reservedSize(*it), true, false);
+  for (std::list<std::string>::iterator it = processList_.begin(); it != processList_.end(); ++it)
+    updateSpaceInfo(reservedSize(*it), true, false);
+  waitList_.clear();
+  stepSchedule_.clear();
+  processList_.clear();
+  processCount_ = 0;
+  // Statuses without a running thread would otherwise stay for good.
+  for (std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.begin();
+       it != uploadingFileStatus_.end();) {
+    if (it->second.runningThreads <= 0)
+      uploadingFileStatus_.erase(it++);
+    else
+      ++it;
+  }
+  fileListLoaded_ = false;
+}
+
+void NetDiskClient::processDeleteUpload(const std::string& name, int requestNumber) {
+  if (contains(deleteRequests_, name)) {
+    IM_LOG_INFO("NetDiskClient::processDeleteUpload,delete is  processing, relpath: %s,taskId is:%d.", name.c_str(),
+                requestNumber);
+    return;
+  }
+  deleteRequests_.push_back(name);
+  delUploadTask_i(name);
+  if (uploadingFileStatus_.count(name) != 0) {
+    IM_LOG_INFO("NetDiskClient::processDeleteUpload,file is uploading, wait a short time.");
+    return;
+  }
+  deleteFile_i(name, false);
+}
+
+int NetDiskClient::deleteFile_i(const std::string& name, bool onlyIfRequested) {
+  if (onlyIfRequested && !contains(deleteRequests_, name)) return -1;
+  IM_LOG_INFO("NetDiskClient::deleteFile_i,relpath:%s require to be deleted", name.c_str());
+  SyncDb* db = SyncDb::instance();
+  UpFileTaskRecord row;
+  bool hasRow = db->getUpFileTask(name, row) == 0;
+  if (contains(unfinishedNames_, name) && hasRow && row.status == 0) {
+    // Never created on the server: nothing to delete there.
+    db->deleteUpFileTask(name, 0);
+    db->deleteFile(name, 0);
+    localFiles_.erase(row.localFile);
+    removeName(unfinishedNames_, name);
+    removeName(deleteRequests_, name);
+    forEachListener([&](INetDiskClientListener* l) { l->onDeleteFile(name, 0); });
+    return 0;
+  }
+  DeleteFileTask* task = new DeleteFileTask(name, hasRow ? row.localFile : std::string());
+  task->setUser(userId_, password_);
+  if (NetDiskTaskThread::spawnDetached(task) != 0) {
+    removeName(deleteRequests_, name);
+    forEachListener([&](INetDiskClientListener* l) { l->onDeleteFile(name, NETDISK_ERR_DELETE_FAILED); });
+  }
+  return 0;
+}
+
+void NetDiskClient::processDeleteFileResult(const std::string& name, const std::string& localFile, int error) {
+  IM_LOG_INFO("NetDiskClient::processDeleteFileResult, [relpath = %s, error = %d]", name.c_str(), error);
+  if (error == 0) {
+    SyncDb* db = SyncDb::instance();
+    if (!localFile.empty()) db->deleteUpFileTask(name, 0);
+    FileEntryRecord file;
+    if (db->getFile(name, 0, file) == 0 && file.status == 1) updateSpaceInfo(file.size, false, false);
+    db->deleteFile(name, 0);
+    if (contains(unfinishedNames_, name))
+      removeName(unfinishedNames_, name);
+    else if (localFile.empty())
+      removeName(finishedNames_, name);
+    if (!localFile.empty()) localFiles_.erase(localFile);
+    downloadUrls_.erase(name);
+  }
+  removeName(deleteRequests_, name);
+  forEachListener([&](INetDiskClientListener* l) { l->onDeleteFile(name, error); });
+}
+
+void NetDiskClient::processOldUploadEvent(const std::string& name) {
+  --runningThreads_;
+  std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
+  if (it == uploadingFileStatus_.end()) {
+    IM_LOG_ERROR("NetDiskClient::processOldUploadEvent,relpath:%s is not in uploadingFileStatus_.", name.c_str());
+  } else if (--it->second.runningThreads <= 0) {
+    uploadingFileStatus_.erase(it);
+  }
+  startWaitTasks();
+}

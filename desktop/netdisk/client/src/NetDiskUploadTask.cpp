@@ -1,0 +1,251 @@
+#include "client/NetDiskUploadTask.h"
+
+#include "client/NetDiskClient.h"
+#include "client/NetDiskCommands.h"
+#include "client/NetDiskEngineThread.h"
+#include "log/IM_LogManager.h"
+#include "log/IM_Trace.h"
+#include "protocol/SyncProtocol.h"
+
+#include <ace/Message_Block.h>
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <list>
+#include <memory>
+
+namespace {
+
+void post(NetDiskCommandBase* command) {
+  if (NetDiskEngineThread::instance()->postCommand(command) != 0) {
+    IM_LOG_ERROR("NetDiskUploadTask, [status = engine refused a result]");
+    delete command;
+  }
+}
+
+int64_t fileLength(FILE* f) {
+  if (fseeko(f, 0, SEEK_END) != 0) return -1;
+  return static_cast<int64_t>(ftello(f));
+}
+
+}  // namespace
+
+std::string FileMd5::toHex(const unsigned char digest[16]) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out(32, '0');
+  for (int i = 0; i < 16; ++i) {
+    out[2 * i] = kDigits[digest[i] >> 4];
+    out[2 * i + 1] = kDigits[digest[i] & 0x0F];
+  }
+  return out;
+}
+
+std::string FileMd5::compute(FILE* file, int64_t count) {
+  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), 0) != 1) return std::string();
+  unsigned char buffer[4096];
+  while (file != 0 && count > 0 && !feof(file)) {
+    size_t want = static_cast<size_t>(std::min<int64_t>(count, sizeof(buffer)));
+    size_t got = fread(buffer, 1, want, file);
+    if (got == 0) break;
+    count -= static_cast<int64_t>(got);
+    EVP_DigestUpdate(ctx.get(), buffer, got);
+  }
+  unsigned char digest[EVP_MAX_MD_SIZE] = {0};
+  unsigned int n = 0;
+  if (EVP_DigestFinal_ex(ctx.get(), digest, &n) != 1 || n != 16) return std::string();
+  return toHex(digest);
+}
+
+// ---- CreateFileTask ----
+
+CreateFileTask::CreateFileTask(const std::string& name, int64_t length, int blockCount)
+    : NetDiskTaskBase(0), name_(name), length_(length), blockCount_(blockCount) {
+  IM_TRACE("CreateFileTask::CreateFileTask");
+}
+
+CreateFileTask::~CreateFileTask() { IM_TRACE("CreateFileTask::~CreateFileTask"); }
+
+void CreateFileTask::execute() {
+  IM_TRACE("CreateFileTask::execute");
+  IM_LOG_INFO("call createLargeFile,fileName:%s,length:%lld,blockCount:%d.", name_.c_str(),
+              static_cast<long long>(length_), blockCount_);
+  CSyncProtocol protocol(userId_, password_);
+  std::string url, created;
+  bool ok = protocol.CreateLargeFile("", name_, length_, "", blockCount_, url, created);
+  IM_LOG_INFO("call createLargeFile,result:%d.", ok ? 1 : 0);
+  UploadFileStatusCommand* result = new UploadFileStatusCommand(requestNumber_, name_, ok ? 0 : 4);
+  if (ok) {
+    result->firstText = created;
+    result->secondText = url;
+  }
+  result->setOwnerUserId(userId_);
+  post(result);
+}
+
+// ---- UploadFileTask ----
+
+UploadFileTask::UploadFileTask(const std::string& name, const std::string& localFile, int blockIndex,
+                               int64_t offset, int length, int blockCount)
+    : NetDiskTaskBase(0),
+      name_(name),
+      localFile_(localFile),
+      blockIndex_(blockIndex),
+      offset_(offset),
+      length_(length),
+      blockCount_(blockCount),
+      file_(0),
+      reported_(0),
+      unreported_(0),
+      expectedLength_(0) {
+  IM_TRACE("UploadFileTask::UploadFileTask");
+}
+
+UploadFileTask::~UploadFileTask() {
+  IM_TRACE("UploadFileTask::~UploadFileTask");
+  if (file_ != 0) fclose(file_);
+}
+
+void UploadFileTask::postStatus(int kind, const std::string& text, int delta) {
+  UploadFileStatusCommand* command = new UploadFileStatusCommand(requestNumber_, name_, kind);
+  command->blockIndex = blockIndex_;
+  command->delta = delta;
+  command->firstText = text;
+  // Every result names its user, so the engine can tell the previous user's.
+  command->setOwnerUserId(userId_);
+  post(command);
+}
+
+void UploadFileTask::takeBackProgress() {
+  if (reported_ > 0) postStatus(1, std::string(), -reported_);
+  reported_ = 0;
+  unreported_ = 0;
+}
+
+int UploadFileTask::getBlockMd5(std::string& md5) {
+  FILE* f = fopen(localFile_.c_str(), "rb");
+  if (f == 0) return -1;
+  if (fseeko(f, static_cast<off_t>(offset_), SEEK_SET) != 0) {
+    fclose(f);
+    return -1;
+  }
+  md5 = FileMd5::compute(f, length_);
+  fclose(f);
+  return 0;
+}
+
+void UploadFileTask::execute() {
+  IM_TRACE("UploadFileTask::execute");
+  std::string md5;
+  if (getBlockMd5(md5) == -1) {
+    IM_LOG_ERROR("UploadFileTask::execute call getBlockMd5 return -1");
+    postStatus(5, "localFileAccessError", -reported_);
+    return;
+  }
+  file_ = fopen(localFile_.c_str(), "rb");
+  if (file_ == 0) {
+    IM_LOG_ERROR("UploadFileTask::execute open file error");
+    postStatus(5, "localFileAccessError", -reported_);
+    return;
+  }
+  if (fileLength(file_) != expectedLength_) {
+    IM_LOG_ERROR("UploadFileTask::execute file length modified.");
+    postStatus(5, "localFileModify", -reported_);
+    fclose(file_);
+    file_ = 0;
+    return;
+  }
+  std::unique_ptr<CSyncProtocol> protocol(new CSyncProtocol(userId_, password_));
+  int retries = 0;
+  bool ok = false;
+  for (;;) {
+    if (fseeko(file_, static_cast<off_t>(offset_), SEEK_SET) != 0) break;
+    IM_LOG_INFO("UploadFileTask::execute call UpLoadBlockData,blockIndex=%d,md5=%s", blockIndex_, md5.c_str());
+    bool retry = false;
+    ok = protocol->UpLoadBlockData(this, name_, blockIndex_, blockCount_, static_cast<uint32_t>(length_),
+                                   static_cast<uint64_t>(offset_), md5, retry);
+    if (ok || !retry) break;
+    takeBackProgress();
+    ++retries;
+    if (retries >= MAX_SENDS || NetDiskClient::stopRequested()) break;
+  }
+  protocol.reset();
+  IM_LOG_INFO("UploadFileTask::execute call UpLoadBlockData result,retryNumber=%d,result =%d", retries, ok ? 1 : 0);
+  UploadFileStatusCommand* result = new UploadFileStatusCommand(requestNumber_, name_, ok ? 2 : 5);
+  result->blockIndex = blockIndex_;
+  result->delta = ok ? unreported_ : -reported_;
+  result->setOwnerUserId(userId_);
+  post(result);
+  fclose(file_);
+  file_ = 0;
+}
+
+bool UploadFileTask::GetUpLoadData(int maxLength, ACE_Message_Block* block) {
+  if (block == 0 || file_ == 0) return false;
+  block->reset();
+  int64_t remaining = static_cast<int64_t>(length_) - reported_ - unreported_;
+  size_t want = static_cast<size_t>(std::max<int64_t>(0, std::min<int64_t>(remaining, maxLength)));
+  want = std::min(want, block->space());
+  size_t got = 0;
+  while (got < want) {
+    size_t n = fread(block->wr_ptr() + got, 1, want - got, file_);
+    if (n == 0) break;
+    got += n;
+  }
+  if (got == 0) {
+    IM_LOG_DEBUG("UploadFileTask::GetUpLoadData .transferLength_ = %d.", reported_ + unreported_);
+    return false;
+  }
+  block->wr_ptr(got);
+  unreported_ += static_cast<int>(got);
+  if (unreported_ >= PROGRESS_STEP) {
+    unreported_ -= PROGRESS_STEP;
+    reported_ += PROGRESS_STEP;
+    postStatus(1, std::string(), PROGRESS_STEP);
+  }
+  return !NetDiskClient::stopRequested();
+}
+
+bool UploadFileTask::RewindUpLoadData() {
+  if (file_ == 0 || fseeko(file_, static_cast<off_t>(offset_), SEEK_SET) != 0) return false;
+  takeBackProgress();
+  return true;
+}
+
+// ---- MergeFileTask ----
+
+MergeFileTask::MergeFileTask(const std::string& name) : NetDiskTaskBase(0), name_(name) {
+  IM_TRACE("MergeFileTask::MergeFileTask");
+}
+
+MergeFileTask::~MergeFileTask() { IM_TRACE("MergeFileTask::~MergeFileTask"); }
+
+void MergeFileTask::execute() {
+  IM_TRACE("MergeFileTask::execute");
+  IM_LOG_INFO("MergeFileTask::execute call MegerLargeFileBlock,fileName is:%s", name_.c_str());
+  CSyncProtocol protocol(userId_, password_);
+  bool ok = protocol.MegerLargeFileBlock(name_, std::string(32, '0'));
+  IM_LOG_INFO("MergeFileTask::execute MegerLargeFileBlock result is:%d", ok ? 1 : 0);
+  UploadFileStatusCommand* result = new UploadFileStatusCommand(requestNumber_, name_, ok ? 3 : 6);
+  result->setOwnerUserId(userId_);
+  post(result);
+}
+
+// ---- DeleteFileTask ----
+
+DeleteFileTask::DeleteFileTask(const std::string& path, const std::string& tag)
+    : NetDiskTaskBase(-1), path_(path), tag_(tag) {
+  IM_TRACE("DeleteFileTask::DeleteFileTask");
+}
+
+DeleteFileTask::~DeleteFileTask() { IM_TRACE("DeleteFileTask::~DeleteFileTask"); }
+
+void DeleteFileTask::execute() {
+  IM_TRACE("DeleteFileTask::execute");
+  CSyncProtocol protocol(userId_, password_);
+  std::list<std::string> paths(1, path_);
+  bool ok = protocol.RemoveByPaths(paths);
+  DeleteFileResultCommand* result = new DeleteFileResultCommand(path_, tag_, ok ? 0 : NETDISK_ERR_DELETE_FAILED);
+  result->setOwnerUserId(userId_);
+  post(result);
+}

@@ -1,0 +1,278 @@
+#include "client/SyncDb.h"
+
+#include "db/LocalDb.h"
+#include "log/IM_LogManager.h"
+#include "log/IM_Trace.h"
+
+namespace {
+
+const char* const kCreateFile =
+    "create table pw_file(                     id integer primary key autoincrement,"
+    "                      fileType integer,"
+    "                      relpath char(256),"
+    "                      size bigint,"
+    "                      expireTime char(64),"
+    "                      status integer,"
+    "                      dirFlag integer);";
+const char* const kCreateUpFileTask =
+    "create table pw_upfile_task(                     id integer primary key autoincrement,"
+    "                      fileType integer,"
+    "                      relpath char(256),"
+    "                      localFile char(256),"
+    "                      size bigint,"
+    "                      md5 char(64),"
+    "                      mtime char(64),"
+    "                      blockSize integer,"
+    "                      xferSize bigint,"
+    "                      status integer);";
+const char* const kCreateUpBlockTask =
+    "create table pw_upblock_task(              fileId integer,"
+    "               blockIndex integer,"
+    "               offset integer,"
+    "               length integer);";
+
+const char* const kInsertBlock =
+    "insert into pw_upblock_task(fileId,blockIndex,offset,length) values(?,?,?,?)";
+
+int typeOf(int fileType) { return fileType == 0 ? 0 : 1; }
+
+}  // namespace
+
+SyncDb* SyncDb::instance() { return SyncDbSingleton::instance(); }
+
+SyncDb::SyncDb(LocalDb* db) : db_(db) {}
+
+LocalDb* SyncDb::db() const { return db_ != 0 ? db_ : LocalDb::instance(); }
+
+void SyncDb::init() {
+  IM_TRACE("SyncDb::init");
+  createFileTable();
+  createUpFileTaskTable();
+  createUpBlockTaskTable();
+}
+
+int SyncDb::createFileTable() { return db()->createTable("pw_file", kCreateFile) ? 0 : -1; }
+
+int SyncDb::createUpFileTaskTable() {
+  return db()->createTable("pw_upfile_task", kCreateUpFileTask) ? 0 : -1;
+}
+
+int SyncDb::createUpBlockTaskTable() {
+  return db()->createTable("pw_upblock_task", kCreateUpBlockTask) ? 0 : -1;
+}
+
+int SyncDb::insertFile(const FileEntryRecord& record) {
+  FileEntryRecord old;
+  if (getFile(record.relpath, record.fileType, old) == 0) deleteFile(record.relpath, record.fileType);
+  if (record.relpath.empty()) return -1;
+  CppSQLite3Params p{record.fileType, record.relpath, static_cast<long long>(record.size),
+                     record.expireTime, record.status, record.dirFlag};
+  return db()->execDML(
+             "insert into pw_file(fileType,relpath,size,expireTime,status,dirFlag) "
+             "values(?,?,?,?,?,?)",
+             p)
+             ? 0
+             : -1;
+}
+
+int SyncDb::deleteFile(const std::string& name, int fileType) {
+  return db()->execDML("delete from pw_file where relpath=? and fileType=?",
+                       CppSQLite3Params{name, typeOf(fileType)})
+             ? 0
+             : -1;
+}
+
+int SyncDb::deleteFilesOfType() {
+  return db()->execDML("delete from pw_file where fileType=?", CppSQLite3Params{0}) ? 0 : -1;
+}
+
+int SyncDb::updateFile(const FileEntryRecord& record) {
+  if (record.relpath.empty()) return -1;
+  CppSQLite3Params p{static_cast<long long>(record.size), record.expireTime, record.status,
+                     record.dirFlag != 0 ? 1 : 0, record.relpath, typeOf(record.fileType)};
+  return db()->execDML(
+             "update pw_file set size=?,expireTime=?,status=?,dirFlag=? where relpath=? and fileType=?", p)
+             ? 0
+             : -1;
+}
+
+int SyncDb::getFile(const std::string& name, int fileType, FileEntryRecord& record) {
+  CppSQLite3Query q;
+  if (!db()->execQuery(
+          "select fileType,relpath,size,expireTime,status,dirFlag from pw_file where relpath=? and fileType=?",
+          CppSQLite3Params{name, typeOf(fileType)}, q))
+    return -1;
+  try {
+    if (q.eof()) return -1;
+    record.fileType = q.intField("fileType");
+    record.relpath = name;
+    record.size = q.int64Field("size");
+    record.expireTime = q.textField("expireTime");
+    if (record.expireTime.empty()) record.expireTime = "0";
+    record.status = q.intField("status");
+    record.dirFlag = q.intField("dirFlag") == 1 ? 1 : 0;
+    return 0;
+  } catch (const CppSQLite3Exception& e) {
+    IM_LOG_ERROR("SyncDb::getFile, [error = %s]", e.errorMessage());
+    return -1;
+  }
+}
+
+int SyncDb::findUpFileTaskId(const std::string& name, int fileType) {
+  CppSQLite3Query q;
+  if (!db()->execQuery("select id from pw_upfile_task where relpath=? and fileType=?",
+                       CppSQLite3Params{name, typeOf(fileType)}, q))
+    return -1;
+  try {
+    if (q.eof()) return -1;
+    return q.intField("id");
+  } catch (const CppSQLite3Exception& e) {
+    IM_LOG_ERROR("SyncDb::findUpFileTaskId, [error = %s]", e.errorMessage());
+    return -1;
+  }
+}
+
+int SyncDb::insertUpFileTask(const UpFileTaskRecord& record) {
+  if (record.relpath.empty()) return -1;
+  deleteUpFileTask(record.relpath, record.fileType);
+  CppSQLite3Params p{record.fileType,
+                     record.relpath,
+                     record.localFile,
+                     static_cast<long long>(record.size),
+                     record.md5,
+                     record.mtime,
+                     record.blockSize,
+                     static_cast<long long>(record.xferSize),
+                     record.status};
+  return db()->execDML(
+             "insert into pw_upfile_task(fileType,relpath,localFile,size,md5,mtime,blockSize,xferSize,status) "
+             "values(?,?,?,?,?,?,?,?,?)",
+             p)
+             ? 0
+             : -1;
+}
+
+int SyncDb::deleteUpFileTask(const std::string& name, int fileType) {
+  int id = findUpFileTaskId(name, fileType);
+  if (id < 0) return -1;
+  std::vector<CppSQLite3Command> batch;
+  batch.push_back(CppSQLite3Command{"delete from pw_upfile_task where id=?", CppSQLite3Params{id}});
+  batch.push_back(CppSQLite3Command{"delete from pw_upblock_task where fileId=?", CppSQLite3Params{id}});
+  return db()->execBatch(batch, true) ? 0 : -1;
+}
+
+int SyncDb::updateUpFileTask(const UpFileTaskRecord& record) {
+  int id = findUpFileTaskId(record.relpath, record.fileType);
+  if (id < 0) return -1;
+  return db()->execDML("update pw_upfile_task set xferSize=?,status=? where id=?",
+                       CppSQLite3Params{static_cast<long long>(record.xferSize), record.status, id})
+             ? 0
+             : -1;
+}
+
+int SyncDb::getUpFileTask(const std::string& name, UpFileTaskRecord& record) {
+  int id = findUpFileTaskId(name, 0);
+  if (id < 0) return -1;
+  CppSQLite3Query q;
+  if (!db()->execQuery(
+          "select id,localFile,size,md5,mtime,blockSize,xferSize,status from pw_upfile_task where id=?",
+          CppSQLite3Params{id}, q))
+    return -1;
+  try {
+    if (q.eof()) return -1;
+    record.id = q.intField("id");
+    record.fileType = 0;
+    record.relpath = name;
+    record.localFile = q.textField("localFile");
+    record.size = q.int64Field("size");
+    record.md5 = q.textField("md5");
+    record.mtime = q.textField("mtime");
+    record.blockSize = q.intField("blockSize");
+    record.xferSize = q.int64Field("xferSize");
+    record.status = q.intField("status");
+    return 0;
+  } catch (const CppSQLite3Exception& e) {
+    IM_LOG_ERROR("SyncDb::getUpFileTask, [error = %s]", e.errorMessage());
+    return -1;
+  }
+}
+
+int SyncDb::listUpFileTasks(std::vector<UpFileTaskRecord>& records) {
+  CppSQLite3Query q;
+  if (!db()->execQuery(
+          "select id,relpath,localFile,size,md5,mtime,blockSize,xferSize,status from pw_upfile_task "
+          "where fileType=0 order by id",
+          q))
+    return -1;
+  try {
+    for (; !q.eof(); q.nextRow()) {
+      UpFileTaskRecord r;
+      r.id = q.intField("id");
+      r.fileType = 0;
+      r.relpath = q.textField("relpath");
+      r.localFile = q.textField("localFile");
+      r.size = q.int64Field("size");
+      r.md5 = q.textField("md5");
+      r.mtime = q.textField("mtime");
+      r.blockSize = q.intField("blockSize");
+      r.xferSize = q.int64Field("xferSize");
+      r.status = q.intField("status");
+      records.push_back(r);
+    }
+    return 0;
+  } catch (const CppSQLite3Exception& e) {
+    IM_LOG_ERROR("SyncDb::listUpFileTasks, [error = %s]", e.errorMessage());
+    return -1;
+  }
+}
+
+int SyncDb::insertUpBlockTask(const UpBlockTaskRecord& record) {
+  return db()->execDML(kInsertBlock, CppSQLite3Params{record.fileId, record.blockIndex,
+                                                      static_cast<long long>(record.offset), record.length})
+             ? 0
+             : -1;
+}
+
+int SyncDb::insertUpBlockTasks(const UpBlockTaskRecord& first, int count) {
+  std::vector<CppSQLite3Command> batch;
+  for (int i = 0; i < count; ++i) {
+    long long offset = static_cast<long long>(first.length) * i + first.offset;
+    batch.push_back(CppSQLite3Command{
+        kInsertBlock, CppSQLite3Params{first.fileId, first.blockIndex + i, offset, first.length}});
+  }
+  return db()->execBatch(batch, true) ? 0 : -1;
+}
+
+int SyncDb::listUpBlockTasks(const std::string& name, std::vector<UpBlockTaskRecord>& records) {
+  int id = findUpFileTaskId(name, 0);
+  if (id < 0) return -1;
+  CppSQLite3Query q;
+  // Ordered by block as well, so a resumed upload sends its blocks in order.
+  if (!db()->execQuery("select blockIndex,offset,length from pw_upblock_task where fileId=? "
+                       "order by fileId,blockIndex",
+                       CppSQLite3Params{id}, q))
+    return -1;
+  try {
+    for (; !q.eof(); q.nextRow()) {
+      UpBlockTaskRecord r;
+      r.fileId = id;
+      r.blockIndex = q.intField("blockIndex");
+      r.offset = q.int64Field("offset");
+      r.length = q.intField("length");
+      records.push_back(r);
+    }
+    return 0;
+  } catch (const CppSQLite3Exception& e) {
+    IM_LOG_ERROR("SyncDb::listUpBlockTasks, [error = %s]", e.errorMessage());
+    return -1;
+  }
+}
+
+int SyncDb::deleteUpBlockTask(const std::string& name, int blockIndex) {
+  int id = findUpFileTaskId(name, 0);
+  if (id < 0) return -1;
+  return db()->execDML("delete from pw_upblock_task where fileId=? and blockIndex=?",
+                       CppSQLite3Params{id, blockIndex})
+             ? 0
+             : -1;
+}
