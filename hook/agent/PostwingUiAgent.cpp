@@ -119,13 +119,14 @@ int PostwingUiAgent::connectUI(int port, bool startThread) {
   // Also for a connection made earlier without one (a window that closed before any request
   // connected without a receive thread): replies must be read.
   if (startThread && recvHandle_ != stream_.get_handle()) {
-    ReceiveStart* start = new ReceiveStart{this, stream_.get_handle()};
+    const ACE_HANDLE handle = stream_.get_handle();
+    ReceiveStart* start = new ReceiveStart{this, handle};  // the thread deletes it
     HANDLE thread = CreateThread(nullptr, 0, &PostwingUiAgent::recvThread, start, 0, nullptr);
     if (thread == nullptr) {
       delete start;
       OutputDebugStringA("PostwingUiAgent::connectUI. receive thread not started");
     } else {
-      recvHandle_ = start->handle;
+      recvHandle_ = handle;
       threads_.push_back(thread);
     }
   }

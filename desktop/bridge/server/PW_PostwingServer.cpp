@@ -11,6 +11,7 @@
 
 #include <ace/Guard_T.h>
 #include <ace/Message_Block.h>
+#include <ace/OS_NS_sys_socket.h>
 
 typedef ACE_Guard<ACE_Thread_Mutex> Guard;
 
@@ -36,6 +37,9 @@ int PW_PostwingServer::start() {
   ACE_INET_Addr addr(port, ACE_UINT32(INADDR_LOOPBACK));
   int result = -1;
   if (acceptor_.open(addr, task->reactor(), ACE_NONBLOCK, 1, 1) == 0) {
+    // A longer queue of connections not yet accepted than ACE's five: agents that connect
+    // while the reactor thread is busy are not kept waiting for a SYN retry.
+    ACE_OS::listen(acceptor_.acceptor().get_handle(), SOMAXCONN);
     ACE_INET_Addr bound;
     acceptor_.acceptor().get_local_addr(bound);
     {

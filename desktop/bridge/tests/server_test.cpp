@@ -14,7 +14,9 @@
 #include <ace/Reactor.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 using namespace bridgetest;
 
@@ -330,4 +332,44 @@ TEST(ServerStart, APortThatCannotBeOpenedIsReported) {
   server()->stop();
   holder.close();
   Config::instance()->removeValue("COMMON", "listenPort");
+}
+
+TEST_F(ServerTest, ConnectionsThatComeAndGoWhileRepliesAreSentLeaveNothingBehind) {
+  // Replies queued for connections that close meanwhile (and notifications still pending for
+  // their handlers) must not reach a deleted handler. Each client thread asks, has replies sent
+  // from its own thread to whoever is pending, and leaves, some with a reset.
+  std::atomic<int> replies{0};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < 4; ++c) {
+    clients.emplace_back([&, c] {
+      for (int i = 0; i < 50; ++i) {
+        RawClient client(port_);
+        if (!client.ok()) continue;
+        const std::string handle = std::to_string(c * 100 + i);
+        client.send(unit("showAddrDialog", {{"handle", handle}}) + unit("showAttachDialog", {{"handle", handle}}));
+        // Most of the time the request is stored before the replies go (another client's may
+        // already have replaced it).
+        w32subst::waitUntil([&] { return server()->pendingAttachHandle() == handle; }, 200);
+        for (int k = 0; k < 3; ++k) {
+          replies += server()->sendSelectedAddr({"a@corp"}, {}, {}) ? 1 : 0;
+          replies += server()->sendAttachment({{"f?1B", "http://disk/1"}}, nullptr) ? 1 : 0;
+        }
+        if (i % 3 == 0) {
+          linger reset = {1, 0};  // leave with a reset: pending writes then fail
+          client.stream().set_option(SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        }
+      }
+    });
+  }
+  for (std::thread& t : clients) t.join();
+  EXPECT_GT(replies.load(), 0);
+  EXPECT_TRUE(connections(0));
+  // Still serving.
+  RawClient last(port_);
+  ASSERT_TRUE(last.send(unit("showAddrDialog", {{"handle", "last"}})));
+  ASSERT_TRUE(w32subst::waitUntil([] { return server()->pendingAddrHandle() == "last"; }));
+  EXPECT_TRUE(server()->sendSelectedAddr({"z@corp"}, {}, {}));
+  PW_Message reply;
+  ASSERT_TRUE(last.readUnit(reply));
+  EXPECT_EQ(reply.getField("handle"), "last");
 }
