@@ -1,5 +1,7 @@
 #include "testing/FakeXcapServer.h"
 
+#include "XcapNodes.h"
+
 namespace pwtest {
 
 const char* const FakeXcapServer::ROOT = "/xcap";
@@ -42,11 +44,11 @@ FakeXcapServer::FakeXcapServer(FakeSsoServer* sso)
       requireSso_(false),
       issueSession_(true),
       sendEtag_(true),
-      putStatus_(201),
-      deleteStatus_(200),
       serial_(0),
       sessionSerial_(0),
-      http_([this](const HttpRequestRecord& r) { return handle(r); }) {}
+      http_([this](const HttpRequestRecord& r) { return handle(r); }) {
+  xcapnodes::initialise();
+}
 
 FakeXcapServer::~FakeXcapServer() { http_.stop(); }
 
@@ -97,12 +99,6 @@ std::string FakeXcapServer::documentOf(const std::string& path) const {
   std::lock_guard<std::mutex> lock(mutex_);
   std::map<std::string, Document>::const_iterator it = documents_.find(path);
   return it == documents_.end() ? std::string() : it->second.body;
-}
-
-void FakeXcapServer::setElementStatus(int putStatus, int deleteStatus) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  putStatus_ = putStatus;
-  deleteStatus_ = deleteStatus;
 }
 
 void FakeXcapServer::script(const std::string& pathPrefix, const HttpReply& reply, int count,
@@ -196,13 +192,9 @@ HttpReply FakeXcapServer::serve(const HttpRequestRecord& request, const std::str
   if (fullPath.compare(0, root.size() + 1, root + "/") != 0) return HttpReply(404);
   std::string path = fullPath.substr(root.size() + 1);
   size_t node = path.find("/~~/");
-  if (node != std::string::npos) {
-    if (request.method == "PUT") return HttpReply(putStatus_);
-    if (request.method == "DELETE") return HttpReply(deleteStatus_);
-    return HttpReply(404);
-  }
+  std::string docPath = node == std::string::npos ? path : path.substr(0, node);
 
-  std::map<std::string, Document>::iterator it = documents_.find(path);
+  std::map<std::string, Document>::iterator it = documents_.find(docPath);
   bool exists = it != documents_.end();
   std::string current = exists ? it->second.etag : std::string();
   std::string ifMatch = request.header("If-Match");
@@ -215,6 +207,7 @@ HttpReply FakeXcapServer::serve(const HttpRequestRecord& request, const std::str
     if (sendEtag_) r.header("ETag", current);
     return r;
   }
+  if (node != std::string::npos) return serveNode(request, it, path.substr(node + 4));
 
   if (request.method == "GET") {
     if (!exists) return HttpReply(404);
@@ -223,7 +216,7 @@ HttpReply FakeXcapServer::serve(const HttpRequestRecord& request, const std::str
     return r;
   }
   if (request.method == "PUT") {
-    Document& d = documents_[path];
+    Document& d = documents_[docPath];
     d.body = request.body;
     d.contentType = request.header("Content-Type");
     d.etag = nextEtag();
@@ -237,6 +230,37 @@ HttpReply FakeXcapServer::serve(const HttpRequestRecord& request, const std::str
     return HttpReply(200);
   }
   return HttpReply(405);
+}
+
+}  // namespace pwtest
+
+namespace pwtest {
+
+HttpReply FakeXcapServer::serveNode(const HttpRequestRecord& request,
+                                   std::map<std::string, Document>::iterator doc,
+                                   const std::string& selector) {
+  if (doc == documents_.end()) {
+    if (request.method != "PUT") return HttpReply(404);
+    return HttpReply(409, xcapErrorBody("no-parent"), "application/xcap-error+xml");
+  }
+  std::string query = urlDecode(request.query, false);
+  xcapnodes::Outcome o;
+  if (request.method == "GET") {
+    o = xcapnodes::get(doc->second.body, selector, query);
+  } else if (request.method == "PUT") {
+    o = xcapnodes::put(doc->second.body, selector, query, request.body);
+  } else if (request.method == "DELETE") {
+    o = xcapnodes::remove(doc->second.body, selector, query);
+  } else {
+    return HttpReply(405);
+  }
+  if (!o.document.empty()) {
+    doc->second.body = o.document;
+    doc->second.etag = nextEtag();
+  }
+  HttpReply r(o.status, o.body, o.contentType);
+  if (sendEtag_ && o.status < 300) r.header("ETag", doc->second.etag);
+  return r;
 }
 
 }  // namespace pwtest

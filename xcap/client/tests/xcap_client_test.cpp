@@ -194,6 +194,13 @@ TEST_F(XcapClientTest, TicketFormEncodesElementPaths) {
   xcap_.setIssueSessionCookie(false);  // every request needs a ticket
   std::string user = newUser("element");
   Sptr<IXcapClient> c = client(user, AUTH_SSO);
+  xcap_.putDocument("resource-lists/myusers/" + user + "/buddys",
+                    u8"<resource-lists xmlns='urn:ietf:params:xml:ns:resource-lists'>"
+                    u8"<list name='销售 team'/></resource-lists>");
+  xcap_.putDocument("pres-rules/myusers/" + user + "/presrules",
+                    "<cr:ruleset xmlns:cr='urn:ietf:params:xml:ns:common-policy'>"
+                    "<cr:rule id='a'/></cr:ruleset>",
+                    "application/auth-policy+xml");
 
   std::vector<ElementSelectorStep*> steps = {
       new ElementSelectorStep("resource-lists"),
@@ -202,7 +209,7 @@ TEST_F(XcapClientTest, TicketFormEncodesElementPaths) {
   ElementSelector es(steps);
   UserElementUri uri("resource-lists", "myusers/" + user, "buddys", es, XcapNamespaceMap());
   HTTPResponse response;
-  ASSERT_EQ(0, c->putElement(uri, "<entry uri=\"bob@corp\"/>", response));
+  ASSERT_EQ(0, c->putElement(uri, "<entry xmlns=\"urn:ietf:params:xml:ns:resource-lists\" uri=\"bob@corp\"/>", response));
   EXPECT_EQ(201, response.getStatus());  // the server took the ticket
   HttpRequestRecord r = xcap_.http().lastRequest();
   std::string encoded = CodingTransform::urlencode("/xcap" + uri.toString(), false, false);

@@ -5,12 +5,18 @@
 //   GET    /xcap/<auid>/myusers/<user>/<doc>           the stored document, its ETag "rl-<n>"
 //   PUT    /xcap/<auid>/myusers/<user>/<doc>           stores the body (201 new, 200 replaced)
 //   DELETE /xcap/<auid>/myusers/<user>/<doc>           forgets it (200)
-//   PUT    .../<doc>/~~/<node>                          recorded; 201 (see setElementStatus)
-//   DELETE .../<doc>/~~/<node>                          recorded; 200
-//   GET    .../<doc>/~~/<node>                          404 (node reads are not served)
+//   GET    .../<doc>/~~/<node>                          the element (200) or 404
+//   PUT    .../<doc>/~~/<node>                          inserts (201) or replaces (200) the
+//                                                       element in the stored document;
+//                                                       409 <no-parent> when its parent (or
+//                                                       the document) does not exist
+//   DELETE .../<doc>/~~/<node>                          removes it (200) or 404
+// Node selectors and the query's xmlns() bindings are evaluated as XcapNodes.h describes; a
+// change gives the document a new ETag, sent with the answer.
 //
-// Conditions on a stored document: If-Match other than the current ETag (or "*") -> 412;
-// If-None-Match equal to it (or "*") -> 304 for a GET, 412 otherwise. Unknown document -> 404.
+// Conditions on a stored document, for document and node requests alike: If-Match other than
+// the current ETag (or "*") -> 412; If-None-Match equal to it (or "*") -> 304 for a GET, 412
+// otherwise. Unknown document -> 404.
 //
 // Authorisation with requireSso(true): "?ticket=ST-..." (also "&ticket=") issued by the SSO
 // server for "http://" + Host + the raw path, once; or "Cookie: XCAPSESSION=S-n" of a live
@@ -66,9 +72,6 @@ class FakeXcapServer {
   std::string etagOf(const std::string& path) const;  // "" when absent
   std::string documentOf(const std::string& path) const;
 
-  // The status answered to element PUTs (default 201) and DELETEs (default 200).
-  void setElementStatus(int putStatus, int deleteStatus);
-
   // The next `count` requests whose decoded path (root included) starts with `pathPrefix`
   // get `reply` in place of the normal answer; the session and ticket checks still run first
   // unless `beforeAuth`.
@@ -108,6 +111,8 @@ class FakeXcapServer {
 
   HttpReply handle(const HttpRequestRecord& request);
   HttpReply serve(const HttpRequestRecord& request, const std::string& path);
+  HttpReply serveNode(const HttpRequestRecord& request,
+                      std::map<std::string, Document>::iterator doc, const std::string& selector);
   bool takeScript(const std::string& path, bool beforeAuth, HttpReply& reply);
   bool authorise(const HttpRequestRecord& request, std::string& newSession);
   std::string nextEtag();
@@ -117,8 +122,6 @@ class FakeXcapServer {
   bool requireSso_;
   bool issueSession_;
   bool sendEtag_;
-  int putStatus_;
-  int deleteStatus_;
   int serial_;
   int sessionSerial_;
   std::map<std::string, Document> documents_;  // keyed by path without the root

@@ -9,6 +9,13 @@
 // lists, entries come before nested lists. Lists without a name are left out with their
 // content.
 //
+// Edits (one element PUT or DELETE each, no ETag condition): texts are converted to UTF-8 first
+// (10 when one does not convert), arguments checked (9, nothing sent), the element addressed
+// from the root through the group's lists (its selector split at "/"), and on success the cache
+// is emptied so that the next read fetches the changed document. A buddy of the tree's
+// "organization/freebuddys" node is addressed in the "organization" list, where the document
+// keeps it. Values are escaped in the XML fragments; selector values are quoted by XcapUri.
+//
 // Threads: any thread. mutex_ guards the cache and is never held across a request or a parse;
 // the parse runs under Parser::xercesLock_ alone. No operation throws.
 #ifndef CORVANE_RESOURCELISTSAPPUSAGE_H
@@ -79,11 +86,55 @@ class ResourceListsAppUsage : public AppUsage {
   XCAPAccessResult decodeTree(const std::string& text, tree<TreeNode>& tree,
                               std::set<BuddyEntry>& buddies);
 
+  // ---- edits; any thread ----
+  // The empty buddy document (201 or 200: 0). The cache is left alone.
+  XCAPAccessResult putNewDocument();
+  // entry[@uri=name] under the group: 201 -> 0, 200 -> XCAP_REPLACED, 409 -> its XCAP error.
+  XCAPAccessResult addBuddy(const BuddyEntry& buddy, const GroupEntry& group);
+  // 200 -> 0, 404 -> XCAP_NODE_NOT_FOUND.
+  XCAPAccessResult removeBuddy(const BuddyEntry& buddy, const GroupEntry& group);
+  // The entry's nickname or designate-picture: PUT of the value, DELETE when it is empty.
+  // 200 or 201 -> 0, 404 -> XCAP_NODE_NOT_FOUND.
+  XCAPAccessResult modifyBuddy(const BuddyEntry& buddy, const GroupEntry& group,
+                               ModifyBuddyType type);
+  // list[@name=name] under the parent (an empty parent selector: a top-level list).
+  // A name holding "/" is refused: the tree's selectors could not address it.
+  XCAPAccessResult addGroup(const GroupEntry& group, const GroupEntry& parent);
+  // The group's list; an empty selector (the document root) is refused.
+  XCAPAccessResult removeGroup(const GroupEntry& group);
+  // The group's display-name (200 or 201 -> 0, 404 -> XCAP_NODE_NOT_FOUND).
+  XCAPAccessResult modifyGroup(const GroupEntry& group);
+
   // How many times a document was parsed (tests and diagnostics). Any thread.
   int parseCount() const;
 
  private:
   typedef tree<TreeNode>::pre_order_iterator Position;
+
+  // One final step of an element URI: name, or name[@attr='value'] when attr is not empty.
+  struct StepSpec {
+    std::string name;
+    std::string attr;
+    std::string value;
+  };
+  // One element PUT (body non-null) or DELETE under the lists named by `lists`: the client's
+  // result (0, or -1 when nothing could be sent or the transport failed).
+  int sendElement(const std::vector<std::string>& lists, const std::vector<StepSpec>& tail,
+                  const std::string* body, HTTPResponse& response);
+  // The list names of a UTF-8 group selector; for a buddy, the free-buddies node maps back to
+  // the organization list.
+  std::vector<std::string> listNames(const std::string& selector, bool forBuddy) const;
+  // The common status tail: logs and maps a 409 to its XCAP error.
+  XCAPAccessResult conflict(const HTTPResponse& response, const char* request);
+  void logStatus(const HTTPResponse& response, const char* request) const;
+
+  std::string generateEntryDoc(const std::string& uri, const std::string& displayName,
+                               const std::string& inviteMsg, const std::string& nickName,
+                               const std::string& gender) const;
+  std::string generateListDoc(const std::string& name, const std::string& displayName) const;
+  std::string generateNickNameDoc(const std::string& value) const;
+  std::string generateDesignatePictureDoc(const std::string& value) const;
+  std::string generateDisplayNameDoc(const std::string& value) const;
 
   std::string buddysDocumentName() const;
   bool isCacheValid() const;
