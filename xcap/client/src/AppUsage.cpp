@@ -2,6 +2,8 @@
 
 #include "bindings/XcapNamespaces.h"
 #include "bindings/xcap-error.hxx"
+#include "corvane/PresRulesAppUsage.h"
+#include "corvane/RLSServicesAppUsage.h"
 #include "corvane/ResourceListsAppUsage.h"
 #include "corvane/XcapClient.h"
 #include "log/IM_LogManager.h"
@@ -135,8 +137,17 @@ XCAPAccessResult AppUsage::decodeXcapError(const std::string& body) const {
 AppUsageFactory::AppUsageFactory() : codingFormat_(CODING_UTF8) { ACE::init(); }
 
 AppUsageFactory::~AppUsageFactory() {
-  ACE_Guard<ACE_Recursive_Thread_Mutex> guard(resourceListsMutex_);
-  resourceListsCache_.clear();
+  // The usages still held stay alive for their holders.
+  {
+    ACE_Guard<ACE_Recursive_Thread_Mutex> guard(resourceListsMutex_);
+    resourceListsCache_.clear();
+  }
+  {
+    ACE_Guard<ACE_Recursive_Thread_Mutex> guard(presRulesMutex_);
+    presRulesCache_.clear();
+  }
+  ACE_Guard<ACE_Recursive_Thread_Mutex> guard(rlsServicesMutex_);
+  rlsServicesCache_.clear();
 }
 
 AppUsageFactory* AppUsageFactory::instance() {
@@ -144,39 +155,67 @@ AppUsageFactory* AppUsageFactory::instance() {
 }
 
 void AppUsageFactory::initCodingFormat(const CodingFormat& codingFormat) {
-  ACE_Guard<ACE_Recursive_Thread_Mutex> guard(resourceListsMutex_);
+  ACE_Guard<ACE_Recursive_Thread_Mutex> g1(resourceListsMutex_);
+  ACE_Guard<ACE_Recursive_Thread_Mutex> g2(presRulesMutex_);
+  ACE_Guard<ACE_Recursive_Thread_Mutex> g3(rlsServicesMutex_);
   codingFormat_ = codingFormat;
 }
 
-ResourceListsAppUsage* AppUsageFactory::cacheResourceLists(const std::string& user,
-                                                           ResourceListsAppUsage* made) {
-  if (made == 0) {
+template <class T, class Make>
+T* AppUsageFactory::getCached(Cache& cache, ACE_Recursive_Thread_Mutex& mutex,
+                              const std::string& user, Make make) {
+  try {
+    ACE_Guard<ACE_Recursive_Thread_Mutex> guard(mutex);
+    Cache::iterator it = cache.find(user);
+    if (it != cache.end()) {
+      ++it->second.refCount;
+      return static_cast<T*>(it->second.usage);
+    }
+    T* made = make();
+    if (made == 0) {
+      errno = ENOMEM;
+      return 0;
+    }
+    UsageRef ref;
+    ref.usage = made;
+    ref.refCount = 1;
+    try {
+      cache[user] = ref;
+    } catch (...) {
+      delete made;
+      throw;
+    }
+    return made;
+  } catch (...) {
     errno = ENOMEM;
     return 0;
   }
-  UsageRef ref;
-  ref.usage = made;
-  ref.refCount = 1;
-  resourceListsCache_[user] = ref;
-  return made;
+}
+
+void AppUsageFactory::releaseCached(Cache& cache, ACE_Recursive_Thread_Mutex& mutex,
+                                    const AppUsage* usage) {
+  if (usage == 0) return;
+  ACE_Guard<ACE_Recursive_Thread_Mutex> guard(mutex);
+  // Find the entry that holds this very object: a stale or foreign pointer whose user is
+  // cached must not lower another holder's count. The pointer is never dereferenced.
+  for (Cache::iterator it = cache.begin(); it != cache.end(); ++it) {
+    if (it->second.usage != usage) continue;
+    if (it->second.refCount > 0) --it->second.refCount;
+    if (it->second.refCount == 0) {
+      AppUsage* doomed = it->second.usage;
+      cache.erase(it);
+      delete doomed;
+    }
+    return;
+  }
 }
 
 ResourceListsAppUsage* AppUsageFactory::getResourceLists(const std::string& user,
                                                          Sptr<IXcapClient> client,
                                                          bool skipGroupsList) {
-  try {
-    ACE_Guard<ACE_Recursive_Thread_Mutex> guard(resourceListsMutex_);
-    std::map<std::string, UsageRef>::iterator it = resourceListsCache_.find(user);
-    if (it != resourceListsCache_.end()) {
-      ++it->second.refCount;
-      return static_cast<ResourceListsAppUsage*>(it->second.usage);
-    }
-    return cacheResourceLists(
-        user, new (std::nothrow) ResourceListsAppUsage(user, codingFormat_, client, skipGroupsList));
-  } catch (...) {
-    errno = ENOMEM;
-    return 0;
-  }
+  return getCached<ResourceListsAppUsage>(resourceListsCache_, resourceListsMutex_, user, [&] {
+    return new (std::nothrow) ResourceListsAppUsage(user, codingFormat_, client, skipGroupsList);
+  });
 }
 
 ResourceListsAppUsage* AppUsageFactory::getResourceLists(const std::string& user,
@@ -185,40 +224,56 @@ ResourceListsAppUsage* AppUsageFactory::getResourceLists(const std::string& user
                                                          const DownloadMode& downloadMode,
                                                          const std::string& password,
                                                          bool skipGroupsList) {
-  try {
-    ACE_Guard<ACE_Recursive_Thread_Mutex> guard(resourceListsMutex_);
-    std::map<std::string, UsageRef>::iterator it = resourceListsCache_.find(user);
-    if (it != resourceListsCache_.end()) {
-      ++it->second.refCount;
-      return static_cast<ResourceListsAppUsage*>(it->second.usage);
-    }
-    return cacheResourceLists(
-        user, new (std::nothrow) ResourceListsAppUsage(user, codingFormat_, address,
-                                                       authenticateMode, downloadMode, password,
-                                                       skipGroupsList));
-  } catch (...) {
-    errno = ENOMEM;
-    return 0;
-  }
+  return getCached<ResourceListsAppUsage>(resourceListsCache_, resourceListsMutex_, user, [&] {
+    return new (std::nothrow) ResourceListsAppUsage(user, codingFormat_, address, authenticateMode,
+                                                    downloadMode, password, skipGroupsList);
+  });
+}
+
+PresRulesAppUsage* AppUsageFactory::getPresRules(const std::string& user,
+                                                 Sptr<IXcapClient> client) {
+  return getCached<PresRulesAppUsage>(presRulesCache_, presRulesMutex_, user, [&] {
+    return new (std::nothrow) PresRulesAppUsage(user, codingFormat_, client);
+  });
+}
+
+PresRulesAppUsage* AppUsageFactory::getPresRules(const std::string& user,
+                                                 const std::string& address,
+                                                 const AuthenticateMode& authenticateMode,
+                                                 const DownloadMode& downloadMode,
+                                                 const std::string& password) {
+  return getCached<PresRulesAppUsage>(presRulesCache_, presRulesMutex_, user, [&] {
+    return new (std::nothrow)
+        PresRulesAppUsage(user, codingFormat_, address, authenticateMode, downloadMode, password);
+  });
+}
+
+RLSServicesAppUsage* AppUsageFactory::getRLSServices(const std::string& user,
+                                                     Sptr<IXcapClient> client) {
+  return getCached<RLSServicesAppUsage>(rlsServicesCache_, rlsServicesMutex_, user, [&] {
+    return new (std::nothrow) RLSServicesAppUsage(user, codingFormat_, client);
+  });
+}
+
+RLSServicesAppUsage* AppUsageFactory::getRLSServices(const std::string& user,
+                                                     const std::string& address,
+                                                     const AuthenticateMode& authenticateMode,
+                                                     const DownloadMode& downloadMode,
+                                                     const std::string& password) {
+  return getCached<RLSServicesAppUsage>(rlsServicesCache_, rlsServicesMutex_, user, [&] {
+    return new (std::nothrow)
+        RLSServicesAppUsage(user, codingFormat_, address, authenticateMode, downloadMode, password);
+  });
 }
 
 void AppUsageFactory::releaseResourceLists(ResourceListsAppUsage* usage) {
-  if (usage == 0) return;
-  AppUsage* doomed = 0;
-  {
-    ACE_Guard<ACE_Recursive_Thread_Mutex> guard(resourceListsMutex_);
-    // Find the entry that holds this very object: a stale or foreign pointer whose user is
-    // cached must not lower another holder's count. The pointer is never dereferenced.
-    for (std::map<std::string, UsageRef>::iterator it = resourceListsCache_.begin();
-         it != resourceListsCache_.end(); ++it) {
-      if (it->second.usage != usage) continue;
-      if (it->second.refCount > 0) --it->second.refCount;
-      if (it->second.refCount == 0) {
-        doomed = it->second.usage;
-        resourceListsCache_.erase(it);
-      }
-      break;
-    }
-    delete doomed;
-  }
+  releaseCached(resourceListsCache_, resourceListsMutex_, usage);
+}
+
+void AppUsageFactory::releasePresRules(PresRulesAppUsage* usage) {
+  releaseCached(presRulesCache_, presRulesMutex_, usage);
+}
+
+void AppUsageFactory::releaseRLSServices(RLSServicesAppUsage* usage) {
+  releaseCached(rlsServicesCache_, rlsServicesMutex_, usage);
 }

@@ -13,6 +13,8 @@
 #include <string>
 
 class ResourceListsAppUsage;
+class PresRulesAppUsage;
+class RLSServicesAppUsage;
 
 // Every XML parse of the library runs while holding xercesLock_ (recursive, process-wide).
 class Parser {
@@ -97,9 +99,21 @@ class AppUsageFactory {
                                           const AuthenticateMode& authenticateMode,
                                           const DownloadMode& downloadMode,
                                           const std::string& password, bool skipGroupsList);
+  PresRulesAppUsage* getPresRules(const std::string& user, Sptr<IXcapClient> client);
+  PresRulesAppUsage* getPresRules(const std::string& user, const std::string& address,
+                                  const AuthenticateMode& authenticateMode,
+                                  const DownloadMode& downloadMode, const std::string& password);
+  RLSServicesAppUsage* getRLSServices(const std::string& user, Sptr<IXcapClient> client);
+  RLSServicesAppUsage* getRLSServices(const std::string& user, const std::string& address,
+                                      const AuthenticateMode& authenticateMode,
+                                      const DownloadMode& downloadMode,
+                                      const std::string& password);
+
   // Lowers the count of the usage this factory handed out; deletes it at zero. A pointer the
   // cache does not hold (never handed out, already gone, or another object) changes nothing.
   void releaseResourceLists(ResourceListsAppUsage* usage);
+  void releasePresRules(PresRulesAppUsage* usage);
+  void releaseRLSServices(RLSServicesAppUsage* usage);
 
  private:
   AppUsageFactory(const AppUsageFactory&) = delete;
@@ -110,11 +124,23 @@ class AppUsageFactory {
     int refCount;
   };
 
-  ResourceListsAppUsage* cacheResourceLists(const std::string& user, ResourceListsAppUsage* made);
+  typedef std::map<std::string, UsageRef> Cache;
 
-  CodingFormat codingFormat_;  // set before usages are made; read under the cache mutexes
-  std::map<std::string, UsageRef> resourceListsCache_;  // guarded by resourceListsMutex_
+  // The cached usage of `user` (count raised), or the one `make` builds (null: ENOMEM).
+  // Runs under `mutex` for the whole call.
+  template <class T, class Make>
+  T* getCached(Cache& cache, ACE_Recursive_Thread_Mutex& mutex, const std::string& user,
+               Make make);
+  void releaseCached(Cache& cache, ACE_Recursive_Thread_Mutex& mutex, const AppUsage* usage);
+
+  // Written under all three mutexes (in declaration order), read under any one of them.
+  CodingFormat codingFormat_;
+  Cache resourceListsCache_;  // guarded by resourceListsMutex_
   ACE_Recursive_Thread_Mutex resourceListsMutex_;
+  Cache presRulesCache_;  // guarded by presRulesMutex_
+  ACE_Recursive_Thread_Mutex presRulesMutex_;
+  Cache rlsServicesCache_;  // guarded by rlsServicesMutex_
+  ACE_Recursive_Thread_Mutex rlsServicesMutex_;
 };
 
 #endif  // CORVANE_APPUSAGE_H
