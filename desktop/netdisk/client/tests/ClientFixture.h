@@ -8,6 +8,7 @@
 #include "client/NetDiskTaskThread.h"
 #include "client/SyncDb.h"
 #include "db/LocalDb.h"
+#include "sso/SsoClient.h"
 #include "sso/SsoCookieManager.h"
 #include "testing/FakeNetDiskServer.h"
 #include "testing/FakeSsoServer.h"
@@ -153,6 +154,7 @@ class ClientFixture : public ::testing::Test {
     client->removeListener(&listener);
     LocalDb::instance()->close();
     clearCookies();
+    SsoClient::destroy();  // its worker pool ends with each test
     Config::instance()->removeValue("VASTO", "maxThread");
     Config::instance()->removeValue("VASTO", "maxTask");
   }

@@ -250,6 +250,10 @@ TEST_F(SerialUploadTest, PauseLetsTheRunningBlockFinishAndResumeCompletes) {
   disk.release(10);
   NetDiskTaskThread::waitDetached();
   barrier();
+  // The late progress of the paused upload reached nobody.
+  std::vector<Event> events = listener.events();
+  for (size_t i = from; i < events.size(); ++i)
+    EXPECT_FALSE(events[i].task.relpath == name && events[i].task.state == 1) << events[i].op;
   EXPECT_EQ(1, disk.sends(kAlice, name, 0));  // booked
   EXPECT_EQ(0, disk.sends(kAlice, name, 1));  // nothing further
   EXPECT_EQ((std::vector<int>{1, 2}), blockRows(name));
@@ -368,7 +372,7 @@ class WaitListTest : public UploadTest {
   }
 };
 
-TEST_F(WaitListTest, SecondUploadWaitsThenRunsAndResumeTakesThePlaceOfTheOldest) {
+TEST_F(WaitListTest, SecondUploadWaitsThenRunsWhenTheFirstLeaves) {
   login(kAlice, "pw1");
   disk.holdUploads(true);
   std::string a = add(home.write("a.bin", pattern(kBlock + 5, 12)));
@@ -380,6 +384,29 @@ TEST_F(WaitListTest, SecondUploadWaitsThenRunsAndResumeTakesThePlaceOfTheOldest)
   disk.release(10);
   ASSERT_TRUE(listener.waitState(a, UploadTaskStatus::FINISHED));
   ASSERT_TRUE(listener.waitState(b, UploadTaskStatus::FINISHED));
+  EXPECT_TRUE(disk.isComplete(kAlice, b));
+}
+
+TEST_F(WaitListTest, ResumeTakesThePlaceOfTheOldestWhichWaits) {
+  login(kAlice, "pw1");
+  disk.holdUploads(true);
+  std::string a = add(home.write("a.bin", pattern(kBlock + 5, 16)));
+  std::string b = add(home.write("b.bin", pattern(1000, 17)));
+  ASSERT_TRUE(disk.waitHeld(1, 10000));
+  size_t from = listener.size();
+  client->pauseUploadTask(b);  // out of the wait list
+  ASSERT_TRUE(listener.waitOp("pause", nullptr, from));
+  from = listener.size();
+  client->resumeUploadTask(b);
+  Event demoted, resumed;
+  ASSERT_TRUE(listener.waitState(a, UploadTaskStatus::WAITING, &demoted, from));
+  ASSERT_TRUE(listener.waitState(b, UploadTaskStatus::UPLOADING, &resumed, from));
+  EXPECT_EQ("resume", resumed.op);
+  disk.holdUploads(false);
+  disk.release(10);
+  ASSERT_TRUE(listener.waitState(b, UploadTaskStatus::FINISHED, nullptr, from));
+  ASSERT_TRUE(listener.waitState(a, UploadTaskStatus::FINISHED, nullptr, from));
+  EXPECT_TRUE(disk.isComplete(kAlice, a));
   EXPECT_TRUE(disk.isComplete(kAlice, b));
 }
 
