@@ -8,6 +8,7 @@
 #include "client/NetDiskTaskThread.h"
 #include "client/SyncDb.h"
 #include "db/LocalDb.h"
+#include "log/IM_LogManager.h"
 #include "sso/SsoClient.h"
 #include "sso/SsoCookieManager.h"
 #include "testing/FakeNetDiskServer.h"

@@ -440,3 +440,77 @@ TEST_F(SerialUploadTest, AnotherUserLoggingInEndsTheUploadsOfTheFirst) {
 
 }  // namespace
 }  // namespace ndtest
+
+namespace ndtest {
+namespace {
+
+struct RetryCase {
+  int status;
+  int times;
+  const char* logLine;
+  int error;  // 0: the upload finishes
+};
+
+class BlockRetryTest : public SerialUploadTest, public ::testing::WithParamInterface<RetryCase> {};
+
+// Block 0 is a whole block; every failed send of it takes back the progress
+// it had announced, and a send is tried at most five times.
+TEST_P(BlockRetryTest, FailedSendsAreRetriedOnlyFor500And413) {
+  const RetryCase& c = GetParam();
+  login(kAlice, "pw1");
+  IM_LogCapture log;
+  std::string bytes = pattern(kBlock + 100000, 18);
+  disk.failBlock("retry.bin", 0, c.status, c.times);
+  std::string name = add(home.write("retry.bin", bytes));
+  Event end;
+  if (c.error == 0) {
+    ASSERT_TRUE(listener.waitState(name, UploadTaskStatus::FINISHED, &end));
+    EXPECT_EQ(bytes, disk.fileBytes(kAlice, name));
+    EXPECT_EQ(static_cast<int64_t>(bytes.size()), end.task.transferred);
+  } else {
+    ASSERT_TRUE(listener.waitFor(
+        [&](const Event& e) { return e.op == "status" && e.task.relpath == name && e.task.state == 0; }, &end));
+    EXPECT_EQ(c.error, end.error);
+    EXPECT_EQ(0, end.task.transferred);  // everything announced was taken back
+  }
+  EXPECT_TRUE(log.contains(c.logLine)) << c.logLine;
+  // Progress of the block went up by 131,072 at a time and came back down
+  // once per failed send (a send not retried gives it back with the failure).
+  int64_t last = 0;
+  int drops = 0;
+  for (const Event& e : listener.events())
+    if (e.op == "status" && e.task.relpath == name && e.task.state == 1) {
+      if (e.task.transferred < last) ++drops;
+      last = e.task.transferred;
+    }
+  EXPECT_EQ(c.status == 404 ? 1 : std::min(c.times, 5), drops);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sends, BlockRetryTest,
+    ::testing::Values(RetryCase{500, 2, "retryNumber=2,result =1", 0},
+                      RetryCase{413, 1, "retryNumber=1,result =1", 0},
+                      RetryCase{500, 5, "retryNumber=5,result =0", 8},
+                      RetryCase{404, 1, "retryNumber=0,result =0", 8}));
+
+TEST_F(UploadTest, SecondListingWhileOneRunsOnlyLogs) {
+  login(kAlice, "pw1");
+  IM_LogCapture log;
+  int before = disk.count(FakeNetDiskServer::STATUS);
+  pwtest::HttpReply slow(200, "{\"spaceUsed\":0,\"spaceQuota\":1073741824}", "application/json");
+  slow.delayMs = 300;  // the first listing is still out when the second comes
+  disk.failNext(FakeNetDiskServer::STATUS, slow, 1);
+  size_t from = listener.size();
+  int first = client->listFile();
+  EXPECT_EQ(first + 1, client->listFile());
+  ASSERT_TRUE(listener.waitOp("list", nullptr, from));
+  barrier();
+  EXPECT_TRUE(log.contains("ListFileCommand::execute, ListFileTask has been posted,please wait."));
+  EXPECT_EQ(before + 1, disk.count(FakeNetDiskServer::STATUS));
+  int lists = 0;
+  for (const Event& e : listener.events()) lists += e.op == "list" ? 1 : 0;
+  EXPECT_EQ(2, lists);  // the login's and this one
+}
+
+}  // namespace
+}  // namespace ndtest
