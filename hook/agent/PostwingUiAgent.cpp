@@ -49,16 +49,6 @@ std::string handleText(HWND root) {
   return text;
 }
 
-// The pasting operation of the window objects, when they have it.
-template <typename W>
-auto pasteInto(W& wind, const std::string& link, int) -> decltype(wind.insertAttachment(link), int()) {
-  return wind.insertAttachment(link);
-}
-template <typename W>
-int pasteInto(W&, const std::string&, long) {
-  OutputDebugStringA("PostwingUiAgent::onAttachSelected. no paste operation");
-  return -1;
-}
 }  // namespace
 
 struct PostwingUiAgent::ReceiveStart {
@@ -340,5 +330,5 @@ void PostwingUiAgent::onAttachSelected(const std::string& handle, const std::str
     debugf("PostwingUiAgent::onAttachSelected. no window:%s", handle.c_str());
     return;
   }
-  pasteInto(*wind, link, 0);
+  wind->insertAttachment(link);
 }

@@ -1,10 +1,11 @@
-// The hook library's hook procedures and child enumerations, by mail-client kind.
-// CBT procedures: HookEntry.cpp. Call-window-procedure hooks and child enumerations: the
-// per-client controls' sources; DefaultControlProcs.cpp holds weak stand-ins that pass every
-// event on, used until those are linked in.
+// The hook library's hook procedures, child enumerations and subclassed window procedures, by
+// mail-client kind. CBT procedures: HookEntry.cpp. The rest: ControlProcs.cpp.
 #pragma once
 
 #include "win32/windows.h"
+
+// Posted by a Foxmail 7 recipient edit to its layout manager: open the edit menu.
+const UINT UM_OPENFOXWND = 0x8401;
 
 LRESULT CALLBACK CBTProc_Foxmail(int code, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK CBTProc_Foxmail70(int code, WPARAM wParam, LPARAM lParam);
@@ -17,6 +18,11 @@ LRESULT CALLBACK CallWndProc_Outlook(int code, WPARAM wParam, LPARAM lParam);
 BOOL CALLBACK EnumChild_Foxmail(HWND hWnd, LPARAM lParam);
 BOOL CALLBACK EnumChild_Foxmail70(HWND hWnd, LPARAM lParam);
 BOOL CALLBACK EnumChild_Outlook(HWND hWnd, LPARAM lParam);
+
+LRESULT CALLBACK WindowProc_Foxmail(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK WindowProc_Foxmail70(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK WindowProc_Outlook(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK newWindowProc_Edit(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 // The root handle a kind's hook procedures read from the shared data section.
 HWND sharedRootOf(int kind);

@@ -1,4 +1,4 @@
-// Compose-window objects: hooks, known children, agent.
+// Compose-window objects: hooks, requests through the agent, menus, recording and replay.
 #include "hook/PostwingWind.h"
 
 #include "HookProcs.h"
@@ -8,44 +8,55 @@
 #if __has_include("hook/PostwingUiAgent.h")
 #include "hook/PostwingUiAgent.h"
 #define PW_HAVE_AGENT 1
-#elif __has_include("PostwingUiAgent.h")
-#include "PostwingUiAgent.h"
-#define PW_HAVE_AGENT 1
 #endif
 
 #include <ace/Guard_T.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdarg>
 #include <cstdio>
 
 typedef ACE_Guard<ACE_Recursive_Thread_Mutex> RecursiveGuard;
 
+namespace {
+void debugf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void debugf(const char* fmt, ...) {
+  char line[256];
+  va_list args;
+  va_start(args, fmt);
+  std::vsnprintf(line, sizeof line, fmt, args);
+  va_end(args);
+  OutputDebugStringA(line);
+}
+
+const int kAgentPort = 11111;
+}  // namespace
+
 PostwingWind::PostwingWind(HWND root, int kind) : root_(root), kind_(kind) {}
 
-PostwingWind::~PostwingWind() {}
+PostwingWind::~PostwingWind() {
+  for (HBITMAP b : bitmaps_) DeleteObject(b);
+#ifdef PW_HAVE_AGENT
+  delete ownedAgent_;
+#endif
+}
 
 int PostwingWind::setHook() { return 0; }
 
 int PostwingWind::installHooks(HOOKPROC cbt, HOOKPROC cwp, const char* className) {
   DWORD tid = GetWindowThreadProcessId(root_, nullptr);
   HINSTANCE mod = PostwingWindRegistry::moduleHandle();
-  char line[160];
   cbtHook_ = SetWindowsHookExA(WH_CBT, cbt, mod, tid);
   if (!cbtHook_) {
-    if (className) {
-      std::snprintf(line, sizeof(line), "%s::setHook. SetWindowsHookEx WH_CBT error:%u", className,
-                    (unsigned)GetLastError());
-      OutputDebugStringA(line);
-    }
+    if (className)
+      debugf("%s::setHook. SetWindowsHookEx WH_CBT error:%u", className, (unsigned)GetLastError());
     return -1;
   }
   cwpHook_ = SetWindowsHookExA(WH_CALLWNDPROC, cwp, mod, tid);
   if (!cwpHook_) {
-    if (className) {
-      std::snprintf(line, sizeof(line), "%s::setHook. SetWindowsHookEx WH_CALLWNDPROC error:%u",
-                    className, (unsigned)GetLastError());
-      OutputDebugStringA(line);
-    }
+    if (className)
+      debugf("%s::setHook. SetWindowsHookEx WH_CALLWNDPROC error:%u", className, (unsigned)GetLastError());
     UnhookWindowsHookEx(cbtHook_);
     cbtHook_ = nullptr;
     return -1;
@@ -67,23 +78,7 @@ int PostwingWind::unHook() {
   return 0;
 }
 
-int PostwingWind::fillTo(const std::string& list) {
-  if (!to_) return -1;
-  typeIntoEdit(list, this, to_);
-  return 0;
-}
-
-int PostwingWind::fillCc(const std::string& list) {
-  if (!cc_) return -1;
-  typeIntoEdit(list, this, cc_);
-  return 0;
-}
-
-int PostwingWind::fillBcc(const std::string& list) {
-  if (!bcc_) return -1;
-  typeIntoEdit(list, this, bcc_);
-  return 0;
-}
+// ---- requests -------------------------------------------------------------------------------
 
 void PostwingWind::attachAgent() {
   RecursiveGuard g(agentMutex_);
@@ -92,26 +87,220 @@ void PostwingWind::attachAgent() {
 #endif
 }
 
-int PostwingWind::closeDialog() {
+bool PostwingWind::hasAgent() const {
+  RecursiveGuard g(agentMutex_);
+  return agent_ != nullptr;
+}
+
+int PostwingWind::showAddrDialog() {
   RecursiveGuard g(agentMutex_);
 #ifdef PW_HAVE_AGENT
-  if (agent_) {
-    if (agent_->connectUI(11111, false) == 0) agent_->closeDialog(root_);
-  }
+  if (!agent_ || agent_->connectUI(kAgentPort, true) != 0) return 0;
+  return agent_->showAddrDialog("", "", "", root_);
+#else
+  return 0;
 #endif
-  agent_ = nullptr;
+}
+
+int PostwingWind::showAttachDialog() {
+  RecursiveGuard g(agentMutex_);
+#ifdef PW_HAVE_AGENT
+  if (!agent_ || agent_->connectUI(kAgentPort, true) != 0) return 0;
+  return agent_->showAttachDialog(root_);
+#else
+  return 0;
+#endif
+}
+
+int PostwingWind::closeDialog() {
+  PostwingUiAgent* owned = nullptr;
+  {
+    RecursiveGuard g(agentMutex_);
+#ifdef PW_HAVE_AGENT
+    if (agent_ && agent_->connectUI(kAgentPort, false) == 0) agent_->closeDialog(root_);
+#endif
+    agent_ = nullptr;
+    owned = ownedAgent_;
+    ownedAgent_ = nullptr;
+  }
+  // A private agent goes with its window (the process's agent stays for the next window).
+  // This runs on the UI thread, which its receive thread never waits for.
+#ifdef PW_HAVE_AGENT
+  delete owned;
+#else
+  (void)owned;
+#endif
   return 0;
 }
 
+FoxMail70Wind::FoxMail70Wind(HWND root) : PostwingWind(root, KIND_FOXMAIL70), lastAttachClick_(now()) {}
+
+ACE_Time_Value FoxMail70Wind::now() {
+  auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+                std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+  return ACE_Time_Value((time_t)(us / 1000000), (suseconds_t)(us % 1000000));
+}
+
+ACE_Time_Value FoxMail70Wind::lastAttachClick() const {
+  RecursiveGuard g(agentMutex_);
+  return lastAttachClick_;
+}
+
+void FoxMail70Wind::setLastAttachClick(const ACE_Time_Value& t) {
+  RecursiveGuard g(agentMutex_);
+  lastAttachClick_ = t;
+}
+
+int FoxMail70Wind::showAttachDialog() {
+  RecursiveGuard g(agentMutex_);
+  ACE_Time_Value t = now();
+  if ((t - lastAttachClick_).sec() <= 2) return 0;
+  lastAttachClick_ = t;
+#ifdef PW_HAVE_AGENT
+  if (!agent_) {
+    PostwingUiAgent* own = new PostwingUiAgent(root_);
+    if (own->connectUI(kAgentPort, true) != 0) {
+      delete own;
+      return -1;
+    }
+    ownedAgent_ = agent_ = own;
+  } else if (agent_->connectUI(kAgentPort, true) != 0) {
+    return -1;
+  }
+  return agent_->showAttachDialog(root_);
+#else
+  return -1;
+#endif
+}
+
+// ---- menus ----------------------------------------------------------------------------------
+
+bool PostwingWind::trackMenu(HWND control, POINT pt) {
+  UINT id;
+  if (kind_ == 0 || kind_ == 1)
+    id = IDR_MENU_FOXMAIL;
+  else if (kind_ == 2 || kind_ == 3)
+    id = IDR_MENU_OUTLOOK;
+  else
+    return false;
+  HMENU menu = LoadMenuA(PostwingWindRegistry::moduleHandle(), MAKEINTRESOURCEA(id));
+  if (!menu) return false;
+  TrackPopupMenuEx(GetSubMenu(menu, 0), TPM_NOANIMATION | TPM_RIGHTBUTTON, pt.x, pt.y, control, nullptr);
+  DestroyMenu(menu);  // the pick is already posted to the owner
+  return true;
+}
+
+namespace {
+POINT messagePos() {
+  DWORD pos = GetMessagePos();
+  return POINT{GET_X_LPARAM(pos), GET_Y_LPARAM(pos)};
+}
+
+// The control's client area in screen coordinates.
+RECT screenClientRect(HWND control) {
+  RECT r{0, 0, 0, 0};
+  GetClientRect(control, &r);
+  POINT tl{r.left, r.top}, br{r.right, r.bottom};
+  ClientToScreen(control, &tl);
+  ClientToScreen(control, &br);
+  return RECT{tl.x, tl.y, br.x, br.y};
+}
+
+void logPosition(POINT pt, const RECT& r) {
+  debugf("pt.x=%d,pt.y=%d, rect.left=%d,rect.right=%d,rect.bottom=%d,rect.top=%d", (int)pt.x, (int)pt.y,
+         (int)r.left, (int)r.right, (int)r.bottom, (int)r.top);
+}
+}  // namespace
+
+bool PostwingWind::showMenu(HWND control) {
+  if (kind_ < 0 || kind_ > 3) return false;
+  POINT pt = messagePos();
+  logPosition(pt, screenClientRect(control));
+  return trackMenu(control, pt);
+}
+
+bool PostwingWind::showEditMenu(HWND) { return true; }
+
+bool FoxMail7Wind::showMenu(HWND control) {
+  POINT pt = messagePos();
+  RECT r = screenClientRect(control);
+  logPosition(pt, r);
+  if (pt.x - r.left >= 58) return false;
+  return trackMenu(control, pt);
+}
+
+bool FoxMail7Wind::showEditMenu(HWND control) {
+  POINT pt{0, 0};
+  GetCursorPos(&pt);
+  debugf("FoxMail7Wind::showEditMenu. pt1.x=%d,pt1.y=%d", (int)pt.x, (int)pt.y);
+  return trackMenu(control, pt);
+}
+
+// ---- procedures, recording and replay -------------------------------------------------------
+
 void PostwingWind::restoreWndProc() {
-  if (container_ && containerPrevProc_)
+  RecursiveGuard g(listMutex_);
+  if (container_ && containerPrevProc_) {
     SetWindowLongPtrA(container_, GWLP_WNDPROC, (LONG_PTR)containerPrevProc_);
+    containerPrevProc_ = nullptr;
+  }
+}
+
+void FoxMail7Wind::restoreWndProc() {
+  {
+    RecursiveGuard g(listMutex_);
+    struct Slot {
+      HWND edit;
+      WNDPROC* prev;
+      const char* line;
+    } slots[] = {{to_, &toPrevProc_, "WindowOldWndProc_TO. WM_DESTROY"},
+                 {cc_, &ccPrevProc_, "WindowOldWndProc_CC. WM_DESTROY"},
+                 {bcc_, &bccPrevProc_, "WindowOldWndProc_BCC. WM_DESTROY"}};
+    for (Slot& s : slots) {
+      if (!s.edit || !*s.prev) continue;
+      OutputDebugStringA(s.line);
+      SetWindowLongPtrA(s.edit, GWLP_WNDPROC, (LONG_PTR)*s.prev);
+      *s.prev = nullptr;
+    }
+  }
+  PostwingWind::restoreWndProc();
+}
+
+void PostwingWind::recordMessage(UINT msg, HWND hwnd, WPARAM wParam, LPARAM lParam) {
+  RecursiveGuard g(listMutex_);
+  for (RecordedMessage& m : messages_) {
+    if (m.msg == msg) {
+      m.hwnd = hwnd;
+      m.wParam = wParam;
+      m.lParam = lParam;
+      return;
+    }
+  }
+  messages_.push_back(RecordedMessage{msg, hwnd, wParam, lParam});
+}
+
+void PostwingWind::sendMessageByParam(WNDPROC prev) {
+  if (!prev) return;
+  RecursiveGuard g(listMutex_);
+  // Taken out first: the mail client's procedure may come back here.
+  std::vector<RecordedMessage> replay;
+  replay.swap(messages_);
+  for (const RecordedMessage& m : replay) {
+    debugf("sendMessageByParam msgType=%d, hwnd=%ld, WParam=%ld, LParam=%ld", (int)m.msg, (long)(intptr_t)m.hwnd,
+           (long)m.wParam, (long)m.lParam);
+    CallWindowProcA(prev, m.hwnd, m.msg, m.wParam, m.lParam);
+  }
+}
+
+std::vector<PostwingWind::RecordedMessage> PostwingWind::recordedMessages() const {
+  RecursiveGuard g(listMutex_);
+  return messages_;
 }
 
 void PostwingWind::addChild(HWND child) {
   RecursiveGuard g(listMutex_);
-  if (std::find(children_.begin(), children_.end(), child) == children_.end())
-    children_.push_back(child);
+  if (std::find(children_.begin(), children_.end(), child) == children_.end()) children_.push_back(child);
 }
 
 bool PostwingWind::hasChild(HWND child) const {
@@ -119,19 +308,13 @@ bool PostwingWind::hasChild(HWND child) const {
   return std::find(children_.begin(), children_.end(), child) != children_.end();
 }
 
-void typeIntoEdit(const std::string& list, PostwingWind* wind, HWND control) {
-  if (GetWindowTextLengthA(control) > 2048) return;
-  std::u16string units;
-  int n = MultiByteToWideChar(CP_ACP, 0, list.c_str(), (int)list.size(), nullptr, 0);
-  if (n > 0) {
-    units.resize((size_t)n);
-    MultiByteToWideChar(CP_ACP, 0, list.c_str(), (int)list.size(), &units[0], n);
-  }
-  units.push_back(u';');
-  if (units.size() > 2047) {  // the control takes at most 2047 units at once
-    OutputDebugStringA("typeIntoEdit. list too long");
-    return;
-  }
-  for (char16_t u : units) PostMessageW(control, WM_IME_CHAR, (WPARAM)(uint16_t)u, 0);
-  PostMessageA(wind->root(), WM_PAINT, 0, 0);
+PostwingWind::Controls PostwingWind::controls() const {
+  RecursiveGuard g(listMutex_);
+  return Controls{container_, to_, cc_, bcc_, editor_, button1_, button2_,
+                  containerPrevProc_, toPrevProc_, ccPrevProc_, bccPrevProc_};
+}
+
+void PostwingWind::keepBitmap(HBITMAP bitmap) {
+  RecursiveGuard g(listMutex_);
+  if (bitmap) bitmaps_.push_back(bitmap);
 }
