@@ -1,1 +1,181 @@
-// placeholder
+// The update dialog through its skin: the running state, the result from the window's own
+// thread and from a fetch's thread, a second result, the stop button and the close buttons.
+#include "DialogTestSupport.h"
+
+#include "FetchSupport.h"
+#include "addressbook/AddressBookClient.h"
+#include "addressbook/AddressBookUpdateDialog.h"
+#include "ui/UIStatic.h"
+
+#include <thread>
+
+using namespace DuiLib;
+using namespace abdlgtest;
+namespace A = DuiLib::Automation;
+
+namespace {
+
+const DWORD kDialogStyle = 0x96C80000;
+const char* const kFailure = "      更新企业通讯录失败！";
+
+struct State {
+  bool updating = false, updatingHint = false, updatedHint = false, stop = false, finish = false;
+  std::string hint;
+};
+
+State read(WindowImplBase& w) {
+  State s;
+  s.updating = A::Find(w, "Updating")->IsVisible();
+  s.updatingHint = A::Find(w, "UpdatingHint")->IsVisible();
+  s.updatedHint = A::Find(w, "UpdatedHint")->IsVisible();
+  s.stop = A::Find(w, "Stoptn")->IsVisible();
+  s.finish = A::Find(w, "FinishBtn")->IsVisible();
+  s.hint = A::Find(w, "UpdatedHint")->GetText().str();
+  return s;
+}
+
+class UpdateDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override { useSourceSkins(); }
+  // Runs the dialog modally as the main window does; the answer acts inside its loop.
+  UINT run(std::function<void(CAddressBookUpdateDialog&)> answer) {
+    auto* dialog = new CAddressBookUpdateDialog();
+    A::ScopedModalAnswer scope([&](WindowImplBase& w) { answer(static_cast<CAddressBookUpdateDialog&>(w)); });
+    dialog->Create(nullptr, "更新企业通讯录", kDialogStyle, 0);
+    dialog->CenterWindow();
+    UINT result = dialog->ShowModal();
+    delete dialog;
+    return result;
+  }
+};
+
+TEST_F(UpdateDialogTest, ResultsSwitchToTheFinishedStateWithTheFailureTextForAFailure) {
+  std::vector<State> seen;
+  UINT result = run([&](CAddressBookUpdateDialog& d) {
+    seen.push_back(read(d));
+    d.showUpdateResult(0);  // on the window's own thread
+    seen.push_back(read(d));
+    d.showUpdateResult(2);  // a later fetch fails
+    seen.push_back(read(d));
+    d.showUpdateResult(0);  // and another succeeds again
+    seen.push_back(read(d));
+    A::Click(A::Find(d, "FinishBtn"));
+  });
+  EXPECT_EQ(result, 1u);
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_TRUE(seen[0].updating && seen[0].updatingHint && seen[0].stop);
+  EXPECT_FALSE(seen[0].updatedHint || seen[0].finish);
+  const std::string success = seen[0].hint;
+  EXPECT_FALSE(success.empty());
+  for (size_t i = 1; i < 4; ++i) {
+    EXPECT_FALSE(seen[i].updating || seen[i].updatingHint || seen[i].stop) << i;
+    EXPECT_TRUE(seen[i].updatedHint && seen[i].finish) << i;
+  }
+  EXPECT_EQ(seen[1].hint, success);
+  EXPECT_EQ(seen[2].hint, kFailure);
+  EXPECT_EQ(seen[3].hint, success);
+}
+
+TEST_F(UpdateDialogTest, AResultFromAFetchThreadReachesTheWindowOnItsOwnThread) {
+  State before, after;
+  run([&](CAddressBookUpdateDialog& d) {
+    std::thread job([&] { d.showUpdateResult(2); });
+    job.join();
+    before = read(d);  // not yet handled: it waits in the window's queue
+    A::Pump();
+    after = read(d);
+    A::Click(A::Find(d, "BtnQuit"));
+  });
+  EXPECT_TRUE(before.stop);
+  EXPECT_FALSE(after.stop);
+  EXPECT_TRUE(after.finish);
+  EXPECT_EQ(after.hint, kFailure);
+
+  // After the window is gone a late result is dropped.
+  auto* dialog = new CAddressBookUpdateDialog();
+  dialog->Create(nullptr, "更新企业通讯录", kDialogStyle, 0);
+  DestroyWindow(dialog->GetHWND());
+  A::Pump();
+  std::thread late([&] { dialog->showUpdateResult(2); });
+  late.join();
+  A::Pump();
+  delete dialog;
+}
+
+TEST_F(UpdateDialogTest, EveryCloseButtonEndsTheWindowAndMinimiseDoesNot) {
+  for (const char* button : {"CloseWndBtn", "BtnQuit"})
+    EXPECT_EQ(run([&](CAddressBookUpdateDialog& d) { A::Click(A::Find(d, button)); }), 1u) << button;
+  bool iconic = false;
+  EXPECT_EQ(run([&](CAddressBookUpdateDialog& d) {
+              A::Click(A::Find(d, "MinimizeWndBtn"));
+              iconic = IsIconic(d.GetHWND()) != 0;
+              A::Click(A::Find(d, "CloseWndBtn"));
+            }),
+            1u);
+  EXPECT_TRUE(iconic);
+}
+
+// A manual update as the main window runs it, against the fake servers.
+class UpdateFetchTest : public FetchFixture {
+ protected:
+  UINT runForFetch(std::function<void(CAddressBookUpdateDialog&)> answer) {
+    auto* dialog = new CAddressBookUpdateDialog();
+    main_.setUpdateDialog(dialog);
+    UINT result;
+    {
+      A::ScopedModalAnswer scope([&](WindowImplBase& w) { answer(static_cast<CAddressBookUpdateDialog&>(w)); });
+      dialog->Create(nullptr, "更新企业通讯录", kDialogStyle, 0);
+      result = dialog->ShowModal();
+    }
+    main_.setUpdateDialog(nullptr);
+    delete dialog;
+    return result;
+  }
+};
+
+TEST_F(UpdateFetchTest, AFinishedFetchShowsSuccessFromTheJobThread) {
+  State done;
+  runForFetch([&](CAddressBookUpdateDialog& d) {
+    ASSERT_EQ(0, client()->update());
+    ASSERT_TRUE(w32subst::waitUntil([&] {
+      A::Pump();
+      return A::Find(d, "FinishBtn")->IsVisible();
+    }));
+    done = read(d);
+    A::Click(A::Find(d, "FinishBtn"));
+  });
+  EXPECT_EQ(client()->getState(), AddressBookClient::STATE_UPDATED);
+  EXPECT_FALSE(done.stop);
+  EXPECT_NE(done.hint, kFailure);
+}
+
+TEST_F(UpdateFetchTest, StopEndsTheRunningFetchAndClosesTheWindow) {
+  stallNextFetch();
+  State atStop;
+  UINT result = runForFetch([&](CAddressBookUpdateDialog& d) {
+    ASSERT_EQ(0, client()->update());
+    ASSERT_TRUE(xcap_.http().waitForRequests(1, 5000));
+    EXPECT_EQ(client()->getState(), AddressBookClient::STATE_UPDATING);
+    A::Click(A::Find(d, "Stoptn"));
+    atStop = read(d);  // the cancelled fetch was reported before the window closes
+  });
+  EXPECT_EQ(result, 1u);
+  EXPECT_EQ(client()->getState(), AddressBookClient::STATE_IDLE);
+  EXPECT_FALSE(client()->getAgent());
+  EXPECT_EQ(main_.told(), 1);
+  EXPECT_EQ(atStop.hint, kFailure);
+  EXPECT_TRUE(atStop.finish);
+}
+
+TEST_F(UpdateDialogTest, TheFactoryMakesThePictureControlWhateverTheCase) {
+  CAddressBookUpdateDialog d;
+  for (const char* name : {"StaticUI", "staticui", "STATICUI"}) {
+    CControlUI* c = d.CreateControl(name);
+    ASSERT_NE(c, nullptr) << name;
+    EXPECT_NE(dynamic_cast<CStaticUI*>(c), nullptr);
+    delete c;
+  }
+  EXPECT_EQ(d.CreateControl("Label"), nullptr);
+}
+
+}  // namespace
