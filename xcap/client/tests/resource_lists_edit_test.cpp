@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <thread>
 
 using namespace xcaptest;
 
@@ -441,4 +442,27 @@ TEST_F(ResourceListsEditTest, ConditionalNodeRequestsAgainstTheDocumentEtag) {
   xcap_.script("/xcap/" + docPath(user_) + "/~~/", HttpReply(412));
   EXPECT_EQ(XCAP_FAILURE, usage_->removeBuddy(buddy("jack@corp.example"), group("mybuddys")));
   EXPECT_EQ(cached, usage_->etag());
+}
+
+// Reads and edits of one shared usage from two threads: every call completes with a result of
+// its own and every edit reaches the document. (A read racing an edit may cache the tree from
+// before it; the usage does not order them.)
+TEST_F(ResourceListsEditTest, ConcurrentReadsAndEditsOnOneUsage) {
+  ResourceListsAppUsage* u = usage_;
+  std::thread editor([u] {
+    for (int i = 0; i < 10; ++i) {
+      BuddyEntry b("", "t" + std::to_string(i) + "@corp.example", "T");
+      EXPECT_EQ(XCAP_SUCCESS, u->addBuddy(b, GroupEntry("mybuddys", "", "")));
+    }
+  });
+  for (int i = 0; i < 10; ++i) {
+    tree<TreeNode> t;
+    EXPECT_EQ(XCAP_SUCCESS, u->getBuddyTree(t));
+    EXPECT_NE(nullptr, find(t, "mybuddys/jack@corp.example"));
+    std::vector<BuddyEntry> all;
+    EXPECT_EQ(XCAP_SUCCESS, u->getBuddyList(all, ""));
+  }
+  editor.join();
+  std::string doc = xcap_.documentOf(docPath(user_));
+  for (int i = 0; i < 10; ++i) EXPECT_TRUE(doc.find("t" + std::to_string(i) + "@corp.example") != std::string::npos);
 }

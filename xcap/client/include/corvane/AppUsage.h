@@ -78,7 +78,8 @@ class AppUsage {
   CodingFormat codingFormat_;
 };
 
-// Process-wide cache of usages by user. Each get must be paired with the matching release;
+// Process-wide caches of usages by user, one per kind (resource lists, presence rules, RLS
+// services), each with its own mutex. Each get must be paired with the matching release;
 // callers never delete a usage. Any thread: each cache is guarded by its own recursive mutex,
 // held for the whole get or release.
 class AppUsageFactory {
