@@ -172,6 +172,8 @@ void AddressBookClient::clear() {
 
 void AddressBookClient::takeModels(std::list<Model>& out) {
   Guard g(modelMutex);
+  // Without a model the client is idle, also when the last fetch had succeeded.
+  state = STATE_IDLE;
   out.swap(retiredModels);
   out.push_back(Model());
   out.back().rootGroups.swap(rootGroups);

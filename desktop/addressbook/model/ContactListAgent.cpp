@@ -162,7 +162,8 @@ void ContactListAgent::onNotify(LongTimeJob* job) {
 
 void ContactListAgent::handleUpdateJob(CL_UpdateJob* job) {
   if (job->getJobType() != 1) return;
-  int status = job->getStatus();
+  // A cancelled job reports 2 even when its aborted request has already stored its own result.
+  int status = job->isCancelled() ? 2 : job->getStatus();
   if (status != 0) {
     OnUpdate(status);
     return;
@@ -181,7 +182,14 @@ void ContactListAgent::OnUpdate(const std::vector<Sptr<INode>>& rootGroups,
                                 std::map<std::string, Sptr<INode>> groups,
                                 std::map<std::string, Sptr<INode>> contacts, int status) {
   IM_TRACE("ContactListAgent::OnUpdate");
-  listeners_.forEach([&](IContactListListener* listener) {
+  notifyListeners(rootGroups, groups, contacts, status);
+}
+
+size_t ContactListAgent::notifyListeners(const std::vector<Sptr<INode>>& rootGroups,
+                                         const std::map<std::string, Sptr<INode>>& groups,
+                                         const std::map<std::string, Sptr<INode>>& contacts,
+                                         int status) {
+  return listeners_.forEach([&](IContactListListener* listener) {
     listener->OnUpdate(rootGroups, groups, contacts, status);
   });
 }

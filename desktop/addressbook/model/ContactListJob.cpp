@@ -10,6 +10,20 @@
 
 typedef ACE_Guard<ACE_Thread_Mutex> Guard;
 
+namespace {
+
+// One fetch at a time in the process. The factory shares one usage per user among its holders,
+// and that usage talks through the client of the job that made it: a cancelled job's client
+// must not be used by (or leave a pending cancel for) the fetch of a later job. Held on the job
+// thread from taking the usage to handing it back; no other lock of the address book is held
+// with it, and cancel never takes it.
+ACE_Thread_Mutex& fetchGate() {
+  static ACE_Thread_Mutex gate;
+  return gate;
+}
+
+}  // namespace
+
 // ---- ContactListJob ----
 
 ContactListJob::ContactListJob(const std::string& note)
@@ -178,7 +192,8 @@ std::string CL_UpdateJob::getEtag() {
 void CL_UpdateJob::execute_i() {
   IM_TRACE("CL_UpdateJob::execute_i");
   if ((updateFlag & 1) == 0) return;
-  if (isCancelled()) return;  // cancelled before it started: nothing is fetched
+  Guard gate(fetchGate());
+  if (isCancelled()) return;  // cancelled before its turn: nothing is fetched
   ResourceListsAppUsage* usage = getResourceLists();
   if (usage == 0) return;
   XCAPAccessResult result = usage->getBuddyTree(buddyTree);

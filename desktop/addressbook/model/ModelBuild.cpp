@@ -127,9 +127,12 @@ void ContactListAgent::OnUpdate(const tree<TreeNode>& buddyTree, int status) {
     stopped = stopFlag_;
     if (!stopped && !queue.empty()) table->flush(queue);
   }
-  // A listener that keeps the model breaks its cycles when it drops it; without one (or when
-  // the build was stopped) nobody else would.
-  bool keeper = hasListeners();
-  if (!stopped) OnUpdate(rootGroups, groups, contacts, 0);
-  if (stopped || !keeper) breakModelLinks(rootGroups, groups, contacts);
+  // A listener that took the model breaks its cycles when it drops it; when nobody took it
+  // (stopped, or every listener gone) nobody else would.
+  size_t takers = 0;
+  if (!stopped) {
+    IM_TRACE("ContactListAgent::OnUpdate");
+    takers = notifyListeners(rootGroups, groups, contacts, 0);
+  }
+  if (takers == 0) breakModelLinks(rootGroups, groups, contacts);
 }

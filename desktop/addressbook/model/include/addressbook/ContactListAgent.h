@@ -113,7 +113,10 @@ class ContactListAgent : public AgentBase, public IContactListAgent, public Long
   // The Sptr the address-book client holds to this agent, as an observer; empty when the
   // client holds another agent or none.
   Sptr<LongTimeJobObserver> selfAsObserver();
-  bool hasListeners() { return listeners_.size() > 0; }
+  // The notification of OnUpdate; returns how many listeners were called.
+  size_t notifyListeners(const std::vector<Sptr<INode>>& rootGroups,
+                         const std::map<std::string, Sptr<INode>>& groups,
+                         const std::map<std::string, Sptr<INode>>& contacts, int status);
 
   ListenerList<IContactListListener> listeners_;
   ACE_Thread_Mutex stateMutex_;

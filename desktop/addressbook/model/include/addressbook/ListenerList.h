@@ -41,25 +41,27 @@ class ListenerList {
     return listeners_.size();
   }
 
-  // Calls f(listener) for each entry, as described above.
+  // Calls f(listener) for each entry, as described above; returns the number of calls.
   template <class F>
-  void forEach(F f) {
+  size_t forEach(F f) {
+    size_t calls = 0;
     ACE_thread_t self = ACE_OS::thr_self();
     std::vector<L*> snapshot;
     {
-      ACE_GUARD(ACE_Thread_Mutex, g, lock_);
+      ACE_Guard<ACE_Thread_Mutex> g(lock_);
       snapshot.assign(listeners_.begin(), listeners_.end());
       walkers_.push_back(self);
     }
     for (size_t i = 0; i < snapshot.size(); ++i) {
       {
-        ACE_GUARD(ACE_Thread_Mutex, g, lock_);
+        ACE_Guard<ACE_Thread_Mutex> g(lock_);
         if (std::find(listeners_.begin(), listeners_.end(), snapshot[i]) == listeners_.end())
           continue;  // removed since the walk began
       }
       f(snapshot[i]);
+      ++calls;
     }
-    ACE_GUARD(ACE_Thread_Mutex, g, lock_);
+    ACE_Guard<ACE_Thread_Mutex> g(lock_);
     for (typename std::vector<ACE_thread_t>::iterator it = walkers_.begin(); it != walkers_.end();
          ++it) {
       if (ACE_OS::thr_equal(*it, self)) {
@@ -68,6 +70,7 @@ class ListenerList {
       }
     }
     idle_.broadcast();
+    return calls;
   }
 
  private:
