@@ -1,1 +1,338 @@
-// placeholder
+// The recipient picker over a real fetch (fake single sign-on and XCAP servers) and a real local
+// server with a loopback peer in the place of the compose window: the tree, moving checked
+// contacts and search hits into the lists, the limit, the views, and OK sending the lists.
+#include "BridgeTestSupport.h"
+#include "FetchSupport.h"
+
+#include "addressbook/CheckTreeView.h"
+#include "addressbook/MutilSelectList.h"
+#include "bridge/PW_PostwingServer.h"
+#include "duilib/UIAutomation.h"
+#include "ui/HintDialog.h"
+
+#include <memory>
+
+using namespace DuiLib;
+using namespace abdlgtest;
+namespace A = DuiLib::Automation;
+
+namespace {
+
+const DWORD kDialogStyle = 0x96C80000;
+const char* const kPlaceholder = "姓名、字母搜索联系人";
+
+class PickerTest : public FetchFixture {
+ protected:
+  void SetUp() override {
+    FetchFixture::SetUp();
+    if (HasFatalFailure()) return;
+    Config::instance()->setValue("COMMON", "listenPort", "0");
+    ui_.reset(new w32subst::UiThread(bridgetest::kDesktopPid));
+    mainWnd_ = ui_->call([] { return bridgetest::makeRecordingWindow("main"); });
+    bridgetest::PostedLog::instance().clear();
+    server()->setMainWindow(mainWnd_);
+    ASSERT_EQ(server()->start(), 0);
+  }
+  void TearDown() override {
+    server()->stop();
+    server()->setMainWindow(nullptr);
+    if (ui_) ui_->run([this] { DestroyWindow(mainWnd_); });
+    ui_.reset();
+    Config::instance()->removeValue("COMMON", "listenPort");
+    FetchFixture::TearDown();
+  }
+  static PW_PostwingServer* server() { return PW_PostwingServer::instance(); }
+
+  // A compose window asks for the address book over loopback.
+  std::unique_ptr<bridgetest::RawClient> request(const std::string& handle) {
+    std::unique_ptr<bridgetest::RawClient> peer(new bridgetest::RawClient(server()->listenPort()));
+    EXPECT_TRUE(peer->ok());
+    EXPECT_TRUE(peer->send(bridgetest::unit("showAddrDialog", {{"handle", handle}, {"to", ""}, {"cc", ""}, {"bcc", ""}})));
+    EXPECT_TRUE(bridgetest::PostedLog::instance().waitFor(mainWnd_, WM_PW_SHOWADDRBOOK, 1));
+    return peer;
+  }
+  void fetch() {
+    int before = main_.told();
+    ASSERT_EQ(0, client()->update());
+    ASSERT_TRUE(w32subst::waitUntil([&] { return main_.told() > before; }, 10000));
+    ASSERT_EQ(client()->getState(), AddressBookClient::STATE_UPDATED);
+  }
+  // Runs the picker as the main window does; the answer acts like the user inside its loop
+  // (a message box it opens is answered with its Sure button).
+  void runPicker(std::function<void(CAddressBookDialog&)> answer) {
+    auto* dialog = new CAddressBookDialog();
+    main_.setPicker(dialog);
+    {
+      A::ScopedModalAnswer scope([&](WindowImplBase& w) {
+        if (auto* hint = dynamic_cast<CHintDialog*>(&w)) {
+          hints_.push_back(A::Find(*hint, "MessageRedt")->GetText().str());
+          A::Click(A::Find(*hint, "SureBtn"));
+          return;
+        }
+        answer(static_cast<CAddressBookDialog&>(w));
+      });
+      dialog->Create(nullptr, "Postwing", kDialogStyle, 0);
+      dialog->CenterWindow();
+      dialog->ShowModal();
+    }
+    main_.setPicker(nullptr);
+    delete dialog;
+  }
+
+  // ---- reading the window ----
+  static CCheckTreeView* tree(CAddressBookDialog& d) { return dynamic_cast<CCheckTreeView*>(A::Find(d, "addressbooklst")); }
+  static CMutilSelectList* list(CAddressBookDialog& d, const char* name) {
+    return dynamic_cast<CMutilSelectList*>(A::Find(d, name));
+  }
+  static CControlUI* sub(CAddressBookDialog& d, CControlUI* row, const char* name) {
+    return d.GetPaintManager().FindSubControlByName(row, name);
+  }
+  static std::vector<std::string> rowTexts(CAddressBookDialog& d) {
+    std::vector<std::string> out;
+    CCheckTreeView* t = tree(d);
+    for (int i = 0; i < t->GetCount(); ++i) out.push_back(sub(d, t->GetItemAt(i), "DisplayNameLbl")->GetText().str());
+    return out;
+  }
+  static CControlUI* row(CAddressBookDialog& d, const std::string& text) {
+    CCheckTreeView* t = tree(d);
+    for (int i = 0; i < t->GetCount(); ++i)
+      if (sub(d, t->GetItemAt(i), "DisplayNameLbl")->GetText().str() == text) return t->GetItemAt(i);
+    ADD_FAILURE() << "no row " << text;
+    return nullptr;
+  }
+  static void expand(CAddressBookDialog& d, const std::string& text) {
+    A::Click(sub(d, row(d, text), "DisplayNameLbl"));
+  }
+  static void check(CAddressBookDialog& d, const std::string& text) { A::Click(sub(d, row(d, text), "SelectedBtn")); }
+  static std::vector<std::string> entries(CAddressBookDialog& d, const char* name) {
+    std::vector<std::string> out;
+    CMutilSelectList* l = list(d, name);
+    for (int i = 0; i < l->GetCount(); ++i) out.push_back(sub(d, l->GetItemAt(i), "listitem")->GetText().str());
+    return out;
+  }
+  static bool enabled(CAddressBookDialog& d, const char* name) { return A::Find(d, name)->IsEnabled(); }
+  static bool visible(CAddressBookDialog& d, const char* name) { return A::Find(d, name)->IsVisible(); }
+
+  std::unique_ptr<w32subst::UiThread> ui_;
+  HWND mainWnd_ = nullptr;
+  std::vector<std::string> hints_;
+};
+
+const std::string kBob = "Bob Lee<bob@corp.example>";
+const std::string kCarol = "Carol<carol@corp.example>";
+
+TEST_F(PickerTest, CheckedContactsMoveIntoTheListsAndOkSendsTheirAddressesToTheComposeWindow) {
+  fetch();
+  auto peer = request("4242");
+  std::string title;
+  std::vector<std::string> rowsBefore, rowsOpen, to, cc;
+  bool addBefore = true, addAfterCheck = false, removeAfterSelect = false;
+  runPicker([&](CAddressBookDialog& d) {
+    title = A::Find(d, "titallabel")->GetText().str();
+    EXPECT_TRUE(visible(d, "addressbooklst"));
+    EXPECT_FALSE(visible(d, "LoadingGuageSti"));
+    EXPECT_FALSE(static_cast<CEditUI*>(A::Find(d, "keywordedit"))->IsReadOnly());
+    rowsBefore = rowTexts(d);
+    A::MouseMove(d);
+    addBefore = enabled(d, "reRightbtn");
+    expand(d, "示例公司");
+    expand(d, "研发部");
+    check(d, "研发部");  // only the group: its contacts follow
+    A::MouseMove(d);
+    addAfterCheck = enabled(d, "reRightbtn") && enabled(d, "ccRightbtn") && enabled(d, "bcRightbtn");
+    A::Click(A::Find(d, "reRightbtn"));
+    check(d, "Bob Lee");
+    A::Click(A::Find(d, "ccRightbtn"));
+    check(d, "Bob Lee");
+    A::Click(A::Find(d, "reRightbtn"));  // already there: nothing more
+    to = entries(d, "reselectlist");
+    cc = entries(d, "ccselectlist");
+    EXPECT_EQ(A::Find(d, "relabel")->GetText().str(), "收件人(2)");
+    EXPECT_EQ(A::Find(d, "cclabel")->GetText().str(), "抄送人(1)");
+    std::vector<void*> checked;
+    tree(d)->GetCheckedData(checked);
+    EXPECT_TRUE(checked.empty());  // moving clears the check marks
+
+    A::Select(sub(d, list(d, "reselectlist")->GetItemAt(0), "listitem"));
+    A::MouseMove(d);
+    removeAfterSelect = enabled(d, "reLeftbtn") && !enabled(d, "ccLeftbtn");
+    A::Click(A::Find(d, "reLeftbtn"));
+    EXPECT_EQ(entries(d, "reselectlist"), std::vector<std::string>{kCarol});
+    EXPECT_EQ(A::Find(d, "relabel")->GetText().str(), "收件人(1)");
+    rowsOpen = rowTexts(d);
+    A::Click(A::Find(d, "okbtn"));
+  });
+  EXPECT_EQ(title, "Postwing( " + user_ + " )");
+  EXPECT_FALSE(addBefore);
+  EXPECT_TRUE(addAfterCheck);
+  EXPECT_TRUE(removeAfterSelect);
+  EXPECT_EQ(to, (std::vector<std::string>{kBob, kCarol}));
+  EXPECT_EQ(cc, std::vector<std::string>{kBob});
+  ASSERT_FALSE(rowsBefore.empty());
+  EXPECT_EQ(rowsBefore.front(), "示例公司");
+  EXPECT_TRUE(hints_.empty());
+
+  PW_Message reply;
+  ASSERT_TRUE(peer->readUnit(reply));
+  EXPECT_EQ(reply.getCommand(), "setSelectedAddr");
+  EXPECT_EQ(reply.getField("to"), "carol@corp.example");
+  EXPECT_EQ(reply.getField("cc"), "bob@corp.example");
+  EXPECT_EQ(reply.getField("bcc"), "");
+  EXPECT_EQ(reply.getField("handle"), "4242");
+}
+
+TEST_F(PickerTest, OkWithEmptyListsStillAnswersAndWithoutARequesterTheUserIsTold) {
+  fetch();
+  auto peer = request("77");
+  runPicker([&](CAddressBookDialog& d) { A::Click(A::Find(d, "okbtn")); });
+  PW_Message reply;
+  ASSERT_TRUE(peer->readUnit(reply));
+  EXPECT_EQ(reply.getField("to"), "");
+  EXPECT_EQ(reply.getField("cc"), "");
+  EXPECT_EQ(reply.getField("bcc"), "");
+  EXPECT_TRUE(hints_.empty());
+
+  // The compose window went away: the picks cannot arrive, and the user is told so.
+  server()->onMailWindowsClosed("77");
+  runPicker([&](CAddressBookDialog& d) { A::Click(A::Find(d, "okbtn")); });
+  EXPECT_EQ(hints_.size(), 1u);
+}
+
+TEST_F(PickerTest, SearchHitsReplaceTheTreeWhileAKeywordIsTyped) {
+  fetch();
+  std::vector<std::string> hits, bcc;
+  bool treeDuringSearch = true, searchShown = false;
+  runPicker([&](CAddressBookDialog& d) {
+    CControlUI* edit = A::Find(d, "keywordedit");
+    EXPECT_EQ(edit->GetText().str(), kPlaceholder);
+    A::Focus(edit);
+    EXPECT_EQ(edit->GetText().str(), "");
+    A::Blur(edit);
+    EXPECT_EQ(edit->GetText().str(), kPlaceholder);
+
+    ASSERT_TRUE(A::TypeText(edit, kPlaceholder));  // the placeholder is no keyword
+    EXPECT_TRUE(visible(d, "addressbooklst"));
+    ASSERT_TRUE(A::TypeText(edit, "bob"));
+    treeDuringSearch = visible(d, "addressbooklst");
+    searchShown = visible(d, "searchlst");
+    hits = entries(d, "searchlst");
+    A::Select(sub(d, list(d, "searchlst")->GetItemAt(0), "listitem"));
+    A::MouseMove(d);
+    EXPECT_TRUE(enabled(d, "bcRightbtn"));
+    A::Click(A::Find(d, "bcRightbtn"));
+    A::Click(A::Find(d, "bcRightbtn"));  // the hits were deselected: nothing more
+    bcc = entries(d, "bcselectlist");
+    EXPECT_EQ(A::Find(d, "bcclabel")->GetText().str(), "密送人(1)");
+    EXPECT_EQ(list(d, "searchlst")->GetSelectedCount(), 0);
+
+    ASSERT_TRUE(A::TypeText(edit, ""));  // back to the tree; the hidden hits stay
+    EXPECT_TRUE(visible(d, "addressbooklst"));
+    EXPECT_FALSE(visible(d, "searchlst"));
+    EXPECT_EQ(list(d, "searchlst")->GetCount(), 1);
+    A::Click(A::Find(d, "cancelbtn"));
+  });
+  EXPECT_FALSE(treeDuringSearch);
+  EXPECT_TRUE(searchShown);
+  EXPECT_EQ(hits, std::vector<std::string>{kBob});
+  EXPECT_EQ(bcc, std::vector<std::string>{kBob});
+}
+
+TEST_F(PickerTest, MoreThanFiftyRecipientsShowTheWarningAndDisableOk) {
+  fetch();
+  runPicker([&](CAddressBookDialog& d) {
+    CMutilSelectList* to = list(d, "reselectlist");
+    for (int i = 0; i < 48; ++i) to->AddItem(("u" + std::to_string(i) + "<u" + std::to_string(i) + "@corp>").c_str());
+    list(d, "ccselectlist")->AddItem("x<x@corp>");
+    expand(d, "示例公司");
+    expand(d, "研发部");
+    check(d, "Bob Lee");
+    A::MouseMove(d);  // the add buttons follow the check marks as the pointer moves
+    A::Click(A::Find(d, "bcRightbtn"));  // 50 in all
+    EXPECT_FALSE(visible(d, "warningctl"));
+    EXPECT_TRUE(enabled(d, "okbtn"));
+    check(d, "Carol");
+    A::MouseMove(d);
+    A::Click(A::Find(d, "bcRightbtn"));  // 51
+    EXPECT_TRUE(visible(d, "warningctl"));
+    EXPECT_TRUE(visible(d, "warninglabel"));
+    EXPECT_FALSE(enabled(d, "okbtn"));
+    A::Select(sub(d, to->GetItemAt(0), "listitem"));
+    A::MouseMove(d);
+    A::Click(A::Find(d, "reLeftbtn"));
+    EXPECT_FALSE(visible(d, "warningctl"));
+    EXPECT_TRUE(enabled(d, "okbtn"));
+    A::Click(A::Find(d, "bccleanbtn"));
+    EXPECT_EQ(A::Find(d, "bcclabel")->GetText().str(), "密送人(0)");
+    A::Click(A::Find(d, "CloseWndBtn"));
+  });
+}
+
+TEST_F(PickerTest, AnUnloadedBookShowsTheFailureViewAndAFetchFromThereRebuildsTheTree) {
+  bool failedView = false, readOnly = false, loadingAfterRetry = false, treeAtEnd = false, editableAtEnd = false;
+  std::vector<std::string> rows;
+  runPicker([&](CAddressBookDialog& d) {
+    failedView = visible(d, "LoadingResultSti") && !visible(d, "addressbooklst");
+    CControlUI* edit = A::Find(d, "keywordedit");
+    readOnly = !A::TypeText(edit, "bob");
+    A::Click(A::Find(d, "reupdatebtn"));
+    loadingAfterRetry = visible(d, "LoadingGuageSti") && !visible(d, "LoadingResultSti");
+    // The fetch ends on a job thread; the tree is rebuilt on this one.
+    EXPECT_TRUE(w32subst::waitUntil(
+        [&] {
+          A::Pump();
+          return visible(d, "addressbooklst");
+        },
+        10000));
+    treeAtEnd = visible(d, "addressbooklst") && !visible(d, "LoadingGuageSti");
+    editableAtEnd = !static_cast<CEditUI*>(edit)->IsReadOnly();
+    rows = rowTexts(d);
+    A::Click(A::Find(d, "BtnQuit"));
+  });
+  EXPECT_TRUE(failedView);
+  EXPECT_TRUE(readOnly);
+  EXPECT_TRUE(loadingAfterRetry);
+  EXPECT_TRUE(treeAtEnd);
+  EXPECT_TRUE(editableAtEnd);
+  ASSERT_FALSE(rows.empty());
+  EXPECT_EQ(rows.front(), "示例公司");
+}
+
+TEST_F(PickerTest, TheTreeKeepsItsContactsAliveWhenTheClientDropsTheModel) {
+  const int before = Contact::liveCount();
+  fetch();
+  std::vector<std::string> to;
+  int aliveAfterClear = 0;
+  runPicker([&](CAddressBookDialog& d) {
+    expand(d, "示例公司");
+    expand(d, "研发部");
+    check(d, "Carol");
+    client()->clear();  // logout-like: the model's links are broken and dropped
+    aliveAfterClear = Contact::liveCount() - before;
+    A::MouseMove(d);
+    A::Click(A::Find(d, "reRightbtn"));
+    to = entries(d, "reselectlist");
+    A::Click(A::Find(d, "cancelbtn"));
+  });
+  EXPECT_EQ(to, std::vector<std::string>{kCarol});
+  EXPECT_EQ(aliveAfterClear, 3);                // the tree's three contacts
+  EXPECT_EQ(Contact::liveCount(), before);      // freed with the window
+}
+
+TEST(PickerTexts, EntryTextsFollowTheDisplayNameTheNameAndTheNickName) {
+  struct Case {
+    const char *name, *display, *nick, *entry;
+  } cases[] = {
+      {"a@corp", "Alice", "al", "Alice<a@corp>"},
+      {"b@corp", "", "bb", "b@corp [bb]<b@corp>"},
+      {"c@corp", "", "", "c@corp<c@corp>"},
+      {"", "", "nick", "<>"},
+      {"d@corp", "D<x>", "", "D<x><d@corp>"},
+  };
+  for (const auto& c : cases) {
+    Contact contact(c.name, 2, c.display, c.nick, std::string("org/") + c.name);
+    EXPECT_EQ(CAddressBookDialog::entryText(&contact), c.entry) << c.name;
+    EXPECT_EQ(CMutilSelectList::AddressOf(c.entry), c.name) << c.entry;
+  }
+}
+
+}  // namespace
