@@ -204,6 +204,9 @@ TEST_F(Road, Foxmail7ButtonsAskForBothDialogsAndTheRepliesLandInTheComposeWindow
   wind.reset();
   mail_->close(w.root);
   EXPECT_EQ(mail_->count(w.container, WM_DESTROY), 1);  // passed on to the layout manager's own
+  for (HWND edit : {w.to, w.cc, w.bcc}) EXPECT_EQ(mail_->count(edit, WM_DESTROY), 1);  // their own again
+  EXPECT_TRUE(w32subst::debugContains("WindowOldWndProc_TO. WM_DESTROY"));
+  EXPECT_TRUE(w32subst::debugContains("WindowOldWndProc_BCC. WM_DESTROY"));
   EXPECT_EQ(registryOf(pid_).size(), 0);
   // The receive thread may still hold it for the last steps of the paste: it goes after.
   EXPECT_TRUE(waitUntil([&] { return gone.expired(); }));
@@ -226,6 +229,10 @@ TEST_F(Road, Foxmail70AddsItsAttachButtonAndIgnoresAClickWithinTwoSecondsOfTheLa
   EXPECT_EQ(c.bcc, w.bcc);
   EXPECT_EQ(c.editor, w.editor);
   EXPECT_EQ(c.button1, nullptr);
+  // Its rich edits are filled, not subclassed.
+  EXPECT_EQ(GetWindowLongPtrA(w.to, GWLP_WNDPROC), GetWindowLongPtrA(w.editor, GWLP_WNDPROC));
+  EXPECT_EQ(GetWindowLongPtrA(w.bcc, GWLP_WNDPROC), GetWindowLongPtrA(w.editor, GWLP_WNDPROC));
+  EXPECT_NE(GetWindowLongPtrA(w.container, GWLP_WNDPROC), GetWindowLongPtrA(w.editor, GWLP_WNDPROC));
   std::vector<HWND> buttons = buttonsIn(w.toolbar);
   ASSERT_EQ(buttons.size(), 1u);
   EXPECT_EQ(buttons[0], c.button2);
