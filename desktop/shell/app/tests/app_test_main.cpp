@@ -1,0 +1,66 @@
+// Process set-up of the shell program's tests: a private home folder and the source tree's skins.
+#include "AppTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace apptest {
+
+namespace {
+std::string makeHome() {
+  char tmpl[] = "/tmp/pw_shell_app_XXXXXX";
+  const char* dir = mkdtemp(tmpl);
+  std::string home = dir ? dir : "/tmp";
+  setenv("PW_HOME", home.c_str(), 1);
+  std::string appData = home + "/AppData";
+  mkdir(appData.c_str(), 0700);
+  setenv("APPDATA", appData.c_str(), 1);
+  return home;
+}
+
+class Environment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    homeDir();
+    DuiLib::CPaintManagerUI::SetResourcePath(PW_SOURCE_DIR);
+  }
+  void TearDown() override {
+    std::string cmd = "rm -rf '" + homeDir() + "'";
+    if (homeDir().rfind("/tmp/pw_shell_app_", 0) == 0) (void)!std::system(cmd.c_str());
+  }
+};
+
+// Registered before main runs, so the folder exists before any test touches a known folder.
+::testing::Environment* const kEnvironment = (homeDir(), ::testing::AddGlobalTestEnvironment(new Environment));
+}  // namespace
+
+const std::string& homeDir() {
+  static const std::string home = makeHome();
+  return home;
+}
+
+std::string freshDir(const std::string& name) {
+  static int serial = 0;
+  std::string dir = homeDir() + "/" + name + "-" + std::to_string(++serial);
+  mkdir(dir.c_str(), 0700);
+  return dir;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void writeFile(const std::string& path, const std::string& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << data;
+}
+
+}  // namespace apptest
