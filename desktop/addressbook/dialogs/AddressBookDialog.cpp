@@ -432,8 +432,12 @@ void CAddressBookDialog::Notify(TNotifyUI& msg) {
     }
     CDuiString name = sender->GetName();
     if (name == _T("reupdatebtn")) {
-      AddressBookClient::instance()->update();
-      showLoading();
+      // A fetch that cannot start would leave the loading view waiting for a result that never
+      // comes: the failure view (with its retry button) stays instead.
+      if (AddressBookClient::instance()->update() == 0)
+        showLoading();
+      else
+        showLoadFailed();
     } else if (name == _T("reRightbtn")) {
       moveToList(LIST_TO);
     } else if (name == _T("ccRightbtn")) {

@@ -28,8 +28,8 @@ LPCTSTR CCheckTreeView::GetClass() const { return _T("XMLTreeUI"); }
 
 LPVOID CCheckTreeView::GetInterface(LPCTSTR pstrName) {
   if (pstrName && strcmp(pstrName, "TimingWheel") == 0) return this;
-  if (pstrName && (strcmp(pstrName, "IList") == 0 || strcmp(pstrName, "IListOwner") == 0))
-    return static_cast<IListUI*>(this);
+  if (pstrName && strcmp(pstrName, "IList") == 0) return static_cast<IListUI*>(this);
+  if (pstrName && strcmp(pstrName, "IListOwner") == 0) return static_cast<IListOwnerUI*>(this);
   return CVerticalLayoutUI::GetInterface(pstrName);
 }
 

@@ -297,6 +297,25 @@ TEST_F(PickerTest, AnUnloadedBookShowsTheFailureViewAndAFetchFromThereRebuildsTh
   EXPECT_EQ(rows.front(), "示例公司");
 }
 
+TEST_F(PickerTest, AFetchThatCannotStartLeavesTheFailureViewWithItsRetry) {
+  // The job runner refuses every job.
+  ACE_Time_Value limit(10);
+  ASSERT_EQ(0, LongTimeTask::instance()->shutdown(&limit));
+  LongTimeTask::instance()->msg_queue()->deactivate();
+  bool failedAfterRetry = false, loading = true;
+  runPicker([&](CAddressBookDialog& d) {
+    A::Click(A::Find(d, "reupdatebtn"));
+    failedAfterRetry = visible(d, "LoadingResultSti");
+    loading = visible(d, "LoadingGuageSti");
+    A::Click(A::Find(d, "cancelbtn"));
+  });
+  LongTimeTask::instance()->msg_queue()->activate();
+  ASSERT_EQ(0, LongTimeTask::instance()->open());
+  EXPECT_TRUE(failedAfterRetry);
+  EXPECT_FALSE(loading);
+  EXPECT_EQ(client()->getState(), AddressBookClient::STATE_IDLE);
+}
+
 TEST_F(PickerTest, TheTreeKeepsItsContactsAliveWhenTheClientDropsTheModel) {
   const int before = Contact::liveCount();
   fetch();
