@@ -4,6 +4,7 @@
 
 #include "FetchSupport.h"
 #include "addressbook/AddressBookClient.h"
+#include "addressbook/AddressBookDialog.h"
 #include "addressbook/AddressBookUpdateDialog.h"
 #include "ui/UIStatic.h"
 
@@ -176,6 +177,66 @@ TEST_F(UpdateDialogTest, TheFactoryMakesThePictureControlWhateverTheCase) {
     delete c;
   }
   EXPECT_EQ(d.CreateControl("Label"), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DialogSkins, HoldEveryControlTheDialogsFind) {
+  useSourceSkins();
+  std::vector<std::string> missing;
+  auto expectAll = [&](CPaintManagerUI& pm, CControlUI* root, std::initializer_list<const char*> names) {
+    for (const char* n : names)
+      if (!(root ? pm.FindSubControlByName(root, n) : pm.FindControl(n))) missing.push_back(n);
+  };
+  {
+    CAddressBookUpdateDialog update;
+    A::ScopedModalAnswer scope([&](WindowImplBase& w) {
+      expectAll(w.GetPaintManager(), nullptr,
+                {"Updating", "UpdatingHint", "UpdatedHint", "Stoptn", "FinishBtn", "CloseWndBtn", "BtnQuit",
+                 "MinimizeWndBtn"});
+      EXPECT_NE(dynamic_cast<CStaticUI*>(A::Find(w, "Updating")), nullptr);
+      A::Click(A::Find(w, "BtnQuit"));
+    });
+    update.Create(nullptr, "t", 0x96C80000, 0);
+    update.ShowModal();
+  }
+  {
+    CAddressBookDialog picker;
+    A::ScopedModalAnswer scope([&](WindowImplBase& w) {
+      CPaintManagerUI& pm = w.GetPaintManager();
+      expectAll(pm, nullptr,
+                {"addressbooklst", "searchlst", "reselectlist", "ccselectlist", "bcselectlist", "keywordedit",
+                 "titallabel", "relabel", "cclabel", "bcclabel", "warningctl", "warninglabel", "LoadingGuageSti",
+                 "LoadingResultSti", "reupdatebtn", "reRightbtn", "reLeftbtn", "recleanbtn", "ccRightbtn",
+                 "ccLeftbtn", "cccleanbtn", "bcRightbtn", "bcLeftbtn", "bccleanbtn", "okbtn", "cancelbtn",
+                 "CloseWndBtn", "BtnQuit", "MinimizeWndBtn"});
+      EXPECT_NE(dynamic_cast<CCheckTreeView*>(A::Find(w, "addressbooklst")), nullptr);
+      for (const char* l : {"searchlst", "reselectlist", "ccselectlist", "bcselectlist"})
+        EXPECT_NE(dynamic_cast<CMutilSelectList*>(A::Find(w, l)), nullptr) << l;
+      EXPECT_NE(dynamic_cast<CStaticUI*>(A::Find(w, "LoadingGuageSti")), nullptr);
+      EXPECT_NE(dynamic_cast<CEditUI*>(A::Find(w, "keywordedit")), nullptr);
+
+      CDialogBuilder rowBuilder;
+      CControlUI* row = rowBuilder.Create("XmlNode.xml", nullptr, nullptr, &pm);
+      ASSERT_NE(row, nullptr);
+      EXPECT_NE(row->GetInterface("ListContainerElement"), nullptr);
+      expectAll(pm, row, {"ExpandBtn", "SelectedBtn", "DisplayNameLbl", "HorizontalLayoutUI2"});
+      EXPECT_NE(pm.FindSubControlByName(row, "ExpandBtn")->GetInterface("Option"), nullptr);
+      EXPECT_NE(pm.FindSubControlByName(row, "SelectedBtn")->GetInterface("Option"), nullptr);
+      delete row;
+      CDialogBuilder itemBuilder;
+      CControlUI* item = itemBuilder.Create("MutilListItem.xml", nullptr, nullptr, &pm);
+      ASSERT_NE(item, nullptr);
+      expectAll(pm, item, {"listitem", "TabItemHly"});
+      delete item;
+      A::Click(A::Find(w, "BtnQuit"));
+    });
+    picker.Create(nullptr, "Postwing", 0x96C80000, 0);
+    picker.ShowModal();
+  }
+  EXPECT_TRUE(missing.empty()) << missing.front();
 }
 
 }  // namespace
