@@ -1,0 +1,623 @@
+// The large-attachment window on a UI thread of its own, driven through the automation API,
+// against the fake single sign-on and net-disk servers on 127.0.0.1, with the real net-disk
+// client and, for inserting, the real local server and a loopback peer in place of the mail
+// client's agent.
+#include "dialog/CommonDialogs.h"
+#include "dialog/FileUploaderDialog.h"
+
+#include "bridge/PW_Message.h"
+#include "bridge/PW_PostwingServer.h"
+#include "client/NetDiskClient.h"
+#include "db/LocalDb.h"
+#include "duilib/UIAutomation.h"
+#include "sso/SsoCookieManager.h"
+#include "testing/FakeNetDiskServer.h"
+#include "testing/FakeSsoServer.h"
+#include "util/Config.h"
+#include "win32/w32subst.h"
+
+#include <ace/INET_Addr.h>
+#include <ace/Message_Block.h>
+#include <ace/SOCK_Connector.h>
+#include <ace/SOCK_Stream.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+
+using namespace DuiLib;
+namespace A = DuiLib::Automation;
+using pwtest::FakeNetDiskServer;
+
+namespace {
+
+const char* const kAlice = "alice@corp.com";
+const int kBlock = 0x80000;
+
+// A home folder of the test's own (PW_HOME), removed with its content.
+class TempHome {
+ public:
+  TempHome() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "pwupd-XXXXXX").string();
+    char* made = mkdtemp(&pattern[0]);
+    path_ = made != nullptr ? made : "";
+    setenv("PW_HOME", path_.c_str(), 1);
+  }
+  ~TempHome() {
+    unsetenv("PW_HOME");
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+  void write(const std::string& name, size_t size) const {
+    std::ofstream out(path_ + "/" + name, std::ios::binary);
+    for (size_t i = 0; i < size; ++i) out.put(static_cast<char>(i * 31 + 7));
+  }
+
+ private:
+  std::string path_;
+};
+
+// Upload lists as the client reports them to a second listener of the test's own.
+class TaskListener : public INetDiskClientListener {
+ public:
+  void onListFile(const std::vector<NetDiskFileItem>&, int) override { bump(lists_); }
+  void onRenameFile(const std::string&, const std::string&, int) override {}
+  void onDeleteFile(const std::string&, int) override {}
+  void onListUploadTask(const std::vector<UploadTaskStatus>& tasks, int) override {
+    std::lock_guard<std::mutex> g(mutex_);
+    tasks_ = tasks;
+    ++taskLists_;
+    cond_.notify_all();
+  }
+  void onUploadStatus(const UploadTaskStatus&, int) override {}
+  void onAddUploadTask(const UploadTaskStatus&, int) override {}
+  void onPauseUpload(const UploadTaskStatus&, int) override {}
+  void onResumeUpload(const UploadTaskStatus&, int) override {}
+  void onCancelUpload(const std::string&, int) override {}
+  void onDownloadUrl(const std::map<std::string, std::string>&) override {}
+
+  // Every command queued before has run once the next upload list arrives.
+  std::vector<UploadTaskStatus> listUploads() {
+    int before;
+    {
+      std::lock_guard<std::mutex> g(mutex_);
+      before = taskLists_;
+    }
+    EXPECT_GT(NetDiskClient::instance()->listUploadTask(), 0);
+    std::unique_lock<std::mutex> g(mutex_);
+    EXPECT_TRUE(cond_.wait_for(g, std::chrono::seconds(10), [&] { return taskLists_ > before; }));
+    return tasks_;
+  }
+  int lists() {
+    std::lock_guard<std::mutex> g(mutex_);
+    return lists_;
+  }
+
+ private:
+  void bump(int& n) {
+    std::lock_guard<std::mutex> g(mutex_);
+    ++n;
+    cond_.notify_all();
+  }
+  std::mutex mutex_;
+  std::condition_variable cond_;
+  std::vector<UploadTaskStatus> tasks_;
+  int taskLists_ = 0;
+  int lists_ = 0;
+};
+
+// The mail client's side of the local bridge: asks for the attachment dialog, reads replies.
+class BridgePeer {
+ public:
+  explicit BridgePeer(int port) {
+    ACE_SOCK_Connector connector;
+    ACE_Time_Value timeout(5);
+    ok_ = connector.connect(stream_, ACE_INET_Addr(u_short(port), ACE_UINT32(INADDR_LOOPBACK)), &timeout) == 0;
+  }
+  ~BridgePeer() { stream_.close(); }
+  bool askAttach(const std::string& handle) {
+    PW_Message m;
+    m.setCommand("showAttachDialog");
+    m.setField("handle", handle);
+    ACE_Message_Block block;
+    m.encode(block);
+    ACE_Time_Value timeout(5);
+    return ok_ && stream_.send_n(block.rd_ptr(), block.length(), MSG_NOSIGNAL, &timeout) == ssize_t(block.length());
+  }
+  bool readUnit(PW_Message& message) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+      ACE_Message_Block block(buffer_.size() + 1);
+      block.copy(buffer_.data(), buffer_.size());
+      std::size_t consumed = 0;
+      if (message.decode(block, consumed) == PW_Message::DECODE_OK) {
+        buffer_.erase(0, consumed);
+        return true;
+      }
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      char chunk[4096];
+      ACE_Time_Value timeout(0, 200 * 1000);
+      const ssize_t n = stream_.recv(chunk, sizeof chunk, &timeout);
+      if (n == 0) return false;
+      if (n > 0) buffer_.append(chunk, std::size_t(n));
+    }
+  }
+
+ private:
+  ACE_SOCK_Stream stream_;
+  bool ok_ = false;
+  std::string buffer_;
+};
+
+std::string clipboardHtml() {
+  std::string out;
+  if (!OpenClipboard(nullptr)) return out;
+  if (HANDLE data = GetClipboardData(RegisterClipboardFormatA("HTML Format"))) {
+    out = static_cast<const char*>(GlobalLock(data));
+    GlobalUnlock(data);
+  }
+  CloseClipboard();
+  return out;
+}
+
+int occurrences(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+class UploaderDialogTest : public ::testing::Test {
+ protected:
+  UploaderDialogTest() : disk(&sso), client(NetDiskClient::instance()) {}
+
+  void SetUp() override {
+    ASSERT_TRUE(sso.isListening());
+    ASSERT_TRUE(disk.isListening());
+    sso.addUser(kAlice, "pw1");
+    Config* c = Config::instance();
+    c->setValue("VASTO", "spaceServer", disk.hostPort());
+    c->setValue("SSO", "server", sso.hostPort());
+    c->setValue("VASTO", "httpTimeout", "10");
+    c->setValue("SSO", "httpTimeout", "10");
+    c->setValue("VASTO", "maxThread", "1");  // one block in flight: progress can be watched
+    c->setValue("COMMON", "listenPort", "0");
+    client->shutdown();
+    SsoCookieManager::clearCookie(kAlice);
+    pwsys::resetCommonDialogs();
+    w32subst::resetClipboard();
+    CPaintManagerUI::SetResourcePath(PW_SOURCE_DIR);
+    client->addListener(&tasks);
+    ASSERT_GT(client->init(kAlice, "pw1"), 0);
+  }
+  void TearDown() override {
+    if (dlg != nullptr) {
+      ui.run([this] { dlg->Close(0); });
+      EXPECT_TRUE(waitClosed());
+      ui.run([this] { delete dlg; });
+      dlg = nullptr;
+    }
+    disk.holdUploads(false);
+    disk.release(1000);
+    if (bridgeStarted) PW_PostwingServer::instance()->stop();
+    client->shutdown();
+    client->removeListener(&tasks);
+    LocalDb::instance()->close();
+    SsoCookieManager::clearCookie(kAlice);
+    Config::instance()->removeValue("VASTO", "maxThread");
+    Config::instance()->removeValue("COMMON", "listenPort");
+  }
+
+  // Opens the dialog and waits for the file list to arrive.
+  void open() {
+    ui.run([this] {
+      dlg = new CFileUploaderDialog(nullptr, kAlice);
+      hwnd = dlg->Create(nullptr, "Ferrow", CFileUploaderDialog::kWindowStyle, 0);
+    });
+    ASSERT_NE(hwnd, nullptr);
+    ASSERT_TRUE(waitUi([this] { return !ctl("Waiting")->IsVisible() || ctl("ErrorLayout")->IsVisible(); }));
+  }
+  bool waitClosed() {
+    return w32subst::waitUntil([this] { return !IsWindow(hwnd); }, 10000);
+  }
+  // Polls pred on the UI thread.
+  bool waitUi(const std::function<bool()>& pred, int timeoutMs = 15000) {
+    return w32subst::waitUntil([&] { return ui.call([&] { return pred(); }); }, timeoutMs);
+  }
+  // UI thread.
+  CControlUI* ctl(const char* name) { return A::Find(*dlg, name); }
+  CControlUI* cell(const std::string& row, const char* name) {
+    CListContainerElementUI* r = dlg->findRow(row);
+    return r ? r->FindSubControl(name) : nullptr;
+  }
+  int rowCount() {
+    return static_cast<CListUI*>(ctl("fileuploaderlist")->GetInterface("List"))->GetCount();
+  }
+  // Any thread.
+  std::string text(const char* name) { return ui.call([&] { return ctl(name)->GetText().str(); }); }
+  std::string cellText(const std::string& row, const char* name) {
+    return ui.call([&] {
+      CControlUI* c = cell(row, name);
+      return c ? c->GetText().str() : std::string("<none>");
+    });
+  }
+  void click(const char* name) { ui.run([&] { A::Click(ctl(name)); }); }
+  void clickCell(const std::string& row, const char* name) { ui.run([&] { A::Click(cell(row, name)); }); }
+
+  void startBridge() {
+    ASSERT_EQ(PW_PostwingServer::instance()->start(), 0);
+    bridgeStarted = true;
+  }
+
+  TempHome home;
+  pwtest::FakeSsoServer sso;
+  FakeNetDiskServer disk;
+  NetDiskClient* client;
+  TaskListener tasks;
+  w32subst::UiThread ui;
+  CFileUploaderDialog* dlg = nullptr;
+  HWND hwnd = nullptr;
+  bool bridgeStarted = false;
+};
+
+TEST(UploaderTexts, SizesLowerCaseAndSearchKeepToWholeCharacters) {
+  EXPECT_EQ("900B", CFileUploaderDialog::sizeText(900));
+  EXPECT_EQ("1.00K", CFileUploaderDialog::sizeText(1024));
+  EXPECT_EQ("1.95K", CFileUploaderDialog::sizeText(2000));
+  EXPECT_EQ("12.30M", CFileUploaderDialog::sizeText(12897485));
+  EXPECT_EQ("report.pdf", CFileUploaderDialog::lowerName("Report.PDF"));
+  // "\x81\x41" is one GBK character whose second byte reads as 'A': it stays as it is.
+  EXPECT_EQ("\x81\x41" "b", CFileUploaderDialog::lowerName("\x81\x41" "B"));
+  EXPECT_FALSE(CFileUploaderDialog::containsText("\x81\x61", "a"));
+  EXPECT_TRUE(CFileUploaderDialog::containsText("\x81\x61" "a", "a"));
+  EXPECT_TRUE(CFileUploaderDialog::containsText("报告report", "port"));
+}
+
+TEST_F(UploaderDialogTest, ListingShownAfterOpenOrderedSearchedAndClosedWithoutAsking) {
+  disk.putFile(kAlice, "Report.PDF", std::string(2000, 'r'));
+  disk.putFile(kAlice, "b.txt", std::string(900, 'b'));
+  disk.putFile(kAlice, "Zeta.bin", std::string(1572864, 'z'));
+  open();
+  ASSERT_TRUE(waitUi([this] { return rowCount() == 3; }));
+  ui.run([this] {
+    EXPECT_EQ("Ferrow企业邮箱超大附件（alice@corp.com）", ctl("titallabel")->GetText().str());
+    EXPECT_TRUE(ctl("upload_file_btn")->IsEnabled());
+    CButtonUI* insert = static_cast<CButtonUI*>(ctl("insert_enclosure_btn")->GetInterface("Button"));
+    EXPECT_FALSE(insert->IsEnabled());
+    EXPECT_STREQ("file='..\\images\\InsertFileDisable.png' ", insert->GetNormalImage());
+    EXPECT_FALSE(ctl("ErrorLayout")->IsVisible());
+    // Finished files, in the order of their lower-case names.
+    CListUI* list = static_cast<CListUI*>(ctl("fileuploaderlist")->GetInterface("List"));
+    EXPECT_EQ(0, list->GetItemIndex(dlg->findRow("b.txt")));
+    EXPECT_EQ(1, list->GetItemIndex(dlg->findRow("report.pdf")));
+    EXPECT_EQ(2, list->GetItemIndex(dlg->findRow("zeta.bin")));
+    EXPECT_EQ("Report.PDF", cell("report.pdf", "fui_filename")->GetText().str());
+    EXPECT_EQ("Report.PDF", cell("report.pdf", "fui_filename")->GetToolTip().str());
+    EXPECT_EQ("1.95K", cell("Report.PDF", "fui_filesize")->GetText().str());
+    EXPECT_EQ("900B", cell("b.txt", "fui_filesize")->GetText().str());
+    EXPECT_EQ("1.50M", cell("zeta.bin", "fui_filesize")->GetText().str());
+    EXPECT_EQ("已完成", cell("b.txt", "fui_status")->GetText().str());
+    EXPECT_FALSE(cell("b.txt", "fui_slider")->IsVisible());
+    EXPECT_FALSE(cell("b.txt", "fui_operator")->IsEnabled());
+    EXPECT_EQ(10, cell("b.txt", "fui_expire")->GetText().GetLength());  // yyyy-mm-dd
+    EXPECT_EQ("", ctl("information_label")->GetText().str());
+  });
+
+  // Search: capitals find small letters; the hint leaves the edit while it has the focus.
+  ui.run([this] {
+    A::Focus(ctl("search_edit"));
+    EXPECT_EQ("", ctl("search_edit")->GetText().str());
+    A::TypeText(ctl("search_edit"), "PORT");
+    A::PressReturn(ctl("search_edit"));
+    EXPECT_TRUE(dlg->findRow("report.pdf")->IsVisible());
+    EXPECT_FALSE(dlg->findRow("b.txt")->IsVisible());
+    EXPECT_FALSE(dlg->findRow("zeta.bin")->IsVisible());
+    A::TypeText(ctl("search_edit"), "");
+    A::Blur(ctl("search_edit"));
+    EXPECT_EQ("搜索文件...", ctl("search_edit")->GetText().str());
+    A::Click(ctl("search_btn"));
+    EXPECT_TRUE(dlg->findRow("b.txt")->IsVisible());
+    EXPECT_TRUE(dlg->findRow("zeta.bin")->IsVisible());
+  });
+
+  // Checking rows by hand and all at once.
+  ui.run([this] {
+    A::Check(cell("b.txt", "fui_check"), true);
+    EXPECT_EQ(1, dlg->checkedCount());
+    EXPECT_TRUE(ctl("insert_enclosure_btn")->IsEnabled());
+    A::Check(ctl("listheader_checkbtn"), true);
+  });
+  ui.waitIdle();
+  ui.run([this] {
+    EXPECT_EQ(3, dlg->checkedCount());
+    A::Check(cell("zeta.bin", "fui_check"), false);
+    EXPECT_EQ(2, dlg->checkedCount());
+    EXPECT_FALSE(static_cast<CCheckBoxUI*>(ctl("listheader_checkbtn")->GetInterface("CheckBox"))->GetCheck());
+    A::Check(ctl("listheader_checkbtn"), true);
+    A::Check(ctl("listheader_checkbtn"), false);
+  });
+  ui.waitIdle();
+  ui.run([this] {
+    EXPECT_EQ(0, dlg->checkedCount());
+    EXPECT_FALSE(ctl("insert_enclosure_btn")->IsEnabled());
+  });
+
+  // Nothing uploads: the close button closes at once.
+  bool asked = false;
+  ui.run([&] {
+    A::ScopedModalAnswer answer([&](WindowImplBase& w) {
+      asked = true;
+      A::Click(A::Find(w, "CancelBtn"));
+    });
+    A::Click(ctl("cancel_btn"));
+  });
+  EXPECT_TRUE(waitClosed());
+  EXPECT_FALSE(asked);
+}
+
+TEST_F(UploaderDialogTest, EmptyListsShowThatTheListIsEmpty) {
+  open();
+  ASSERT_TRUE(waitUi([this] { return ctl("information_label")->GetText() == "文件列表为空"; }));
+  ui.run([this] {
+    EXPECT_EQ(0, rowCount());
+    EXPECT_EQ(0xFF1E1E1Eu, static_cast<CLabelUI*>(ctl("information_label")->GetInterface("Label"))->GetTextColor());
+  });
+}
+
+TEST_F(UploaderDialogTest, ChosenFilesUploadWithProgressAndFinishCheckedAndOrdered) {
+  disk.putFile(kAlice, "a-old.txt", std::string(10, 'o'));
+  home.write("big.bin", 2 * kBlock + 1000);
+  home.write("small.txt", 900);
+  disk.holdUploads(true);
+  open();
+  pwsys::OpenFileAnswer answer;
+  answer.folder = home.path();
+  answer.names = {"big.bin", "small.txt"};
+  pwsys::setOpenFileAnswer(answer);
+  click("upload_file_btn");
+
+  std::vector<pwsys::OpenFileRequest> asked = pwsys::openFileRequests();
+  ASSERT_EQ(1u, asked.size());
+  EXPECT_EQ(std::string("All Files\0*.*\0", 14), asked[0].filter);
+  EXPECT_EQ(pwsys::OFN_ALLOWMULTISELECT | pwsys::OFN_HIDEREADONLY | pwsys::OFN_EXPLORER, asked[0].flags);
+  EXPECT_EQ(20800u, asked[0].maxFile);
+  EXPECT_EQ(hwnd, asked[0].owner);
+
+  ASSERT_TRUE(waitUi([this] { return dlg->findRow("big.bin") && dlg->findRow("small.txt"); }));
+  // Blocks go one at a time: release them until the big file has shown progress.
+  bool progressed = false;
+  for (int i = 0; i < 4 && !progressed; ++i) {
+    ASSERT_TRUE(disk.waitHeld(1, 10000));
+    disk.release(1);
+    progressed = waitUi(
+        [this] {
+          auto* s = static_cast<CProgressUI*>(cell("big.bin", "fui_slider")->GetInterface("Progress"));
+          return s->GetValue() > 0;
+        },
+        3000);
+  }
+  ASSERT_TRUE(progressed);
+  ui.run([this] {
+    auto* s = static_cast<CProgressUI*>(cell("big.bin", "fui_slider")->GetInterface("Progress"));
+    EXPECT_LT(s->GetValue(), 100);
+    EXPECT_TRUE(s->IsVisible());
+    std::string size = cell("big.bin", "fui_filesize")->GetText().str();
+    EXPECT_NE(std::string::npos, size.find("M/1.00M")) << size;
+    EXPECT_FALSE(cell("big.bin", "fui_check")->IsEnabled());
+    // Unfinished rows come first.
+    CListUI* list = static_cast<CListUI*>(ctl("fileuploaderlist")->GetInterface("List"));
+    EXPECT_EQ(2, list->GetItemIndex(dlg->findRow("a-old.txt")));
+  });
+
+  disk.holdUploads(false);
+  disk.release(100);
+  ASSERT_TRUE(waitUi([this] {
+    return cell("big.bin", "fui_status")->GetText() == "已完成" && cell("small.txt", "fui_status")->GetText() == "已完成";
+  }));
+  ui.run([this] {
+    EXPECT_EQ("1.00M", cell("big.bin", "fui_filesize")->GetText().str());
+    EXPECT_EQ("900B", cell("small.txt", "fui_filesize")->GetText().str());
+    EXPECT_FALSE(cell("big.bin", "fui_slider")->IsVisible());
+    EXPECT_FALSE(cell("big.bin", "fui_operator")->IsEnabled());
+    EXPECT_EQ(3u, cell("big.bin", "fui_operator")->GetTag());
+    // Finished uploads check themselves once.
+    EXPECT_TRUE(static_cast<CCheckBoxUI*>(cell("big.bin", "fui_check")->GetInterface("CheckBox"))->GetCheck());
+    EXPECT_TRUE(static_cast<CCheckBoxUI*>(cell("small.txt", "fui_check")->GetInterface("CheckBox"))->GetCheck());
+    EXPECT_EQ(2, dlg->checkedCount());
+    EXPECT_TRUE(ctl("insert_enclosure_btn")->IsEnabled());
+    CListUI* list = static_cast<CListUI*>(ctl("fileuploaderlist")->GetInterface("List"));
+    EXPECT_EQ(0, list->GetItemIndex(dlg->findRow("a-old.txt")));
+    EXPECT_EQ(1, list->GetItemIndex(dlg->findRow("big.bin")));
+    EXPECT_EQ(2, list->GetItemIndex(dlg->findRow("small.txt")));
+  });
+  EXPECT_TRUE(disk.isComplete(kAlice, "big.bin"));
+  EXPECT_TRUE(disk.isComplete(kAlice, "small.txt"));
+}
+
+TEST_F(UploaderDialogTest, ErrorCodesShowTheirTexts) {
+  open();
+  // A chosen file that cannot be read.
+  pwsys::OpenFileAnswer answer;
+  answer.folder = home.path();
+  answer.names = {"missing.bin"};
+  pwsys::setOpenFileAnswer(answer);
+  click("upload_file_btn");
+  ASSERT_TRUE(waitUi([this] { return ctl("information_label")->GetText() == "本地文件访问出错"; }));
+  ui.run([this] {
+    CLabelUI* info = static_cast<CLabelUI*>(ctl("information_label")->GetInterface("Label"));
+    EXPECT_EQ(0xFFCC0000u, info->GetTextColor());
+    EXPECT_EQ("本地文件访问出错", info->GetToolTip().str());
+    EXPECT_EQ(nullptr, dlg->findRow("missing.bin"));
+  });
+
+  const struct {
+    int code;
+    const char* text;
+  } cases[] = {{1, "上传任务已经存在"}, {2, "没有匹配的任务"}, {3, "文件尺寸太大"}, {4, "文件已经发生变化"},
+               {5, "本地文件访问出错"}, {6, "空间尺寸限制"}, {7, "服务器创建文件失败"}, {8, "upblock返回失败"},
+               {9, "服务器合并文件失败"}, {11, "删除文件失败"}, {12, "其他未知错误"}, {13, ""}};
+  for (const auto& c : cases) {
+    PostMessageA(hwnd, WM_PW_UPLOADEVENT, c.code, 0);
+    ui.waitIdle();
+    EXPECT_EQ(c.text, text("information_label")) << c.code;
+  }
+}
+
+TEST_F(UploaderDialogTest, FailedListingOffersToLoadAgain) {
+  disk.putFile(kAlice, "b.txt", std::string(900, 'b'));
+  disk.failNext(FakeNetDiskServer::LISTING, 500);
+  open();
+  ui.run([this] {
+    EXPECT_TRUE(ctl("ErrorLayout")->IsVisible());
+    EXPECT_FALSE(ctl("Waiting")->IsVisible());
+    EXPECT_EQ(0, rowCount());
+    A::Click(ctl("btn_reupdate"));
+    EXPECT_FALSE(ctl("ErrorLayout")->IsVisible());
+  });
+  ASSERT_TRUE(waitUi([this] { return rowCount() == 1 && !ctl("Waiting")->IsVisible(); }));
+}
+
+TEST_F(UploaderDialogTest, InsertSendsTheLinksThroughTheLocalServerAndTheClipboard) {
+  startBridge();
+  BridgePeer peer(PW_PostwingServer::instance()->listenPort());
+  ASSERT_TRUE(peer.askAttach("4242"));
+  ASSERT_TRUE(w32subst::waitUntil([] { return PW_PostwingServer::instance()->pendingAttachHandle() == "4242"; }));
+
+  disk.putFile(kAlice, "Report.PDF", std::string(2000, 'r'));
+  disk.putFile(kAlice, "b.txt", std::string(900, 'b'));
+  disk.putFile(kAlice, "c.txt", std::string(10, 'c'));
+  open();
+  ASSERT_TRUE(waitUi([this] { return rowCount() == 3; }));
+  ui.run([this] {
+    A::Check(cell("Report.PDF", "fui_check"), true);
+    A::Check(cell("b.txt", "fui_check"), true);
+    A::Click(ctl("insert_enclosure_btn"));
+    EXPECT_FALSE(ctl("insert_enclosure_btn")->IsEnabled());
+    EXPECT_EQ("正在插入附件，请稍候", ctl("information_label")->GetText().str());
+  });
+  ASSERT_TRUE(waitClosed());
+
+  PW_Message reply;
+  ASSERT_TRUE(peer.readUnit(reply));
+  EXPECT_EQ("setAttachment", reply.getCommand());
+  EXPECT_EQ("4242", reply.getField("handle"));
+  std::string html = clipboardHtml();
+  EXPECT_EQ(0u, html.find("Version:0.9"));
+  EXPECT_NE(std::string::npos, html.find(disk.linkToken(kAlice, "Report.PDF"))) << html;
+  EXPECT_NE(std::string::npos, html.find(disk.linkToken(kAlice, "b.txt")));
+  EXPECT_EQ(std::string::npos, html.find(disk.linkToken(kAlice, "c.txt")));
+  EXPECT_NE(std::string::npos, html.find("Report.PDF&nbsp;&nbsp;(1.95KB)"));
+  EXPECT_NE(std::string::npos, html.find("b.txt&nbsp;&nbsp;(900B)"));
+  EXPECT_EQ(2, occurrences(html, "<a href"));
+}
+
+TEST_F(UploaderDialogTest, AtMostAHundredFilesAreInsertedAtOnce) {
+  startBridge();
+  BridgePeer peer(PW_PostwingServer::instance()->listenPort());
+  ASSERT_TRUE(peer.askAttach("77"));
+  ASSERT_TRUE(w32subst::waitUntil([] { return PW_PostwingServer::instance()->pendingAttachHandle() == "77"; }));
+  for (int i = 0; i <= 100; ++i) {
+    char name[32];
+    snprintf(name, sizeof(name), "f%03d.txt", i);
+    disk.putFile(kAlice, name, std::string(10, 'x'));
+  }
+  open();
+  ASSERT_TRUE(waitUi([this] { return rowCount() == 101; }));
+  click("listheader_checkbtn");
+  ASSERT_TRUE(waitUi([this] { return dlg->checkedCount() == 101; }));
+
+  std::string shownText, shownTitle;
+  ui.run([&] {
+    A::ScopedModalAnswer answer([&](WindowImplBase& w) {
+      shownText = A::Find(w, "MessageRedt")->GetText().str();
+      shownTitle = A::Find(w, "titallabel")->GetText().str();
+      A::Click(A::Find(w, "SureBtn"));
+    });
+    A::Click(ctl("insert_enclosure_btn"));
+  });
+  EXPECT_EQ("您选择一次性插入的文件太多，请不要超过100个文件", shownText);
+  EXPECT_EQ("插入附件", shownTitle);
+  EXPECT_TRUE(IsWindow(hwnd));
+  EXPECT_EQ("", text("information_label"));
+  EXPECT_TRUE(ui.call([this] { return ctl("insert_enclosure_btn")->IsEnabled(); }));
+
+  // One fewer: all 100 go.
+  ui.run([this] {
+    A::Check(cell("f050.txt", "fui_check"), false);
+    EXPECT_EQ(100, dlg->checkedCount());
+    A::Click(ctl("insert_enclosure_btn"));
+  });
+  ASSERT_TRUE(waitClosed());
+  PW_Message reply;
+  ASSERT_TRUE(peer.readUnit(reply));
+  EXPECT_EQ("setAttachment", reply.getCommand());
+  std::string html = clipboardHtml();
+  EXPECT_EQ(100, occurrences(html, "<a href"));
+  EXPECT_EQ(std::string::npos, html.find("f050.txt"));
+}
+
+TEST_F(UploaderDialogTest, ClosingWhileUploadingAsksThenCancelsTheUploadsAndLeavesTheClient) {
+  home.write("big.bin", 2 * kBlock + 1000);
+  disk.holdUploads(true);
+  open();
+  pwsys::OpenFileAnswer answer;
+  answer.folder = home.path();
+  answer.names = {"big.bin"};
+  pwsys::setOpenFileAnswer(answer);
+  click("upload_file_btn");
+  ASSERT_TRUE(disk.waitHeld(1, 10000));
+  ASSERT_TRUE(waitUi([this] { return dlg->findRow("big.bin") && cell("big.bin", "fui_operator")->GetTag() == 1; }));
+  EXPECT_EQ("正上传", cellText("big.bin", "fui_status"));
+
+  // Deleting an uploading row is refused.
+  std::string refused;
+  ui.run([&] {
+    A::ScopedModalAnswer box([&](WindowImplBase& w) {
+      refused = A::Find(w, "MessageRedt")->GetText().str();
+      A::Click(A::Find(w, "SureBtn"));
+    });
+    A::Click(cell("big.bin", "fui_delete"));
+  });
+  EXPECT_EQ("文件正在上传中，请暂停后再删除", refused);
+
+  std::string title;
+  ui.run([&] {
+    A::ScopedModalAnswer box([&](WindowImplBase& w) {
+      title = A::Find(w, "titallabel")->GetText().str();
+      A::Click(A::Find(w, "CancelBtn"));
+    });
+    A::Click(ctl("CloseWndBtn"));
+  });
+  EXPECT_EQ("取消上传", title);
+  ui.waitIdle();
+  ASSERT_TRUE(IsWindow(hwnd));
+
+  ui.run([&] {
+    A::ScopedModalAnswer box([&](WindowImplBase& w) { A::Click(A::Find(w, "SureBtn")); });
+    A::Click(ctl("BtnQuit"));
+  });
+  ASSERT_TRUE(waitClosed());
+  ui.run([this] { delete dlg; });
+  dlg = nullptr;
+
+  // The upload was cancelled: it is listed as stopped and does not go on after its held block.
+  std::vector<UploadTaskStatus> listed = tasks.listUploads();
+  ASSERT_EQ(1u, listed.size());
+  EXPECT_EQ("big.bin", listed[0].relpath);
+  EXPECT_EQ(UploadTaskStatus::STOPPED, listed[0].state);
+  disk.holdUploads(false);
+  disk.release(10);
+  tasks.listUploads();
+  EXPECT_FALSE(disk.isComplete(kAlice, "big.bin"));
+  // The dialog is no listener any more (a call into it would touch freed memory).
+  int lists = tasks.lists();
+  EXPECT_GT(client->listFile(), 0);
+  EXPECT_TRUE(w32subst::waitUntil([&] { return tasks.lists() > lists; }, 10000));
+}
+
+}  // namespace
