@@ -250,9 +250,12 @@ TEST_F(Road, Foxmail70AddsItsAttachButtonAndIgnoresAClickWithinTwoSecondsOfTheLa
   fox70->setLastAttachClick(FoxMail70Wind::now() - ACE_Time_Value(2, 900000));  // 2 whole seconds
   w32subst::click(c.button2, 5, 5);
   ASSERT_TRUE(mail_->waitIdle());
-  ASSERT_TRUE(waitUntil([] { return server()->connectionCount() >= 1; }));
+  // A request on the same connection after them all: once it has arrived, so has anything
+  // the ignored clicks could have sent.
+  mail_->run([&] { fox70->showAddrDialog(); });
+  ASSERT_TRUE(waitUntil([] { return g_addrPosts == 1; }));
+  ASSERT_TRUE(desktop_->waitIdle());
   EXPECT_EQ(g_attachPosts, 1);
-  EXPECT_EQ(g_addrPosts, 0);
   EXPECT_TRUE(mail_->events().empty());  // the toolbar button is not the client's own
 }
 
