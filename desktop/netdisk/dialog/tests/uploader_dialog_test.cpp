@@ -187,7 +187,8 @@ class UploaderDialogTest : public ::testing::Test {
     c->setValue("SSO", "httpTimeout", "10");
     c->setValue("VASTO", "maxThread", "1");  // one block in flight: progress can be watched
     c->setValue("COMMON", "listenPort", "0");
-    client->shutdown();
+    configure();
+    client->shutdown();  // a fresh client that reads the settings above
     SsoCookieManager::clearCookie(kAlice);
     pwsys::resetCommonDialogs();
     w32subst::resetClipboard();
@@ -210,8 +211,12 @@ class UploaderDialogTest : public ::testing::Test {
     LocalDb::instance()->close();
     SsoCookieManager::clearCookie(kAlice);
     Config::instance()->removeValue("VASTO", "maxThread");
+    Config::instance()->removeValue("VASTO", "maxTask");
     Config::instance()->removeValue("COMMON", "listenPort");
   }
+
+  // Settings a test wants before the client reads them.
+  virtual void configure() {}
 
   // Opens the dialog and waits for the file list to arrive.
   void open() {
@@ -248,6 +253,32 @@ class UploaderDialogTest : public ::testing::Test {
   }
   void click(const char* name) { ui.run([&] { A::Click(ctl(name)); }); }
   void clickCell(const std::string& row, const char* name) { ui.run([&] { A::Click(cell(row, name)); }); }
+
+  void choose(const std::vector<std::string>& names) {
+    pwsys::OpenFileAnswer answer;
+    answer.folder = home.path();
+    answer.names = names;
+    pwsys::setOpenFileAnswer(answer);
+    click("upload_file_btn");
+  }
+  // Clicks a row's button and answers the message box it opens; gives the box's message.
+  std::string clickCellAnswering(const std::string& row, const char* name, const char* answer) {
+    std::string message;
+    ui.run([&] {
+      A::ScopedModalAnswer box([&](WindowImplBase& w) {
+        message = A::Find(w, "MessageRedt")->GetText().str();
+        A::Click(A::Find(w, answer));
+      });
+      A::Click(cell(row, name));
+    });
+    return message;
+  }
+  UINT_PTR tag(const std::string& row, const char* name) {
+    return ui.call([&] { return cell(row, name)->GetTag(); });
+  }
+  bool enabled(const std::string& row, const char* name) {
+    return ui.call([&] { return cell(row, name)->IsEnabled(); });
+  }
 
   void startBridge() {
     ASSERT_EQ(PW_PostwingServer::instance()->start(), 0);
@@ -618,6 +649,122 @@ TEST_F(UploaderDialogTest, ClosingWhileUploadingAsksThenCancelsTheUploadsAndLeav
   int lists = tasks.lists();
   EXPECT_GT(client->listFile(), 0);
   EXPECT_TRUE(w32subst::waitUntil([&] { return tasks.lists() > lists; }, 10000));
+}
+
+TEST_F(UploaderDialogTest, RowButtonsPauseResumeAndDelete) {
+  home.write("big.bin", 2 * kBlock + 1000);
+  disk.holdUploads(true);
+  open();
+  choose({"big.bin"});
+  ASSERT_TRUE(disk.waitHeld(1, 10000));
+  ASSERT_TRUE(waitUi([this] { return dlg->findRow("big.bin") && cell("big.bin", "fui_operator")->GetTag() == 1; }));
+  ui.run([this] {
+    auto* op = static_cast<CButtonUI*>(cell("big.bin", "fui_operator")->GetInterface("Button"));
+    EXPECT_STREQ("file='..\\images\\pause_normal.png' ", op->GetNormalImage());
+    A::Click(op);
+    EXPECT_FALSE(op->IsEnabled());  // until the client answers
+  });
+  ASSERT_TRUE(waitUi([this] { return cell("big.bin", "fui_status")->GetText() == "暂停中"; }));
+  EXPECT_EQ(0u, tag("big.bin", "fui_operator"));
+  EXPECT_TRUE(enabled("big.bin", "fui_operator"));
+  ui.run([this] {
+    auto* op = static_cast<CButtonUI*>(cell("big.bin", "fui_operator")->GetInterface("Button"));
+    EXPECT_STREQ("file='..\\images\\start_normal.png' ", op->GetNormalImage());
+    EXPECT_STREQ("file='..\\images\\start_hot.png' ", op->GetHotImage());
+  });
+  // A paused row closes without asking... but here it is resumed and let finish.
+  disk.holdUploads(false);
+  disk.release(10);
+  clickCell("big.bin", "fui_operator");
+  ASSERT_TRUE(waitUi([this] { return cell("big.bin", "fui_status")->GetText() == "已完成"; }));
+  EXPECT_TRUE(disk.isComplete(kAlice, "big.bin"));
+  EXPECT_EQ(1, ui.call([this] { return dlg->checkedCount(); }));
+
+  // Deleting asks with the name; a cancel keeps the row, a confirmation deletes it.
+  EXPECT_EQ("big.bin删除后将无法恢复，您确定要删除吗？", clickCellAnswering("big.bin", "fui_delete", "CancelBtn"));
+  EXPECT_EQ("已完成", cellText("big.bin", "fui_status"));
+  clickCellAnswering("big.bin", "fui_delete", "SureBtn");
+  ASSERT_TRUE(waitUi([this] { return dlg->findRow("big.bin") == nullptr; }));
+  ui.run([this] {
+    EXPECT_EQ(0, rowCount());
+    EXPECT_EQ(0, dlg->checkedCount());
+    EXPECT_FALSE(ctl("insert_enclosure_btn")->IsEnabled());
+  });
+  EXPECT_FALSE(disk.hasFile(kAlice, "big.bin"));
+}
+
+TEST_F(UploaderDialogTest, FailedUploadShowsItsErrorAndItsRowStops) {
+  home.write("big.bin", 2 * kBlock + 1000);
+  disk.failBlock("big.bin", 0, 500, 10);
+  open();
+  choose({"big.bin"});
+  ASSERT_TRUE(waitUi([this] { return ctl("information_label")->GetText() == "upblock返回失败"; }));
+  ASSERT_TRUE(waitUi([this] { return cell("big.bin", "fui_status")->GetText() == "暂停中"; }));
+  EXPECT_EQ(0u, tag("big.bin", "fui_operator"));
+  EXPECT_TRUE(enabled("big.bin", "fui_operator"));  // it can be resumed
+  // Nothing uploads any more: closing does not ask.
+  bool asked = false;
+  ui.run([&] {
+    A::ScopedModalAnswer answer([&](WindowImplBase& w) {
+      asked = true;
+      A::Click(A::Find(w, "CancelBtn"));
+    });
+    A::Click(ctl("CloseWndBtn"));
+  });
+  EXPECT_TRUE(waitClosed());
+  EXPECT_FALSE(asked);
+}
+
+class UploaderOneTaskTest : public UploaderDialogTest {
+ protected:
+  void configure() override { Config::instance()->setValue("VASTO", "maxTask", "1"); }
+};
+
+TEST_F(UploaderOneTaskTest, InsertWhileUploadingAsksPausesAndSendsOnlyTheCheckedFiles) {
+  startBridge();
+  BridgePeer peer(PW_PostwingServer::instance()->listenPort());
+  ASSERT_TRUE(peer.askAttach("9"));
+  ASSERT_TRUE(w32subst::waitUntil([] { return PW_PostwingServer::instance()->pendingAttachHandle() == "9"; }));
+  disk.putFile(kAlice, "b.txt", std::string(900, 'b'));
+  home.write("big.bin", 2 * kBlock + 1000);
+  home.write("next.bin", 2 * kBlock + 1000);
+  disk.holdUploads(true);
+  open();
+  choose({"big.bin", "next.bin"});
+  ASSERT_TRUE(disk.waitHeld(1, 10000));
+  ASSERT_TRUE(waitUi([this] {
+    return dlg->findRow("next.bin") && cell("big.bin", "fui_operator")->GetTag() == 1 &&
+           cell("next.bin", "fui_operator")->GetTag() == 2;
+  }));
+  EXPECT_EQ("等待上传", cellText("next.bin", "fui_status"));
+
+  // A cancel changes nothing.
+  std::string title;
+  ui.run([&] {
+    A::Check(cell("b.txt", "fui_check"), true);
+    A::ScopedModalAnswer box([&](WindowImplBase& w) {
+      title = A::Find(w, "titallabel")->GetText().str();
+      A::Click(A::Find(w, "CancelBtn"));
+    });
+    A::Click(ctl("insert_enclosure_btn"));
+    EXPECT_TRUE(cell("big.bin", "fui_operator")->IsEnabled());
+    EXPECT_EQ("", ctl("information_label")->GetText().str());
+  });
+  EXPECT_EQ("插入大附件", title);
+  ui.run([&] {
+    A::ScopedModalAnswer box([&](WindowImplBase& w) { A::Click(A::Find(w, "SureBtn")); });
+    A::Click(ctl("insert_enclosure_btn"));
+    // Both uploads were asked to pause.
+    EXPECT_FALSE(cell("big.bin", "fui_operator")->IsEnabled());
+    EXPECT_FALSE(cell("next.bin", "fui_operator")->IsEnabled());
+  });
+  ASSERT_TRUE(waitClosed());
+  PW_Message reply;
+  ASSERT_TRUE(peer.readUnit(reply));
+  EXPECT_EQ("setAttachment", reply.getCommand());
+  std::string html = clipboardHtml();
+  EXPECT_EQ(1, occurrences(html, "<a href"));
+  EXPECT_NE(std::string::npos, html.find("b.txt&nbsp;&nbsp;(900B)"));
 }
 
 }  // namespace
