@@ -391,6 +391,32 @@ TEST_F(UploaderDialogTest, ListingShownAfterOpenOrderedSearchedAndClosedWithoutA
   EXPECT_FALSE(asked);
 }
 
+TEST_F(UploaderDialogTest, ShownModallyItEndsWithResultOneAndLeavesTheClient) {
+  disk.putFile(kAlice, "b.txt", std::string(900, 'b'));
+  UINT result = 0;
+  int rows = -1;
+  ui.run([&] {
+    CFileUploaderDialog modal(nullptr, kAlice);
+    modal.Create(nullptr, "Ferrow", CFileUploaderDialog::kWindowStyle, 0);
+    modal.CenterWindow();
+    A::ScopedModalAnswer answer([&](WindowImplBase& w) {
+      // The listing reaches the window through its own modal loop.
+      w32subst::waitUntil([&] {
+        A::Pump();
+        return modal.findRow("b.txt") != nullptr;
+      });
+      rows = modal.findRow("b.txt") ? 1 : 0;
+      A::Click(A::Find(w, "cancel_btn"));
+    });
+    result = modal.ShowModal();
+  });
+  EXPECT_EQ(1u, result);
+  EXPECT_EQ(1, rows);
+  int lists = tasks.lists();
+  EXPECT_GT(client->listFile(), 0);
+  EXPECT_TRUE(w32subst::waitUntil([&] { return tasks.lists() > lists; }, 10000));
+}
+
 TEST_F(UploaderDialogTest, EmptyListsShowThatTheListIsEmpty) {
   open();
   ASSERT_TRUE(waitUi([this] { return ctl("information_label")->GetText() == "文件列表为空"; }));
