@@ -314,7 +314,12 @@ TEST_F(UploaderDialogTest, ListingShownAfterOpenOrderedSearchedAndClosedWithoutA
   disk.putFile(kAlice, "b.txt", std::string(900, 'b'));
   disk.putFile(kAlice, "Zeta.bin", std::string(1572864, 'z'));
   open();
-  ASSERT_TRUE(waitUi([this] { return rowCount() == 3; }));
+  // Finished files, in the order of their lower-case names, once the upload list came too.
+  ASSERT_TRUE(waitUi([this] {
+    CListUI* list = static_cast<CListUI*>(ctl("fileuploaderlist")->GetInterface("List"));
+    return rowCount() == 3 && list->GetItemIndex(dlg->findRow("b.txt")) == 0 &&
+           list->GetItemIndex(dlg->findRow("report.pdf")) == 1 && list->GetItemIndex(dlg->findRow("zeta.bin")) == 2;
+  }));
   ui.run([this] {
     EXPECT_EQ("Ferrow企业邮箱超大附件（alice@corp.com）", ctl("titallabel")->GetText().str());
     EXPECT_TRUE(ctl("upload_file_btn")->IsEnabled());
@@ -322,11 +327,6 @@ TEST_F(UploaderDialogTest, ListingShownAfterOpenOrderedSearchedAndClosedWithoutA
     EXPECT_FALSE(insert->IsEnabled());
     EXPECT_STREQ("file='..\\images\\InsertFileDisable.png' ", insert->GetNormalImage());
     EXPECT_FALSE(ctl("ErrorLayout")->IsVisible());
-    // Finished files, in the order of their lower-case names.
-    CListUI* list = static_cast<CListUI*>(ctl("fileuploaderlist")->GetInterface("List"));
-    EXPECT_EQ(0, list->GetItemIndex(dlg->findRow("b.txt")));
-    EXPECT_EQ(1, list->GetItemIndex(dlg->findRow("report.pdf")));
-    EXPECT_EQ(2, list->GetItemIndex(dlg->findRow("zeta.bin")));
     EXPECT_EQ("Report.PDF", cell("report.pdf", "fui_filename")->GetText().str());
     EXPECT_EQ("Report.PDF", cell("report.pdf", "fui_filename")->GetToolTip().str());
     EXPECT_EQ("1.95K", cell("Report.PDF", "fui_filesize")->GetText().str());
