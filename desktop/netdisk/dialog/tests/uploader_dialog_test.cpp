@@ -496,6 +496,23 @@ TEST_F(UploaderDialogTest, ChosenFilesUploadWithProgressAndFinishCheckedAndOrder
   EXPECT_TRUE(disk.isComplete(kAlice, "small.txt"));
 }
 
+TEST_F(UploaderDialogTest, AnUploadWhoseNameTheListShowsGetsNoSecondRow) {
+  disk.putFile(kAlice, "Report.PDF", std::string(2000, 'r'));
+  home.write("REPORT.PDF", 100);
+  open();
+  ASSERT_TRUE(waitUi([this] { return rowCount() == 1; }));
+  choose({"REPORT.PDF"});
+  ASSERT_TRUE(w32subst::waitUntil([] { return !pwsys::messageBoxes().empty(); }, 10000));
+  std::vector<pwsys::MessageBoxShown> boxes = pwsys::messageBoxes();
+  EXPECT_EQ("上传列表已存在要添加上传的文件", boxes[0].text);
+  EXPECT_EQ("Postwing", boxes[0].caption);
+  EXPECT_EQ(hwnd, boxes[0].owner);
+  ui.run([this] {
+    EXPECT_EQ(1, rowCount());
+    EXPECT_EQ("Report.PDF", cell("report.pdf", "fui_filename")->GetText().str());
+  });
+}
+
 TEST_F(UploaderDialogTest, ErrorCodesShowTheirTexts) {
   open();
   // A chosen file that cannot be read.
@@ -763,6 +780,15 @@ TEST_F(UploaderOneTaskTest, InsertWhileUploadingAsksPausesAndSendsOnlyTheChecked
            cell("next.bin", "fui_operator")->GetTag() == 2;
   }));
   EXPECT_EQ("等待上传", cellText("next.bin", "fui_status"));
+  // Uploading and waiting rows are never search hits.
+  ui.run([this] {
+    A::Focus(ctl("search_edit"));
+    A::TypeText(ctl("search_edit"), ".");
+    A::Click(ctl("search_btn"));
+    EXPECT_TRUE(dlg->findRow("b.txt")->IsVisible());
+    EXPECT_FALSE(dlg->findRow("big.bin")->IsVisible());
+    EXPECT_FALSE(dlg->findRow("next.bin")->IsVisible());
+  });
 
   // A cancel changes nothing.
   std::string title;
