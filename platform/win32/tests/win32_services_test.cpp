@@ -177,11 +177,16 @@ TEST(Win32Services, TheNotifyIconKeepsItsDataAndPostsItsCallback) {
   auto icons = notifyIcons();
   ASSERT_EQ(icons.size(), 1u);
   EXPECT_EQ(icons[0].tip, "Postwing");
+  // The UI thread's own loop dispatches the posted callback, so the procedure records it.
+  ui.run([&] {
+    SetWindowLongPtrA(h, GWLP_WNDPROC, (LONG_PTR)+[](HWND w, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
+      if (m == WM_USER + 10) SetPropA(w, "tray", (HANDLE)(uintptr_t)lp);
+      return DefWindowProcA(w, m, wp, lp);
+    });
+  });
   EXPECT_TRUE(clickNotifyIcon(h, 1, WM_RBUTTONUP));
-  MSG msg;
-  bool got = ui.call([&] { return PeekMessageA(&msg, h, WM_USER + 10, WM_USER + 10, PM_REMOVE) != FALSE; });
-  EXPECT_TRUE(got);
-  EXPECT_EQ(msg.lParam, (LPARAM)WM_RBUTTONUP);
+  ui.waitIdle();
+  EXPECT_EQ((LPARAM)(uintptr_t)GetPropA(h, "tray"), (LPARAM)WM_RBUTTONUP);
   EXPECT_TRUE(Shell_NotifyIconA(NIM_DELETE, &d));
   EXPECT_TRUE(notifyIcons().empty());
 }
