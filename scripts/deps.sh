@@ -3,7 +3,7 @@
 set -euo pipefail
 pkgs=(cmake make g++ pkg-config libgtest-dev libgmock-dev libace-dev libsqlite3-dev
       libxerces-c-dev xsdcxx libssl-dev libmimetic-dev libcurl4-openssl-dev
-      nlohmann-json3-dev libcpp-httplib-dev)
+      nlohmann-json3-dev libcpp-httplib-dev libbenchmark-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
