@@ -60,6 +60,13 @@ void CAddressBookUpdateDialog::applyResult(int status) {
 }
 
 void CAddressBookUpdateDialog::Notify(TNotifyUI& msg) {
+  if (msg.sType.CompareNoCase(DUI_MSGTYPE_WINDOWINIT) == 0) {
+    // The fetch may have ended (or failed to start) before this window existed to be told:
+    // then show its outcome now instead of running forever.
+    int state = AddressBookClient::instance()->getState();
+    if (state != AddressBookClient::STATE_UPDATING) applyResult(state == AddressBookClient::STATE_UPDATED ? 0 : 1);
+    return;
+  }
   if (msg.sType.CompareNoCase(DUI_MSGTYPE_CLICK) != 0 || !msg.pSender) return;
   CDuiString name = msg.pSender->GetName();
   if (name.CompareNoCase(_T("CloseWndBtn")) == 0 || name.CompareNoCase(_T("BtnQuit")) == 0)

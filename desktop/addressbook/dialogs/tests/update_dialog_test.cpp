@@ -37,7 +37,12 @@ State read(WindowImplBase& w) {
 
 class UpdateDialogTest : public ::testing::Test {
  protected:
-  void SetUp() override { useSourceSkins(); }
+  // A fetch runs while these windows are open.
+  void SetUp() override {
+    useSourceSkins();
+    AddressBookClient::instance()->state = AddressBookClient::STATE_UPDATING;
+  }
+  void TearDown() override { AddressBookClient::instance()->state = AddressBookClient::STATE_IDLE; }
   // Runs the dialog modally as the main window does; the answer acts inside its loop.
   UINT run(std::function<void(CAddressBookUpdateDialog&)> answer) {
     auto* dialog = new CAddressBookUpdateDialog();
@@ -135,28 +140,53 @@ class UpdateFetchTest : public FetchFixture {
 };
 
 TEST_F(UpdateFetchTest, AFinishedFetchShowsSuccessFromTheJobThread) {
-  State done;
+  State atStart, done;
   runForFetch([&](CAddressBookUpdateDialog& d) {
+    atStart = read(d);  // opened while no fetch ran: the failure shows
     ASSERT_EQ(0, client()->update());
     ASSERT_TRUE(w32subst::waitUntil([&] {
       A::Pump();
-      return A::Find(d, "FinishBtn")->IsVisible();
+      return A::Find(d, "UpdatedHint")->GetText().str() != kFailure;
     }));
     done = read(d);
     A::Click(A::Find(d, "FinishBtn"));
   });
+  EXPECT_EQ(atStart.hint, kFailure);
   EXPECT_EQ(client()->getState(), AddressBookClient::STATE_UPDATED);
   EXPECT_FALSE(done.stop);
-  EXPECT_NE(done.hint, kFailure);
+  EXPECT_TRUE(done.finish);
+}
+
+TEST_F(UpdateFetchTest, AWindowOpenedAfterTheFetchEndedShowsItsOutcomeAtOnce) {
+  State idle, fetched;
+  runForFetch([&](CAddressBookUpdateDialog& d) {  // the fetch could not start
+    idle = read(d);
+    A::Click(A::Find(d, "FinishBtn"));
+  });
+  ASSERT_EQ(0, client()->update());
+  ASSERT_TRUE(w32subst::waitUntil([&] { return main_.told() == 1; }));
+  runForFetch([&](CAddressBookUpdateDialog& d) {  // it ended before the window was made
+    fetched = read(d);
+    A::Click(A::Find(d, "FinishBtn"));
+  });
+  EXPECT_TRUE(idle.finish && !idle.stop);
+  EXPECT_EQ(idle.hint, kFailure);
+  EXPECT_TRUE(fetched.finish && !fetched.stop);
+  EXPECT_NE(fetched.hint, kFailure);
 }
 
 TEST_F(UpdateFetchTest, StopEndsTheRunningFetchAndClosesTheWindow) {
   stallNextFetch();
+  ASSERT_EQ(0, client()->update());  // as the main window does: the fetch first, then the window
+  ASSERT_TRUE(xcap_.http().waitForRequests(1, 5000));
   State atStop;
   UINT result = runForFetch([&](CAddressBookUpdateDialog& d) {
-    ASSERT_EQ(0, client()->update());
-    ASSERT_TRUE(xcap_.http().waitForRequests(1, 5000));
     EXPECT_EQ(client()->getState(), AddressBookClient::STATE_UPDATING);
+    if (!A::Find(d, "Stoptn")->IsVisible()) {
+      ADD_FAILURE() << "no Stop button while the fetch runs";
+      A::Click(A::Find(d, "CloseWndBtn"));
+      return;
+    }
     A::Click(A::Find(d, "Stoptn"));
     atStop = read(d);  // the cancelled fetch was reported before the window closes
   });

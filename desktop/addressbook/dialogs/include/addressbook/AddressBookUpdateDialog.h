@@ -1,7 +1,8 @@
 // CAddressBookUpdateDialog: the small modal window that shows a manual fetch of the address
 // book: the running state of its skin "AddressBookUpdateDialog.xml" until the main window hands
 // it the result, then the finished state (with a failure text when the fetch failed). The user
-// can stop the fetch or close the window.
+// can stop the fetch or close the window. A window that opens when no fetch runs any more
+// shows the outcome at once (the client's state: fetched is success, idle is failure).
 //
 // Threads: the window's UI thread for everything, except showUpdateResult (any thread: it is
 // called from the address-book listener, on the thread that ends the fetch). The caller keeps
