@@ -47,7 +47,7 @@ int ContactListJob::execute() {
 
 void ContactListJob::cancel() {
   IM_TRACE("ContactListJob::cancel");
-  cancelled = true;
+  if (cancelled.exchange(true)) return;  // the first cancel acts and notifies, later ones not
   status = 2;
   Sptr<IXcapClient> client = getXcapClient();
   if (client) client->cancel();
@@ -196,6 +196,12 @@ void CL_UpdateJob::execute_i() {
   if (isCancelled()) return;  // cancelled before its turn: nothing is fetched
   ResourceListsAppUsage* usage = getResourceLists();
   if (usage == 0) return;
+  // A cancel that came before the client was handed over found nothing to abort: it is seen
+  // here instead (cancel sets the flag before it looks for the client).
+  if (isCancelled()) {
+    releaseResourceLists(usage);
+    return;
+  }
   XCAPAccessResult result = usage->getBuddyTree(buddyTree);
   mapXcapResult(result);
   std::string fetchedEtag = usage->etag();

@@ -7,6 +7,8 @@
 #include <ace/Time_Value.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -331,6 +333,81 @@ TEST_F(AddressBookTest, JobStatusTable) {
   job.xcapAddress("no-port");
   job.getAppUsageFactory();
   EXPECT_FALSE(job.getXcapClient());
+}
+
+// Records the status and ETag each notification of a job shows.
+class JobWatcher : public LongTimeJobObserver {
+ public:
+  void onNotify(LongTimeJob* job) override {
+    CL_UpdateJob* update = dynamic_cast<CL_UpdateJob*>(job);
+    std::lock_guard<std::mutex> lock(mutex_);
+    statuses.push_back(update ? update->getStatus() : -100);
+    etags.push_back(update ? update->getEtag() : "");
+    nodes.push_back(update ? update->getBuddyTree().size() : 0);
+    cv_.notify_all();
+  }
+  bool waitFor(size_t n) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return cv_.wait_for(lock, std::chrono::seconds(10), [&] { return statuses.size() >= n; });
+  }
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::vector<int> statuses;  // guarded by mutex_
+  std::vector<std::string> etags;
+  std::vector<size_t> nodes;
+};
+
+CL_UpdateJob* newJob(const std::string& user, const std::string& address, Sptr<JobWatcher> w) {
+  CL_UpdateJob* job = new CL_UpdateJob;
+  job->codingFormat = CODING_GB2312;
+  job->xcapUserID(user);
+  job->xcapPassword(kPassword);
+  job->xcapAddress(address);
+  job->xcapAuthenticateMode(AUTH_SSO);
+  job->addObserver(Sptr<LongTimeJobObserver>(w));
+  return job;
+}
+
+TEST_F(AddressBookTest, JobsOnTheRunner) {
+  SsoClient::instance()->setServer(sso_.hostPort());  // what the agent does before each post
+  // A fetch: status 0, the document's ETag, the tree.
+  Sptr<JobWatcher> fetched(new JobWatcher);
+  ASSERT_EQ(0, LongTimeTask::instance()->postJob(newJob(user_, xcap_.hostPort(), fetched)));
+  ASSERT_TRUE(fetched->waitFor(1));
+  EXPECT_EQ(0, fetched->statuses[0]);
+  EXPECT_EQ(xcap_.etagOf(docPath()), fetched->etags[0]);
+  EXPECT_EQ(22u, fetched->nodes[0]);  // every node of the document, personal lists too
+
+  // Bit 0 clear: nothing fetched, status 11, notified once.
+  Sptr<JobWatcher> idle(new JobWatcher);
+  CL_UpdateJob* job = newJob(user_, xcap_.hostPort(), idle);
+  job->setUpdateFlag(2);
+  ASSERT_EQ(0, LongTimeTask::instance()->postJob(job));
+  ASSERT_TRUE(idle->waitFor(1));
+  EXPECT_EQ(11, idle->statuses[0]);
+  EXPECT_EQ("", idle->etags[0]);
+  EXPECT_EQ(0u, idle->nodes[0]);
+
+  // Cancelled before the runner reaches it: never executed, status 2 seen once.
+  Sptr<JobWatcher> cancelled(new JobWatcher);
+  job = newJob(user_, xcap_.hostPort(), cancelled);
+  job->cancel();
+  ASSERT_EQ(0, LongTimeTask::instance()->postJob(job));
+  drainJobs();
+  EXPECT_EQ(std::vector<int>{2}, cancelled->statuses);
+  EXPECT_EQ(1u, gets());
+  EXPECT_EQ(1u, idle->statuses.size());
+  EXPECT_EQ(1u, fetched->statuses.size());
+
+  // A second getAppUsageFactory keeps the job's client.
+  CL_UpdateJob own;
+  own.xcapUserID(user_);
+  own.xcapAddress(xcap_.hostPort());
+  ASSERT_TRUE(own.getAppUsageFactory() != 0);
+  Sptr<IXcapClient> client = own.getXcapClient();
+  ASSERT_TRUE(client);
+  own.getAppUsageFactory();
+  EXPECT_EQ(client.get(), own.getXcapClient().get());
 }
 
 // The usage's ETag cache: while another holder keeps the user's usage, the second fetch is
