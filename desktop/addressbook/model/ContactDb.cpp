@@ -15,7 +15,7 @@ const std::string kBlanks(21, ' ');
 
 std::string creationText() {
   std::string sql;
-  sql += kBlanks + "create table xcapContactsInfo(";
+  sql += "create table xcapContactsInfo(";
   sql += kBlanks + "userId char(64)";
   sql += kBlanks + ", contactId char(64)";
   sql += kBlanks + ", displayName char(64)";
