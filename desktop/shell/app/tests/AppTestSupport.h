@@ -30,6 +30,10 @@ inline bool pumpUntil(const std::function<bool()>& pred, int timeoutMs = 10000) 
   }
 }
 
+// Queues fn for a UI thread as a posted window message (to a small window made on that thread
+// once), so that fn may start modal loops the way a user's click would.
+void postWork(DWORD threadId, const std::function<void()>& fn);
+
 inline std::string textOf(DuiLib::WindowImplBase& w, const char* name) {
   DuiLib::CControlUI* c = DuiLib::Automation::Find(w, name);
   return c ? c->GetText().str() : std::string("<no control>");

@@ -5,6 +5,9 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,6 +59,41 @@ std::string readFile(const std::string& path) {
   std::ostringstream out;
   out << in.rdbuf();
   return out.str();
+}
+
+namespace {
+LRESULT CALLBACK workProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  if (m == WM_APP + 77) {
+    std::unique_ptr<std::function<void()>> fn(reinterpret_cast<std::function<void()>*>(w));
+    (*fn)();
+    return 0;
+  }
+  return DefWindowProcA(h, m, w, l);
+}
+}  // namespace
+
+void postWork(DWORD threadId, const std::function<void()>& fn) {
+  static std::mutex lock;
+  static std::map<DWORD, HWND> windows;
+  HWND target = nullptr;
+  {
+    std::lock_guard<std::mutex> g(lock);
+    auto it = windows.find(threadId);
+    if (it != windows.end() && IsWindow(it->second)) target = it->second;
+  }
+  if (!target) {
+    w32subst::runOnThread(threadId, [&] {
+      WNDCLASSEXA wc{};
+      wc.cbSize = sizeof(wc);
+      wc.lpfnWndProc = &workProc;
+      wc.lpszClassName = "PwShellTestWork";
+      RegisterClassExA(&wc);
+      target = CreateWindowExA(0, "PwShellTestWork", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    });
+    std::lock_guard<std::mutex> g(lock);
+    windows[threadId] = target;
+  }
+  PostMessageA(target, WM_APP + 77, reinterpret_cast<WPARAM>(new std::function<void()>(fn)), 0);
 }
 
 void writeFile(const std::string& path, const std::string& data) {

@@ -1,0 +1,23 @@
+// The desktop program's entry: single instance, configuration, main window, tray icon, message
+// loop. PostwingUI's main calls it on the process's main thread; tests may call it on a thread
+// of their own (one run at a time per process).
+#pragma once
+
+#include "win32/windows.h"
+
+#include <string>
+
+struct PostwingStartup {
+  // The program's own path; empty: the running executable's. Its folder holds pwu.conf and the
+  // skins, and becomes the working directory.
+  std::string programPath;
+  // Closes the main window as soon as the message loop has shown it (start-up checks).
+  bool exitAfterStart = false;
+};
+
+// The name of the single-instance mutex.
+extern const char* const kPostwingInstanceMutex;
+
+// Runs the program until its main window closes. Returns 0 in every case: a second instance,
+// a tray icon that cannot be added and a normal end alike.
+int PostwingWinMain(HINSTANCE hInstance, const PostwingStartup& startup);
