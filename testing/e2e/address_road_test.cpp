@@ -1,0 +1,130 @@
+// Picking recipients, the whole road: the address-book button of a Foxmail 7 compose window
+// asks the desktop program over loopback; its main window opens the recipient picker over the
+// address book that login fetched from the XCAP server; the user's picks come back and are
+// typed into the compose window's To, Cc and Bcc fields.
+#include "E2eSupport.h"
+
+#include "addressbook/AddressBookDialog.h"
+#include "addressbook/CheckTreeView.h"
+#include "addressbook/MutilSelectList.h"
+
+using namespace e2e;
+using DuiLib::CControlUI;
+
+namespace {
+
+// ---- the picker as the user sees it (main window's thread only) ----
+CCheckTreeView* tree(CAddressBookDialog& d) { return dynamic_cast<CCheckTreeView*>(A::Find(d, "addressbooklst")); }
+CControlUI* sub(CAddressBookDialog& d, CControlUI* row, const char* name) {
+  return d.GetPaintManager().FindSubControlByName(row, name);
+}
+CControlUI* row(CAddressBookDialog& d, const std::string& text) {
+  CCheckTreeView* t = tree(d);
+  for (int i = 0; t && i < t->GetCount(); ++i)
+    if (CControlUI* label = sub(d, t->GetItemAt(i), "DisplayNameLbl"))
+      if (label->GetText().str() == text) return t->GetItemAt(i);
+  return nullptr;
+}
+void expand(CAddressBookDialog& d, const std::string& text) { A::Click(sub(d, row(d, text), "DisplayNameLbl")); }
+void check(CAddressBookDialog& d, const std::string& text) { A::Click(sub(d, row(d, text), "SelectedBtn")); }
+std::vector<std::string> entries(CAddressBookDialog& d, const char* list) {
+  std::vector<std::string> out;
+  auto* l = dynamic_cast<CMutilSelectList*>(A::Find(d, list));
+  for (int i = 0; l && i < l->GetCount(); ++i) out.push_back(sub(d, l->GetItemAt(i), "listitem")->GetText().str());
+  return out;
+}
+
+class PickRecipients : public Road {
+ protected:
+  // Waits for the picker and for the fetched address book in its tree.
+  CAddressBookDialog* waitPicker() {
+    auto* d = waitWindow<CAddressBookDialog>("CAddressBookDialog");
+    if (!d) return nullptr;
+    EXPECT_TRUE(waitUi([d] { return row(*d, "示例公司") != nullptr; })) << "the fetched address book in the tree";
+    return d;
+  }
+};
+
+TEST_F(PickRecipients, TwoIntoToAndOneIntoCcAreTypedIntoTheComposeWindow) {
+  startProgram();
+  ASSERT_TRUE(login(kAlice, kAlicePassword));
+  EXPECT_FALSE(mainVisible()) << "the login form hides after login";
+
+  pwtest::ComposeWindow w = openFoxmail7();
+  PostwingWind::Controls c = controlsOf(w);
+  ASSERT_NE(c.button1, nullptr);
+  w32subst::click(c.button1, 5, 5);
+  ASSERT_TRUE(w32subst::waitUntil([&] { return server()->pendingAddrHandle() == std::to_string((long)(intptr_t)w.root); }));
+
+  CAddressBookDialog* picker = waitPicker();
+  ASSERT_NE(picker, nullptr);
+  std::vector<std::string> to, cc;
+  std::string title;
+  onUi([&] {
+    CAddressBookDialog& d = *picker;
+    title = A::Find(d, "titallabel")->GetText().str();
+    expand(d, "示例公司");
+    expand(d, "研发部");
+    check(d, "张三");
+    check(d, "李四");
+    A::MouseMove(d);  // the add buttons follow the check marks as the pointer moves
+    A::Click(A::Find(d, "reRightbtn"));
+    check(d, "王五");
+    A::MouseMove(d);
+    A::Click(A::Find(d, "ccRightbtn"));
+    to = entries(d, "reselectlist");
+    cc = entries(d, "ccselectlist");
+  });
+  EXPECT_EQ(title, std::string("Postwing( ") + kAlice + " )");
+  // The list keeps the tree's order (李四 before 张三), whatever the order of the clicks.
+  EXPECT_EQ(to, (std::vector<std::string>{"李四<lisi@corp.example>", "张三<zhangsan@corp.example>"}));
+  EXPECT_EQ(cc, (std::vector<std::string>{"王五<王五@corp.example>"}));
+  postUi([picker] { A::Click(A::Find(*picker, "okbtn")); });
+  EXPECT_TRUE(waitGone("CAddressBookDialog"));
+
+  // The fields get the addresses, each followed by ";", Chinese characters intact.
+  EXPECT_TRUE(w32subst::waitUntil([&] { return mail_->text(w.cc) == u"王五@corp.example;"; }, 10000))
+      << "cc: " << mail_->text(w.cc).size() << " characters";
+  EXPECT_EQ(mail_->text(w.to), u"lisi@corp.example;zhangsan@corp.example;");
+  EXPECT_EQ(mail_->text(w.bcc), u"");
+  EXPECT_EQ(mail_->count(w.bcc, WM_IME_CHAR), 0);
+  // The XCAP document was fetched with the ticket of that login.
+  EXPECT_EQ(xcap_.countRequests("GET", std::string("/xcap/resource-lists/myusers/") + kAlice + "/buddys"), 1u);
+}
+
+TEST_F(PickRecipients, ARequestWhileNobodyIsLoggedInWaitsForTheLogin) {
+  startProgram();
+  // The user closed the login form: the program lives on in the tray.
+  ASSERT_TRUE(mainVisible());
+  postUi([this] { A::Click(A::Find(*main(), "CloseWndBtn")); });
+  ASSERT_TRUE(w32subst::waitUntil([&] { return !mainVisible(); }));
+
+  pwtest::ComposeWindow w = openFoxmail7();
+  PostwingWind::Controls c = controlsOf(w);
+  ASSERT_NE(c.button1, nullptr);
+  w32subst::click(c.button1, 5, 5);
+  ASSERT_TRUE(w32subst::waitUntil([&] { return mainVisible(); }, 10000)) << "the login form shows again";
+  EXPECT_EQ(pending(), (int)CLoginDialog::PENDING_ADDRESS_BOOK);
+  EXPECT_EQ(A::FindWindowByClass("CAddressBookDialog"), nullptr);
+  EXPECT_EQ(sso_.requestCount(), 0u);
+
+  ASSERT_TRUE(login(kAlice, kAlicePassword));
+  CAddressBookDialog* picker = waitPicker();
+  ASSERT_NE(picker, nullptr) << "the picker opens for the waiting request after login";
+  EXPECT_EQ(pending(), (int)CLoginDialog::PENDING_NONE);
+  EXPECT_FALSE(mainVisible());
+  onUi([&] {
+    CAddressBookDialog& d = *picker;
+    expand(d, "示例公司");
+    check(d, "Erin");
+    A::MouseMove(d);
+    A::Click(A::Find(d, "bcRightbtn"));
+  });
+  postUi([picker] { A::Click(A::Find(*picker, "okbtn")); });
+  EXPECT_TRUE(waitGone("CAddressBookDialog"));
+  EXPECT_TRUE(w32subst::waitUntil([&] { return mail_->text(w.bcc) == u"erin@corp.example;"; }, 10000));
+  EXPECT_EQ(mail_->text(w.to), u"");
+  EXPECT_EQ(mail_->text(w.cc), u"");
+}
+
+}  // namespace

@@ -1,0 +1,248 @@
+#include "E2eSupport.h"
+
+#include "addressbook/AddressBookClient.h"
+#include "app/AppMessages.h"
+#include "db/LocalDb.h"
+#include "hook/PostwingUiAgent.h"
+#include "sso/SsoClient.h"
+#include "sso/SsoCookieManager.h"
+#include "util/Config.h"
+#ifdef PW_HAVE_NETDISK_CLIENT
+#include "client/NetDiskClient.h"
+#endif
+
+#include <ace/INET_Addr.h>
+#include <ace/Message_Block.h>
+#include <ace/SOCK_Connector.h>
+#include <ace/SOCK_Stream.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <sys/stat.h>
+
+namespace e2e {
+
+const char* const kAlice = "alice@corp.example";
+const char* const kAlicePassword = "s3cret!";
+
+namespace {
+
+std::string makeHome() {
+  char tmpl[] = "/tmp/pw_e2e_XXXXXX";
+  const char* dir = mkdtemp(tmpl);
+  std::string home = dir ? dir : "/tmp";
+  setenv("PW_HOME", home.c_str(), 1);
+  std::string appData = home + "/AppData";
+  mkdir(appData.c_str(), 0700);
+  setenv("APPDATA", appData.c_str(), 1);
+  return home;
+}
+
+class Environment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    homeDir();
+    // The skins of the source tree ("skin\xml\" under it).
+    DuiLib::CPaintManagerUI::SetResourcePath(PW_SOURCE_DIR);
+  }
+  void TearDown() override {
+    if (homeDir().rfind("/tmp/pw_e2e_", 0) == 0) (void)!std::system(("rm -rf '" + homeDir() + "'").c_str());
+  }
+};
+
+// Registered before main runs, so the folder exists before any test touches a known folder.
+::testing::Environment* const kEnvironment = (homeDir(), ::testing::AddGlobalTestEnvironment(new Environment));
+
+std::atomic<DWORD> g_nextMailPid{400};
+
+// The user's buddy document on the XCAP server (UTF-8, as the server sends it). One address
+// holds Chinese characters, so the road carries them from the XML to the compose window.
+const std::string& buddyDocument() {
+  static const std::string doc = u8R"(<?xml version="1.0" encoding="UTF-8"?>
+<resource-lists xmlns="urn:ietf:params:xml:ns:resource-lists">
+  <list name="organization">
+    <display-name>示例公司</display-name>
+    <list name="rd">
+      <display-name>研发部</display-name>
+      <entry uri="zhangsan@corp.example"><display-name>张三</display-name></entry>
+      <entry uri="lisi@corp.example"><display-name>李四</display-name></entry>
+      <entry uri="王五@corp.example"><display-name>王五</display-name></entry>
+    </list>
+    <entry uri="erin@corp.example"><display-name>Erin</display-name></entry>
+  </list>
+</resource-lists>
+)";
+  return doc;
+}
+
+}  // namespace
+
+const std::string& homeDir() {
+  static const std::string home = makeHome();
+  return home;
+}
+
+std::string freshDir(const std::string& name) {
+  static std::atomic<int> serial{0};
+  std::string dir = homeDir() + "/" + name + "-" + std::to_string(++serial);
+  mkdir(dir.c_str(), 0700);
+  return dir;
+}
+
+std::string writeFile(const std::string& folder, const std::string& name, size_t size) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 31 + i / 4096 * 7 + 11) & 0xff);
+  std::ofstream out(folder + "/" + name, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  return bytes;
+}
+
+// ---- RawPeer ------------------------------------------------------------------------------------
+struct RawPeerStream {
+  ACE_SOCK_Stream stream;
+};
+
+RawPeer::RawPeer(int port) {
+  auto* s = new RawPeerStream();
+  ACE_SOCK_Connector connector;
+  ACE_Time_Value timeout(5);
+  ok_ = connector.connect(s->stream, ACE_INET_Addr(u_short(port), ACE_UINT32(INADDR_LOOPBACK)), &timeout) == 0;
+  stream_ = s;
+}
+
+RawPeer::~RawPeer() {
+  auto* s = static_cast<RawPeerStream*>(stream_);
+  s->stream.close();
+  delete s;
+}
+
+bool RawPeer::send(const PW_Message& message) {
+  auto* s = static_cast<RawPeerStream*>(stream_);
+  ACE_Message_Block block;
+  PW_Message copy = message;
+  copy.encode(block);
+  ACE_Time_Value timeout(5);
+  return ok_ && s->stream.send_n(block.rd_ptr(), block.length(), MSG_NOSIGNAL, &timeout) == ssize_t(block.length());
+}
+
+// ---- Road ---------------------------------------------------------------------------------------
+Road::Road() = default;
+Road::~Road() = default;
+
+void Road::SetUp() {
+  ASSERT_TRUE(sso_.isListening());
+  ASSERT_TRUE(xcap_.isListening());
+  ASSERT_TRUE(disk_.isListening());
+  w32subst::setScreenSize(1920, 1080);
+  PostwingWindRegistry::setPollPeriodMs(50);
+  sso_.addUser(kAlice, kAlicePassword);
+  xcap_.requireSso(true);
+  xcap_.putDocument(std::string("resource-lists/myusers/") + kAlice + "/buddys", buddyDocument());
+  Config* c = Config::instance();
+  c->setValue("SSO", "server", sso_.hostPort());
+  c->setValue("SSO", "httpTimeout", "5");
+  c->setValue("XCAP", "server", xcap_.hostPort());
+  c->setValue("XCAP", "recvTimeout", "5");
+  c->setValue("XCAP", "sendTimeout", "5");
+  c->setValue("VASTO", "spaceServer", disk_.hostPort());
+  c->setValue("VASTO", "httpTimeout", "5");
+  c->setValue("COMMON", "listenPort", "0");  // a free port; the agents are told which
+  w32subst::resetClipboard();
+  taskbar_.reset(new pwtest::FakeTaskbar());
+  mailPid_ = g_nextMailPid.fetch_add(10);
+  mail_.reset(new pwtest::FakeMailClient(mailPid_));
+}
+
+void Road::TearDown() {
+  closeProgram();
+  mail_.reset();
+  if (mailPid_) w32subst::ProcessLocal<PostwingUiAgent>::getFor(mailPid_).shutdown();
+  registryOf(kDesktop).dropDeadRoots();
+  taskbar_.reset();
+  // The services the program never stops: ended here so that the next test's servers are read.
+  AddressBookClient::instance()->clear();
+  AddressBookClient::instance()->stopAgent();
+#ifdef PW_HAVE_NETDISK_CLIENT
+  NetDiskClient::instance()->shutdown();
+#endif
+  LocalDb::instance()->close();
+  SsoClient::destroy();
+  SsoCookieManager::clearCookie(kAlice);  // the next test's server knows nothing of them
+  w32subst::resetClipboard();
+  PostwingUiAgent::setPortOverride(0);
+  PostwingWindRegistry::setPollPeriodMs(500);
+  Config* c = Config::instance();
+  for (const char* key : {"server", "httpTimeout"}) c->removeValue("SSO", key);
+  for (const char* key : {"server", "recvTimeout", "sendTimeout"}) c->removeValue("XCAP", key);
+  for (const char* key : {"spaceServer", "httpTimeout"}) c->removeValue("VASTO", key);
+  c->removeValue("COMMON", "listenPort");
+}
+
+void Road::startProgram() {
+  ui_.reset(new w32subst::UiThread(kDesktop));
+  ui_->run([this] {
+    main_ = new CLoginDialog();
+    mainHwnd_ = main_->Create(nullptr, "Postwing", PW_APP_DIALOG_STYLE, 0x60010, 0, 0, 556, 843);
+    if (mainHwnd_) main_->tray().create(nullptr, mainHwnd_, "Postwing", nullptr);
+  });
+  ASSERT_TRUE(mainHwnd_ != nullptr);
+  ASSERT_GT(server()->listenPort(), 0);
+  PostwingUiAgent::setPortOverride(server()->listenPort());
+  ASSERT_TRUE(ui_->waitIdle(10000));
+}
+
+void Road::closeProgram() {
+  if (!ui_) return;
+  if (IsWindow(mainHwnd_)) PostMessageA(mainHwnd_, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(w32subst::waitUntil([this] { return programEnded(); }, 15000));
+  ui_.reset();
+}
+
+void Road::onUi(const std::function<void()>& fn) { ASSERT_TRUE(ui_->run(fn)); }
+
+void Road::postUi(const std::function<void()>& fn) { ASSERT_TRUE(w32subst::postToThread(ui_->threadId(), fn)); }
+
+void Road::typeAndLogin(const std::string& user, const std::string& password) {
+  onUi([&] {
+    DuiLib::WindowImplBase& w = *main_;
+    DuiLib::CControlUI* userEdit = A::Find(w, "InputUseridEdt");
+    userEdit->SetText("");
+    A::Focus(userEdit);
+    A::TypeText(userEdit, user.c_str());
+    A::Focus(A::Find(w, "InputPasswordEdt"));
+    A::TypeText(A::Find(w, "InputPasswordEdt"), password.c_str());
+    A::Blur(A::Find(w, "InputPasswordEdt"));
+  });
+  // Posted: the login runs on the main thread and may open boxes and dialogs.
+  postUi([this] { A::Click(A::Find(*main_, "LoginBtn")); });
+}
+
+bool Road::login(const std::string& user, const std::string& password) {
+  typeAndLogin(user, password);
+  return w32subst::waitUntil([this] { return loggedIn(); }, 15000);
+}
+
+pwtest::ComposeWindow Road::openFoxmail7() {
+  pwtest::ComposeWindow w = mail_->openCompose(pwtest::MailKind::Foxmail7);
+  HWND root = w.root;
+  long id = (long)(intptr_t)root;
+  EXPECT_TRUE(w32subst::waitUntil([&] {
+    return registryOf(kDesktop).find(id) != nullptr && g_hFoxmailHwnd.load() == (uint32_t)(uintptr_t)root;
+  }, 10000)) << "the desktop's poll hooks the compose window";
+  HWND editor = w.editor;
+  mail_->run([editor] { SetFocus(editor); });
+  EXPECT_TRUE(w32subst::waitUntil([&] {
+    auto wind = registryOf(mailPid_).find(id);
+    return wind && wind->controls().button1 != nullptr;
+  }, 10000)) << "the hook library's object in the mail client has its buttons";
+  return w;
+}
+
+PostwingWind::Controls Road::controlsOf(const pwtest::ComposeWindow& w) {
+  auto wind = registryOf(mailPid_).find((long)(intptr_t)w.root);
+  if (!wind) return PostwingWind::Controls{};
+  return wind->controls();
+}
+
+}  // namespace e2e
