@@ -92,11 +92,15 @@ class Road : public ::testing::Test {
   void typeAndLogin(const std::string& user, const std::string& password);
   // ... and waits until the main window says the user is logged in.
   bool login(const std::string& user, const std::string& password);
-  // A window of the program by class, once it exists (null at the deadline).
+  // A window of the program by class, once it exists and has been painted for the first
+  // time (its window-init notification has run, as before anything a user can do in it);
+  // null at the deadline.
   template <typename T>
   T* waitWindow(const char* cls, int timeoutMs = 15000) {
     DuiLib::CWindowWnd* w = nullptr;
     w32subst::waitUntil([&] { return (w = A::FindWindowByClass(cls)) != nullptr; }, timeoutMs);
+    auto* skinned = dynamic_cast<DuiLib::WindowImplBase*>(w);
+    if (!skinned || !waitUi([&] { return skinned->GetPaintManager().IsInitialised(); }, timeoutMs)) return nullptr;
     return dynamic_cast<T*>(w);
   }
   bool waitGone(const char* cls, int timeoutMs = 15000) {
@@ -108,10 +112,11 @@ class Road : public ::testing::Test {
   }
 
   // ---- the mail client ----
-  // Opens a Foxmail 7 compose window and waits until the desktop's poll hooked it and the
-  // first CBT event on the mail client's thread made its in-process object (which then has
-  // its buttons).
-  pwtest::ComposeWindow openFoxmail7();
+  // Opens a compose window and waits until the desktop's poll hooked it and the first CBT
+  // event on the mail client's thread made its in-process object (Foxmail 7's then has its
+  // buttons).
+  pwtest::ComposeWindow openFoxmail7() { return openCompose(pwtest::MailKind::Foxmail7); }
+  pwtest::ComposeWindow openCompose(pwtest::MailKind kind, const pwtest::ComposeOptions& options = pwtest::ComposeOptions());
   PostwingWind::Controls controlsOf(const pwtest::ComposeWindow& w);
 
   // ---- the outside servers ----

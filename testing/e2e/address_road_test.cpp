@@ -127,4 +127,60 @@ TEST_F(PickRecipients, ARequestWhileNobodyIsLoggedInWaitsForTheLogin) {
   EXPECT_EQ(mail_->text(w.cc), u"");
 }
 
+TEST_F(PickRecipients, OutlooksToButtonAsksThroughItsMenuAndTheNewestRequesterGetsThePicks) {
+  startProgram();
+  ASSERT_TRUE(login(kAlice, kAlicePassword));
+  // The menu of Outlook's To, Cc and Bcc buttons: the user takes the enterprise address book.
+  w32subst::setMenuDriver([](const w32subst::MenuShown& m) { return m.resourceId == 102 ? 40003u : 0u; });
+
+  pwtest::ComposeWindow outlook = openCompose(pwtest::MailKind::Outlook);
+  ASSERT_EQ(outlook.outlookButtons.size(), 4u);
+  w32subst::click(outlook.outlookButtons[0], 5, 5);
+  CAddressBookDialog* picker = waitPicker();
+  ASSERT_NE(picker, nullptr);
+  EXPECT_EQ(server()->pendingAddrHandle(), std::to_string((long)(intptr_t)outlook.root));
+
+  // While the picker is open, a Foxmail compose window asks too: the one picker stays, and
+  // the newer request is the one it answers.
+  pwtest::ComposeOptions right;
+  right.x = 900;  // beside the Outlook window's buttons, so that they stay under the pointer
+  pwtest::ComposeWindow fox = openCompose(pwtest::MailKind::Foxmail7, right);
+  w32subst::click(controlsOf(fox).button1, 5, 5);
+  ASSERT_TRUE(w32subst::waitUntil([&] { return server()->pendingAddrHandle() == std::to_string((long)(intptr_t)fox.root); }));
+  ASSERT_TRUE(mail_->waitIdle());
+  EXPECT_EQ(waitWindow<CAddressBookDialog>("CAddressBookDialog"), picker);
+  onUi([&] {
+    CAddressBookDialog& d = *picker;
+    expand(d, "示例公司");
+    expand(d, "研发部");
+    check(d, "张三");
+    A::MouseMove(d);
+    A::Click(A::Find(d, "reRightbtn"));
+  });
+  postUi([picker] { A::Click(A::Find(*picker, "okbtn")); });
+  EXPECT_TRUE(waitGone("CAddressBookDialog"));
+  EXPECT_TRUE(w32subst::waitUntil([&] { return mail_->text(fox.to) == u"zhangsan@corp.example;"; }, 10000));
+  EXPECT_EQ(mail_->text(outlook.to), u"");
+
+  // Outlook's own turn, from its Cc button: the picks land in the Outlook window.
+  w32subst::click(outlook.outlookButtons[1], 5, 5);
+  picker = waitPicker();
+  ASSERT_NE(picker, nullptr);
+  EXPECT_EQ(server()->pendingAddrHandle(), std::to_string((long)(intptr_t)outlook.root));
+  onUi([&] {
+    CAddressBookDialog& d = *picker;
+    expand(d, "示例公司");
+    check(d, "Erin");
+    A::MouseMove(d);
+    A::Click(A::Find(d, "ccRightbtn"));
+  });
+  postUi([picker] { A::Click(A::Find(*picker, "okbtn")); });
+  EXPECT_TRUE(waitGone("CAddressBookDialog"));
+  EXPECT_TRUE(w32subst::waitUntil([&] { return mail_->text(outlook.cc) == u"erin@corp.example;"; }, 10000));
+  EXPECT_EQ(mail_->text(outlook.to), u"");
+  EXPECT_EQ(mail_->text(fox.cc), u"");
+  EXPECT_EQ(mail_->text(fox.to), u"zhangsan@corp.example;");
+  EXPECT_TRUE(mail_->events().empty()) << "the mail client's own address book never opened";
+}
+
 }  // namespace
