@@ -99,8 +99,8 @@ class Road : public ::testing::Test {
   T* waitWindow(const char* cls, int timeoutMs = 15000) {
     DuiLib::CWindowWnd* w = nullptr;
     w32subst::waitUntil([&] { return (w = A::FindWindowByClass(cls)) != nullptr; }, timeoutMs);
-    auto* skinned = dynamic_cast<DuiLib::WindowImplBase*>(w);
-    if (!skinned || !waitUi([&] { return skinned->GetPaintManager().IsInitialised(); }, timeoutMs)) return nullptr;
+    if (auto* skinned = dynamic_cast<DuiLib::WindowImplBase*>(w))
+      if (!waitUi([&] { return skinned->GetPaintManager().IsInitialised(); }, timeoutMs)) return nullptr;
     return dynamic_cast<T*>(w);
   }
   bool waitGone(const char* cls, int timeoutMs = 15000) {
@@ -137,5 +137,6 @@ class Road : public ::testing::Test {
 // The users of the fake servers and the address book the XCAP server holds for each.
 extern const char* const kAlice;
 extern const char* const kAlicePassword;
+const std::string& aliceBuddyDocument();
 
 }  // namespace e2e

@@ -7,6 +7,8 @@
 #include "addressbook/AddressBookDialog.h"
 #include "addressbook/CheckTreeView.h"
 #include "addressbook/MutilSelectList.h"
+#include "sso/SsoCookieManager.h"
+#include "ui/UIMenu.h"
 
 using namespace e2e;
 using DuiLib::CControlUI;
@@ -181,6 +183,72 @@ TEST_F(PickRecipients, OutlooksToButtonAsksThroughItsMenuAndTheNewestRequesterGe
   EXPECT_EQ(mail_->text(fox.cc), u"");
   EXPECT_EQ(mail_->text(fox.to), u"zhangsan@corp.example;");
   EXPECT_TRUE(mail_->events().empty()) << "the mail client's own address book never opened";
+}
+
+TEST_F(PickRecipients, AfterLogoutFromTheTrayMenuTheNextUsersBookServesTheWaitingRequest) {
+  const char* const bob = "bob@corp.example";
+  sso_.addUser(bob, "hunter2");
+  xcap_.putDocument(std::string("resource-lists/myusers/") + bob + "/buddys", u8R"(<?xml version="1.0" encoding="UTF-8"?>
+<resource-lists xmlns="urn:ietf:params:xml:ns:resource-lists">
+  <list name="organization">
+    <display-name>市场部</display-name>
+    <entry uri="zhaoliu@corp.example"><display-name>赵六</display-name></entry>
+  </list>
+</resource-lists>
+)");
+  startProgram();
+  ASSERT_TRUE(login(kAlice, kAlicePassword));
+
+  // Logout through the tray icon's menu, confirmed in the box it asks.
+  std::vector<w32subst::NotifyIcon> icons = w32subst::notifyIcons();
+  ASSERT_EQ(icons.size(), 1u);
+  ASSERT_TRUE(w32subst::clickNotifyIcon(icons[0].hWnd, icons[0].id, WM_RBUTTONUP));
+  auto* menu = waitWindow<DuiLib::CMenuWnd>("MenuWnd");
+  ASSERT_NE(menu, nullptr);
+  postUi([menu] {
+    auto* list = static_cast<DuiLib::CMenuUI*>(menu->GetPaintManager().GetRoot()->GetInterface("Menu"));
+    for (int i = 0; list && i < list->GetCount(); ++i)
+      if (list->GetItemAt(i)->GetName() == "Logout") A::Click(list->GetItemAt(i));
+  });
+  auto* box = waitWindow<DuiLib::WindowImplBase>("CHintDialog");
+  ASSERT_NE(box, nullptr);
+  postUi([box] { A::Click(A::Find(*box, "SureBtn")); });
+  ASSERT_TRUE(w32subst::waitUntil([&] { return !loggedIn(); }, 10000));
+  EXPECT_TRUE(mainVisible()) << "the login form shows again";
+  // The single sign-on logout runs on its worker.
+  EXPECT_TRUE(w32subst::waitUntil([&] {
+    for (auto& r : sso_.requests())
+      if (r.path.rfind(pwtest::FakeSsoServer::LOGOUT_PATH, 0) == 0) return true;
+    return false;
+  }, 10000)) << "Alice was logged out at the single sign-on server";
+
+  // A compose window asks while nobody is logged in; Bob logs in.
+  pwtest::ComposeWindow w = openFoxmail7();
+  w32subst::click(controlsOf(w).button1, 5, 5);
+  ASSERT_TRUE(w32subst::waitUntil([&] { return pending() == (int)CLoginDialog::PENDING_ADDRESS_BOOK; }, 10000));
+  EXPECT_EQ(A::FindWindowByClass("CAddressBookDialog"), nullptr);
+  ASSERT_TRUE(login(bob, "hunter2"));
+
+  CAddressBookDialog* picker = waitWindow<CAddressBookDialog>("CAddressBookDialog");
+  ASSERT_NE(picker, nullptr);
+  ASSERT_TRUE(waitUi([picker] { return row(*picker, "市场部") != nullptr; })) << "Bob's own address book";
+  std::string title;
+  bool alicesGroup = true;
+  onUi([&] {
+    CAddressBookDialog& d = *picker;
+    title = A::Find(d, "titallabel")->GetText().str();
+    alicesGroup = row(d, "示例公司") != nullptr;
+    expand(d, "市场部");
+    check(d, "赵六");
+    A::MouseMove(d);
+    A::Click(A::Find(d, "reRightbtn"));
+  });
+  EXPECT_EQ(title, std::string("Postwing( ") + bob + " )");
+  EXPECT_FALSE(alicesGroup) << "nothing of Alice's book is left";
+  postUi([picker] { A::Click(A::Find(*picker, "okbtn")); });
+  EXPECT_TRUE(waitGone("CAddressBookDialog"));
+  EXPECT_TRUE(w32subst::waitUntil([&] { return mail_->text(w.to) == u"zhaoliu@corp.example;"; }, 10000));
+  SsoCookieManager::clearCookie(bob);
 }
 
 }  // namespace

@@ -56,9 +56,11 @@ class Environment : public ::testing::Environment {
 
 std::atomic<DWORD> g_nextMailPid{400};
 
-// The user's buddy document on the XCAP server (UTF-8, as the server sends it). One address
+}  // namespace
+
+// Alice's buddy document on the XCAP server (UTF-8, as the server sends it). One address
 // holds Chinese characters, so the road carries them from the XML to the compose window.
-const std::string& buddyDocument() {
+const std::string& aliceBuddyDocument() {
   static const std::string doc = u8R"(<?xml version="1.0" encoding="UTF-8"?>
 <resource-lists xmlns="urn:ietf:params:xml:ns:resource-lists">
   <list name="organization">
@@ -75,8 +77,6 @@ const std::string& buddyDocument() {
 )";
   return doc;
 }
-
-}  // namespace
 
 const std::string& homeDir() {
   static const std::string home = makeHome();
@@ -138,7 +138,7 @@ void Road::SetUp() {
   PostwingWindRegistry::setPollPeriodMs(50);
   sso_.addUser(kAlice, kAlicePassword);
   xcap_.requireSso(true);
-  xcap_.putDocument(std::string("resource-lists/myusers/") + kAlice + "/buddys", buddyDocument());
+  xcap_.putDocument(std::string("resource-lists/myusers/") + kAlice + "/buddys", aliceBuddyDocument());
   Config* c = Config::instance();
   c->setValue("SSO", "server", sso_.hostPort());
   c->setValue("SSO", "httpTimeout", "5");
