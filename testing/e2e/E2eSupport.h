@@ -72,6 +72,10 @@ class Road : public ::testing::Test {
   // Posts WM_CLOSE when the window still lives and waits for its end and its thread's.
   void closeProgram();
   bool programEnded() const { return CLoginDialog::mainWindow() == nullptr; }
+  // Ends what the program never stops and the process's end would (address-book fetches,
+  // net-disk threads, the user's database, single sign-on workers and cookies), so that a
+  // next start begins afresh; call after closeProgram.
+  void shutdownServices();
   CLoginDialog* main() const { return main_; }
   HWND mainHwnd() const { return mainHwnd_; }
   bool mainVisible() const { return IsWindowVisible(mainHwnd_) != FALSE; }

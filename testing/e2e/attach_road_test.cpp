@@ -6,6 +6,7 @@
 
 #include "dialog/CommonDialogs.h"
 #include "dialog/FileUploaderDialog.h"
+#include "util/Config.h"
 
 using namespace e2e;
 using DuiLib::CControlUI;
@@ -21,8 +22,20 @@ class AttachLargeFiles : public Road {
     pwsys::resetCommonDialogs();
   }
   void TearDown() override {
-    pwsys::resetCommonDialogs();
+    disk_.holdUploads(false);
+    disk_.release(1000);
     Road::TearDown();
+    pwsys::resetCommonDialogs();
+    Config::instance()->removeValue("VASTO", "maxThread");
+  }
+  // The compose window's attach button, and the dialog it opens once the listing is in.
+  CFileUploaderDialog* askForUploader(const pwtest::ComposeWindow& w);
+  void choose(CFileUploaderDialog* dlg, const std::string& folder, const std::string& name) {
+    pwsys::OpenFileAnswer answer;
+    answer.folder = folder;
+    answer.names = {name};
+    pwsys::setOpenFileAnswer(answer);
+    postUi([dlg] { A::Click(A::Find(*dlg, "upload_file_btn")); });
   }
 };
 
@@ -34,6 +47,18 @@ CControlUI* cell(CFileUploaderDialog& d, const std::string& row, const char* nam
 
 std::u16string ascii16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
+CFileUploaderDialog* AttachLargeFiles::askForUploader(const pwtest::ComposeWindow& w) {
+  PostwingWind::Controls c = controlsOf(w);
+  EXPECT_NE(c.button2, nullptr);
+  if (!c.button2) return nullptr;
+  w32subst::click(c.button2, 5, 5);
+  EXPECT_TRUE(w32subst::waitUntil([&] { return server()->pendingAttachHandle() == std::to_string((long)(intptr_t)w.root); }));
+  auto* dlg = waitWindow<CFileUploaderDialog>("CFileUploaderDialog");
+  EXPECT_NE(dlg, nullptr) << "the main window opened the upload dialog";
+  if (dlg) EXPECT_TRUE(waitUi([&] { return !A::Find(*dlg, "Waiting")->IsVisible(); })) << "the listing arrived";
+  return dlg;
+}
+
 TEST_F(AttachLargeFiles, AnUploadedFileIsInsertedIntoTheComposeWindowAsADownloadLink) {
   disk_.putFile(kAlice, "earlier.txt", std::string(10, 'e'));
   const std::string folder = freshDir("attach");
@@ -42,21 +67,12 @@ TEST_F(AttachLargeFiles, AnUploadedFileIsInsertedIntoTheComposeWindowAsADownload
   startProgram();
   ASSERT_TRUE(login(kAlice, kAlicePassword));
   pwtest::ComposeWindow w = openFoxmail7();
-  PostwingWind::Controls c = controlsOf(w);
-  ASSERT_NE(c.button2, nullptr);
-  w32subst::click(c.button2, 5, 5);
-  ASSERT_TRUE(w32subst::waitUntil([&] { return server()->pendingAttachHandle() == std::to_string((long)(intptr_t)w.root); }));
-
-  auto* dlg = waitWindow<CFileUploaderDialog>("CFileUploaderDialog");
-  ASSERT_NE(dlg, nullptr) << "the main window opened the upload dialog";
+  CFileUploaderDialog* dlg = askForUploader(w);
+  ASSERT_NE(dlg, nullptr);
   ASSERT_TRUE(waitUi([&] { return dlg->findRow("earlier.txt") != nullptr; })) << "the user's net-disk listing";
 
   // The user chooses the file in the open-file dialog.
-  pwsys::OpenFileAnswer answer;
-  answer.folder = folder;
-  answer.names = {"plans.bin"};
-  pwsys::setOpenFileAnswer(answer);
-  postUi([dlg] { A::Click(A::Find(*dlg, "upload_file_btn")); });
+  choose(dlg, folder, "plans.bin");
   ASSERT_TRUE(waitUi([&] { return cell(*dlg, "plans.bin", "fui_status") != nullptr; })) << "a row for the upload";
   ASSERT_TRUE(waitUi([&] { return cell(*dlg, "plans.bin", "fui_status")->GetText() == "已完成"; }, 30000))
       << "the upload finished";
@@ -87,6 +103,69 @@ TEST_F(AttachLargeFiles, AnUploadedFileIsInsertedIntoTheComposeWindowAsADownload
   EXPECT_NE(body.find(u"plans.bin&nbsp;&nbsp;("), std::u16string::npos);
   EXPECT_EQ(body.find(u"earlier.txt"), std::u16string::npos) << "only the checked file";
   EXPECT_EQ(mail_->text(w.to), u"");
+}
+
+TEST_F(AttachLargeFiles, AnUploadCutShortByTheProgramsEndResumesFromItsBookedBlocksAfterTheNextStart) {
+  Config::instance()->setValue("VASTO", "maxThread", "1");  // one block at a time
+  shutdownServices();  // the net-disk client reads its configuration afresh, as at a process start
+  const std::string folder = freshDir("resume");
+  const std::string original = writeFile(folder, "resume.bin", 3 * kBlock + 4321);  // four blocks
+  disk_.holdUploads(true);
+
+  startProgram();
+  ASSERT_TRUE(login(kAlice, kAlicePassword));
+  pwtest::ComposeWindow w = openFoxmail7();
+  CFileUploaderDialog* dlg = askForUploader(w);
+  ASSERT_NE(dlg, nullptr);
+  choose(dlg, folder, "resume.bin");
+  // Block 0 goes through; block 1 is on the wire when the user closes the dialog.
+  ASSERT_TRUE(disk_.waitHeld(1, 10000));
+  disk_.release(1);
+  ASSERT_TRUE(w32subst::waitUntil([&] { return disk_.blocksReceived(kAlice, "resume.bin") == std::vector<int>{0}; }, 10000));
+  ASSERT_TRUE(disk_.waitHeld(1, 10000));
+  postUi([dlg] { A::Click(A::Find(*dlg, "cancel_btn")); });
+  auto* box = waitWindow<DuiLib::WindowImplBase>("CHintDialog");
+  ASSERT_NE(box, nullptr) << "closing while uploading asks first";
+  postUi([box] { A::Click(A::Find(*box, "SureBtn")); });
+  ASSERT_TRUE(waitGone("CFileUploaderDialog"));
+  disk_.holdUploads(false);
+  disk_.release(10);  // the block on the wire finishes; nothing further is sent
+
+  // The program ends; its net-disk threads end with the process.
+  RawPeer peer(server()->listenPort());
+  PW_Message stop;
+  stop.setCommand("mailSrvStopped");
+  ASSERT_TRUE(peer.send(stop));
+  ASSERT_TRUE(w32subst::waitUntil([&] { return programEnded(); }, 15000));
+  closeProgram();
+  shutdownServices();
+  EXPECT_FALSE(disk_.isComplete(kAlice, "resume.bin"));
+  const int block0Sends = disk_.sends(kAlice, "resume.bin", 0);
+  EXPECT_EQ(block0Sends, 1);
+  EXPECT_EQ(disk_.sends(kAlice, "resume.bin", 3), 0);
+
+  // The next start: the upload waits in the dialog, stopped, and the user resumes it.
+  startProgram();
+  ASSERT_TRUE(login(kAlice, kAlicePassword));
+  dlg = askForUploader(w);
+  ASSERT_NE(dlg, nullptr);
+  ASSERT_TRUE(waitUi([&] { return cell(*dlg, "resume.bin", "fui_operator") != nullptr; })) << "the unfinished upload's row";
+  EXPECT_EQ(callUi([&] { return cell(*dlg, "resume.bin", "fui_operator")->GetTag(); }), 0u) << "stopped";
+  postUi([dlg] { A::Click(cell(*dlg, "resume.bin", "fui_operator")); });
+  ASSERT_TRUE(waitUi([&] { return cell(*dlg, "resume.bin", "fui_status")->GetText() == "已完成"; }, 30000));
+  EXPECT_TRUE(disk_.isComplete(kAlice, "resume.bin"));
+  EXPECT_TRUE(disk_.fileBytes(kAlice, "resume.bin") == original) << "merged file differs from the original";
+  EXPECT_EQ(disk_.sends(kAlice, "resume.bin", 0), 1) << "a booked block is not sent again";
+  EXPECT_EQ(disk_.sends(kAlice, "resume.bin", 2), 1);
+  EXPECT_EQ(disk_.sends(kAlice, "resume.bin", 3), 1);
+
+  // Inserted into the compose window that asked.
+  onUi([&] { A::Check(cell(*dlg, "resume.bin", "fui_check"), true); });
+  postUi([dlg] { A::Click(A::Find(*dlg, "insert_enclosure_btn")); });
+  EXPECT_TRUE(waitGone("CFileUploaderDialog"));
+  const std::string token = disk_.linkToken(kAlice, "resume.bin");
+  ASSERT_FALSE(token.empty());
+  EXPECT_TRUE(w32subst::waitUntil([&] { return mail_->body(w.editor).find(ascii16(token)) != std::u16string::npos; }, 10000));
 }
 
 }  // namespace

@@ -161,15 +161,7 @@ void Road::TearDown() {
   if (mailPid_) w32subst::ProcessLocal<PostwingUiAgent>::getFor(mailPid_).shutdown();
   registryOf(kDesktop).dropDeadRoots();
   taskbar_.reset();
-  // The services the program never stops: ended here so that the next test's servers are read.
-  AddressBookClient::instance()->clear();
-  AddressBookClient::instance()->stopAgent();
-#ifdef PW_HAVE_NETDISK_CLIENT
-  NetDiskClient::instance()->shutdown();
-#endif
-  LocalDb::instance()->close();
-  SsoClient::destroy();
-  SsoCookieManager::clearCookie(kAlice);  // the next test's server knows nothing of them
+  shutdownServices();
   w32subst::resetClipboard();
   PostwingUiAgent::setPortOverride(0);
   PostwingWindRegistry::setPollPeriodMs(500);
@@ -178,6 +170,18 @@ void Road::TearDown() {
   for (const char* key : {"server", "recvTimeout", "sendTimeout"}) c->removeValue("XCAP", key);
   for (const char* key : {"spaceServer", "httpTimeout"}) c->removeValue("VASTO", key);
   c->removeValue("COMMON", "listenPort");
+}
+
+void Road::shutdownServices() {
+  // The services the program never stops: ended here so that the next test's servers are read.
+  AddressBookClient::instance()->clear();
+  AddressBookClient::instance()->stopAgent();
+#ifdef PW_HAVE_NETDISK_CLIENT
+  NetDiskClient::instance()->shutdown();
+#endif
+  LocalDb::instance()->close();
+  SsoClient::destroy();
+  SsoCookieManager::clearCookie(kAlice);  // the next server knows nothing of them
 }
 
 void Road::startProgram() {
