@@ -229,7 +229,12 @@ bool Road::login(const std::string& user, const std::string& password) {
 }
 
 pwtest::ComposeWindow Road::openCompose(pwtest::MailKind kind, const pwtest::ComposeOptions& options) {
-  pwtest::ComposeWindow w = mail_->openCompose(kind, options);
+  // Built hidden and shown once whole, as a mail client shows its compose form: a poll that
+  // met the window half-built would make the object before its controls exist.
+  pwtest::ComposeOptions hidden = options;
+  hidden.visible = false;
+  pwtest::ComposeWindow w = mail_->openCompose(kind, hidden);
+  if (options.visible) mail_->show(w.root);
   HWND root = w.root;
   long id = (long)(intptr_t)root;
   auto shared = [kind] {
