@@ -25,7 +25,7 @@
 #include "client/NetDiskClient.h"
 #endif
 #ifdef PW_HAVE_UPLOADER_DIALOG
-#include "uploader/FileUploaderDialog.h"
+#include "dialog/FileUploaderDialog.h"
 #endif
 
 #include <ace/Init_ACE.h>
@@ -70,7 +70,7 @@ HWND CLoginDialog::mainWindowHandle() {
 }
 
 CLoginDialog::CLoginDialog() {
-  ACE::init();
+  ACE::init();  // counted; the process's end finalises it
   instance_.store(this);
   pending_ = PENDING_NONE;
   PW_PostwingServer::instance()->start();
@@ -86,7 +86,8 @@ CLoginDialog::~CLoginDialog() {
   pwapp::CoUninitialize();
   CLoginDialog* self = this;
   instance_.compare_exchange_strong(self, nullptr);
-  ACE::fini();
+  // ACE stays initialised: a finalisation here would tear down every ACE singleton of the
+  // process (the job runner, the net-disk threads) under their running threads.
 }
 
 CControlUI* CLoginDialog::CreateControl(LPCTSTR pstrClass) { return CreateSharedControl(pstrClass); }
@@ -441,7 +442,7 @@ void CLoginDialog::openUploader() {
     raise(uploader_->GetHWND());
     return;
   }
-  uploader_ = new CFileUploaderDialog();
+  uploader_ = new CFileUploaderDialog(this, currentUserId_);
   if (uploader_->Create(nullptr, kProductName, PW_APP_DIALOG_STYLE, 0)) runModal(uploader_, true);
   delete uploader_;
   uploader_ = nullptr;

@@ -6,7 +6,13 @@
 #include "app/LoginDialog.h"
 #include "duilib/UIlib.h"
 #include "log/IM_LogManager.h"
+#include "jobs/LongTimeTask.h"
+#include "sso/SsoClient.h"
 #include "util/Config.h"
+
+#ifdef PW_HAVE_NETDISK_CLIENT
+#include "client/NetDiskClient.h"
+#endif
 
 using namespace DuiLib;
 
@@ -73,4 +79,13 @@ int PostwingWinMain(HINSTANCE hInstance, const PostwingStartup& startup) {
   IM_LOG_INFO("PostwingUI, [status = stopped]");
   CloseHandle(mutex);
   return 0;
+}
+
+void PostwingShutdown() {
+  ACE_Time_Value limit(5);
+  if (LongTimeTask::instance()->shutdown(&limit) != 0) IM_LOG_WARN("PostwingUI, jobs still running at the end");
+#ifdef PW_HAVE_NETDISK_CLIENT
+  NetDiskClient::instance()->shutdown();
+#endif
+  SsoClient::destroy();
 }

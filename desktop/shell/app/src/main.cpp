@@ -6,14 +6,13 @@
 // has shown, for start-up checks.
 #include "app/LoginDialog.h"
 #include "app/PostwingMain.h"
-#include "jobs/LongTimeTask.h"
 #include "log/IM_LogManager.h"
-#include "sso/SsoClient.h"
 
 #include <pthread.h>
 #include <signal.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -63,9 +62,6 @@ int main(int argc, char** argv) {
 
   int rc = PostwingWinMain(GetModuleHandleA(nullptr), startup);
 
-  // The background machinery ends before the process does, so that nothing runs while the
-  // process's objects are destroyed.
-  ACE_Time_Value limit(5);
-  LongTimeTask::instance()->shutdown(&limit);
+  PostwingShutdown();
   return rc;
 }

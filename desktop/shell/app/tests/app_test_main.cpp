@@ -1,6 +1,10 @@
 // Process set-up of the shell program's tests: a private home folder and the source tree's skins.
 #include "AppTestSupport.h"
 
+#ifdef PW_TEST_HAS_PROGRAM
+#include "app/PostwingMain.h"
+#endif
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -33,6 +37,9 @@ class Environment : public ::testing::Environment {
     DuiLib::CPaintManagerUI::SetResourcePath(PW_SOURCE_DIR);
   }
   void TearDown() override {
+#ifdef PW_TEST_HAS_PROGRAM
+    PostwingShutdown();  // the threads the logins started end before the process does
+#endif
     std::string cmd = "rm -rf '" + homeDir() + "'";
     if (homeDir().rfind("/tmp/pw_shell_app_", 0) == 0) (void)!std::system(cmd.c_str());
   }

@@ -314,3 +314,74 @@ TEST_F(MainWindowTest, AnAddressBookFetchEndReachesTheWindowOnItsOwnThread) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, LogoutClosesTheOpenDialogsAndShowsTheForm) {
+  ui.start();
+  loginAs(kAlice, kAlicePassword);
+  ui.post([&] { ui.main()->onMenuCommand("SoftUpdate"); });
+  ASSERT_TRUE(ui.waitWindow("CSoftUpdateDialog"));
+  ui.post([&] { ui.main()->onMenuCommand("SoftUpdate"); });  // open already: nothing doubles
+  ui.run([] {});
+  EXPECT_EQ(1, ui.call([&] { return ui.main()->modalDepth(); }));
+  // The tray menu is used while the dialog runs.
+  ui.post([&] { ui.main()->onMenuCommand("Logout"); });
+  ui.answerBox("SureBtn");
+  EXPECT_TRUE(ui.waitGone("CSoftUpdateDialog"));
+  EXPECT_TRUE(w32subst::waitUntil([&] { return ui.call([&] { return ui.main()->modalDepth(); }) == 0; }));
+  EXPECT_FALSE(ui.loggedIn());
+  EXPECT_TRUE(ui.visible());
+}
+
+#ifdef PW_HAVE_ADDRESSBOOK_DIALOGS
+TEST_F(MainWindowTest, AnAddressBookUpdateAsksToCloseThePickerFirst) {
+  ui.start();
+  loginAs(kAlice, kAlicePassword);
+  PostMessageA(ui.hwnd(), WM_PW_SHOWADDRBOOK, 0, 0);
+  ASSERT_TRUE(ui.waitWindow("CAddressBookDialog"));
+
+  ui.post([&] { ui.main()->onMenuCommand("AddressUpdate"); });
+  std::string title;
+  EXPECT_EQ("更新通讯录前，请先关闭通讯录窗口！", ui.answerBox("CancelBtn", &title));
+  EXPECT_EQ("提示信息", title);
+  ui.run([] {});
+  EXPECT_TRUE(A::FindWindowByClass("CAddressBookDialog")) << "Cancel keeps the picker";
+  EXPECT_EQ(nullptr, A::FindWindowByClass("CAddressBookUpdateDialog"));
+
+  IM_LogCapture log;
+  ui.post([&] { ui.main()->onMenuCommand("addressupdate"); });
+  ui.answerBox("SureBtn");
+  EXPECT_TRUE(ui.waitGone("CAddressBookDialog"));
+  DuiLib::WindowImplBase* progress = ui.waitWindow("CAddressBookUpdateDialog");
+  ASSERT_TRUE(progress);
+  // The fetch fails (no XCAP server); its end reaches the dialog through the window's thread.
+  EXPECT_TRUE(w32subst::waitUntil([&] { return log.contains("address book updated, [status ="); }, 15000));
+  progress->Close();
+  EXPECT_TRUE(ui.waitGone("CAddressBookUpdateDialog"));
+}
+#endif
+
+#ifdef PW_HAVE_UPLOADER_DIALOG
+TEST_F(MainWindowTest, TheUploadRequestOpensTheUploadDialogOnce) {
+  ui.start();
+  loginAs(kAlice, kAlicePassword);
+  PostMessageA(ui.hwnd(), WM_PW_SHOWATTACH, 0, 0);
+  DuiLib::WindowImplBase* uploader = ui.waitWindow("CFileUploaderDialog");
+  ASSERT_TRUE(uploader);
+  PostMessageA(ui.hwnd(), WM_PW_SHOWATTACH, 0, 0);
+  ui.run([] {});
+  int depth = ui.call([&] { return ui.main()->modalDepth(); });
+  EXPECT_GE(depth, 1);
+  EXPECT_EQ(uploader, ui.waitWindow("CFileUploaderDialog"));
+  uploader->Close();
+  EXPECT_TRUE(ui.waitGone("CFileUploaderDialog"));
+  // Boxes the dialog may have raised about the missing net-disk server go with it.
+  for (DuiLib::CWindowWnd* box; (box = A::FindWindowByClass("CHintDialog")) != nullptr;) {
+    box->Close();
+    ui.run([] {});
+  }
+}
+#endif
+
+}  // namespace

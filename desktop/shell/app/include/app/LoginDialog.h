@@ -20,8 +20,9 @@
 //
 // Parts built only when their libraries are in the program:
 //   PW_HAVE_ADDRESSBOOK_DIALOGS  the recipient picker and the address-book update dialog
-//   PW_HAVE_NETDISK_CLIENT       the net-disk client's start at login
-//   PW_HAVE_UPLOADER_DIALOG      the upload dialog
+//                                (pw_addressbook_dialogs)
+//   PW_HAVE_NETDISK_CLIENT       the net-disk client's start at login (pw_netdisk_client)
+//   PW_HAVE_UPLOADER_DIALOG      the upload dialog (pw_netdisk_dialog)
 // Without one of them the request for it is logged and nothing opens.
 #pragma once
 

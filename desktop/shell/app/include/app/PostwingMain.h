@@ -21,3 +21,8 @@ extern const char* const kPostwingInstanceMutex;
 // Runs the program until its main window closes. Returns 0 in every case: a second instance,
 // a tray icon that cannot be added and a normal end alike.
 int PostwingWinMain(HINSTANCE hInstance, const PostwingStartup& startup);
+
+// Ends the background machinery in order (job runner, net-disk threads, single sign-on
+// workers), so that nothing runs while the process's objects are destroyed. After
+// PostwingWinMain returned, on the thread that ran it; once.
+void PostwingShutdown();
