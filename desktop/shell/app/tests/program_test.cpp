@@ -91,6 +91,26 @@ TEST(ProgramEntry, WithoutAConfigurationTheTitleIsTheProductNameAndLoginFails) {
   EXPECT_EQ(0, result);
 }
 
+TEST(ProgramEntry, WithoutItsTrayIconTheProgramEndsBeforeItsLoopAndTidily) {
+  std::string dir = programFolder("notray", kQuietConf);
+  PostwingStartup startup;
+  startup.programPath = dir + "/PostwingUI";
+  size_t icons = w32subst::notifyIcons().size();
+  w32subst::failNextNotifyIconAdd();
+  int result = -1;
+  std::thread run([&] { result = PostwingWinMain(nullptr, startup); });
+  run.join();  // returns without a message loop
+  EXPECT_EQ(0, result);
+  EXPECT_EQ(nullptr, CLoginDialog::mainWindow()) << "the window was destroyed and freed";
+  EXPECT_EQ(icons, w32subst::notifyIcons().size());
+  EXPECT_EQ(nullptr, DuiLib::Automation::FindWindowByClass("CLoginDialog"));
+  // The instance name is free again: a later run starts normally.
+  startup.exitAfterStart = true;
+  std::thread again([&] { result = PostwingWinMain(nullptr, startup); });
+  again.join();
+  EXPECT_EQ(0, result);
+}
+
 // ---- the real binary ------------------------------------------------------------------------
 class Process {
  public:
