@@ -39,8 +39,8 @@ std::string freshDir(const std::string& name);
 // A file of `size` bytes that differ from block to block.
 std::string writeFile(const std::string& folder, const std::string& name, size_t size);
 
-// The mail client's side of the local protocol without a compose window (the desktop's own
-// peers: "mailSrvStopped" is sent by no deliverable).
+// A loopback peer of the local server that is no compose window: "mailSrvStopped" is sent by
+// no deliverable of the system. Test thread only.
 class RawPeer {
  public:
   explicit RawPeer(int port);
@@ -49,10 +49,12 @@ class RawPeer {
   bool send(const PW_Message& message);
 
  private:
-  void* stream_ = nullptr;  // the ACE socket stream
+  struct Stream;
+  std::unique_ptr<Stream> stream_;
   bool ok_ = false;
 };
 
+// Thread rule: the test thread, except what onUi/callUi/postUi hand to the main window's.
 class Road : public ::testing::Test {
  protected:
   Road();

@@ -55,7 +55,9 @@ CFileUploaderDialog* AttachLargeFiles::askForUploader(const pwtest::ComposeWindo
   EXPECT_TRUE(w32subst::waitUntil([&] { return server()->pendingAttachHandle() == std::to_string((long)(intptr_t)w.root); }));
   auto* dlg = waitWindow<CFileUploaderDialog>("CFileUploaderDialog");
   EXPECT_NE(dlg, nullptr) << "the main window opened the upload dialog";
-  if (dlg) EXPECT_TRUE(waitUi([&] { return !A::Find(*dlg, "Waiting")->IsVisible(); })) << "the listing arrived";
+  if (dlg) {
+    EXPECT_TRUE(waitUi([&] { return !A::Find(*dlg, "Waiting")->IsVisible(); })) << "the listing arrived";
+  }
   return dlg;
 }
 

@@ -99,31 +99,23 @@ std::string writeFile(const std::string& folder, const std::string& name, size_t
 }
 
 // ---- RawPeer ------------------------------------------------------------------------------------
-struct RawPeerStream {
-  ACE_SOCK_Stream stream;
+struct RawPeer::Stream {
+  ACE_SOCK_Stream socket;
 };
 
-RawPeer::RawPeer(int port) {
-  auto* s = new RawPeerStream();
+RawPeer::RawPeer(int port) : stream_(new Stream()) {
   ACE_SOCK_Connector connector;
   ACE_Time_Value timeout(5);
-  ok_ = connector.connect(s->stream, ACE_INET_Addr(u_short(port), ACE_UINT32(INADDR_LOOPBACK)), &timeout) == 0;
-  stream_ = s;
+  ok_ = connector.connect(stream_->socket, ACE_INET_Addr(u_short(port), ACE_UINT32(INADDR_LOOPBACK)), &timeout) == 0;
 }
 
-RawPeer::~RawPeer() {
-  auto* s = static_cast<RawPeerStream*>(stream_);
-  s->stream.close();
-  delete s;
-}
+RawPeer::~RawPeer() { stream_->socket.close(); }
 
 bool RawPeer::send(const PW_Message& message) {
-  auto* s = static_cast<RawPeerStream*>(stream_);
   ACE_Message_Block block;
-  PW_Message copy = message;
-  copy.encode(block);
+  if (message.encode(block) != 0) return false;
   ACE_Time_Value timeout(5);
-  return ok_ && s->stream.send_n(block.rd_ptr(), block.length(), MSG_NOSIGNAL, &timeout) == ssize_t(block.length());
+  return ok_ && stream_->socket.send_n(block.rd_ptr(), block.length(), MSG_NOSIGNAL, &timeout) == ssize_t(block.length());
 }
 
 // ---- Road ---------------------------------------------------------------------------------------
