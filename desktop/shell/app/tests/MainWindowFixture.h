@@ -63,9 +63,17 @@ class MainWindowDriver {
 
   // A window of this library by class, once it exists.
   DuiLib::WindowImplBase* waitWindow(const char* cls, int timeoutMs = 10000) {
-    DuiLib::CWindowWnd* w = nullptr;
-    w32subst::waitUntil([&] { return (w = A::FindWindowByClass(cls)) != nullptr; }, timeoutMs);
-    return dynamic_cast<DuiLib::WindowImplBase*>(w);
+    // Found, and shown: its "windowinit" has filled it in.
+    DuiLib::WindowImplBase* found = nullptr;
+    w32subst::waitUntil(
+        [&] {
+          return call([&] {
+            found = dynamic_cast<DuiLib::WindowImplBase*>(A::FindWindowByClass(cls));
+            return found && found->GetPaintManager().IsInitialised();
+          });
+        },
+        timeoutMs);
+    return found;
   }
   bool waitGone(const char* cls, int timeoutMs = 10000) {
     return w32subst::waitUntil([&] { return A::FindWindowByClass(cls) == nullptr; }, timeoutMs);

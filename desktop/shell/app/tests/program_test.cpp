@@ -80,7 +80,15 @@ TEST(ProgramEntry, WithoutAConfigurationTheTitleIsTheProductNameAndLoginFails) {
     w->login();
   });
   DuiLib::CWindowWnd* box = nullptr;
-  ASSERT_TRUE(w32subst::waitUntil([&] { return (box = DuiLib::Automation::FindWindowByClass("CHintDialog")) != nullptr; }));
+  ASSERT_TRUE(w32subst::waitUntil([&] {
+    bool shown = false;
+    w32subst::runOnThread(tid, [&] {
+      box = DuiLib::Automation::FindWindowByClass("CHintDialog");
+      auto* w = dynamic_cast<DuiLib::WindowImplBase*>(box);
+      shown = w && w->GetPaintManager().IsInitialised();
+    });
+    return shown;
+  }));
   std::string message;
   w32subst::runOnThread(tid, [&] { message = apptest::textOf(*dynamic_cast<DuiLib::WindowImplBase*>(box), "MessageRedt"); });
   EXPECT_EQ("登录失败，请检查用户名称或者密码是否有误！", message);
