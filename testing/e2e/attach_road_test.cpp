@@ -170,4 +170,31 @@ TEST_F(AttachLargeFiles, AnUploadCutShortByTheProgramsEndResumesFromItsBookedBlo
   EXPECT_TRUE(w32subst::waitUntil([&] { return mail_->body(w.editor).find(ascii16(token)) != std::u16string::npos; }, 10000));
 }
 
+TEST_F(AttachLargeFiles, ARequestWhileLoggedOutOpensTheUploaderAfterLoginAndAFileAlreadyThereIsInserted) {
+  disk_.putFile(kAlice, "report.pdf", std::string(2000, 'r'));
+  startProgram();
+  postUi([this] { A::Click(A::Find(*main(), "CloseWndBtn")); });
+  ASSERT_TRUE(w32subst::waitUntil([&] { return !mainVisible(); }));
+
+  pwtest::ComposeWindow w = openFoxmail7();
+  w32subst::click(controlsOf(w).button2, 5, 5);
+  ASSERT_TRUE(w32subst::waitUntil([&] { return mainVisible(); }, 10000)) << "the login form shows again";
+  EXPECT_EQ(pending(), (int)CLoginDialog::PENDING_UPLOAD);
+  EXPECT_EQ(A::FindWindowByClass("CFileUploaderDialog"), nullptr);
+  EXPECT_EQ(disk_.count(pwtest::FakeNetDiskServer::LISTING), 0);
+
+  ASSERT_TRUE(login(kAlice, kAlicePassword));
+  auto* dlg = waitWindow<CFileUploaderDialog>("CFileUploaderDialog");
+  ASSERT_NE(dlg, nullptr) << "the upload dialog opens for the waiting request after login";
+  ASSERT_TRUE(waitUi([&] { return cell(*dlg, "report.pdf", "fui_check") != nullptr; })) << "the net-disk listing";
+  onUi([&] { A::Check(cell(*dlg, "report.pdf", "fui_check"), true); });
+  postUi([dlg] { A::Click(A::Find(*dlg, "insert_enclosure_btn")); });
+  EXPECT_TRUE(waitGone("CFileUploaderDialog"));
+  const std::string token = disk_.linkToken(kAlice, "report.pdf");
+  ASSERT_FALSE(token.empty());
+  EXPECT_TRUE(w32subst::waitUntil([&] { return mail_->body(w.editor).find(ascii16(token)) != std::u16string::npos; }, 10000));
+  EXPECT_NE(mail_->body(w.editor).find(u"report.pdf&nbsp;&nbsp;(1.95KB)"), std::u16string::npos);
+  EXPECT_EQ(pending(), (int)CLoginDialog::PENDING_NONE);
+}
+
 }  // namespace
