@@ -367,7 +367,10 @@ TEST_F(MainWindowTest, AnAddressBookUpdateAsksToCloseThePickerFirst) {
 TEST_F(MainWindowTest, TheUploadRequestOpensTheUploadDialogOnce) {
   ui.start();
   loginAs(kAlice, kAlicePassword);
-  PostMessageA(ui.hwnd(), WM_PW_SHOWATTACH, 0, 0);
+  // The request comes from a mail client's connection to the local server.
+  bridgetest::RawClient peer(PW_PostwingServer::instance()->listenPort());
+  ASSERT_TRUE(peer.ok());
+  ASSERT_TRUE(peer.send(bridgetest::unit("showAttachDialog", {{"handle", "5150"}})));
   DuiLib::WindowImplBase* uploader = ui.waitWindow("CFileUploaderDialog");
   ASSERT_TRUE(uploader);
   PostMessageA(ui.hwnd(), WM_PW_SHOWATTACH, 0, 0);
