@@ -70,17 +70,46 @@ int threadCount() {
   return n;
 }
 
+// A joined thread can still be listed for a moment while the kernel finishes its exit, so a
+// count is read until it matches or a deadline passes.
+// The count once threads that ended before the call have left the list (no change for 50 ms).
+int stableThreadCount() {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  int n = threadCount();
+  auto since = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() < deadline &&
+         std::chrono::steady_clock::now() - since < std::chrono::milliseconds(50)) {
+    std::this_thread::yield();
+    int m = threadCount();
+    if (m != n) {
+      n = m;
+      since = std::chrono::steady_clock::now();
+    }
+  }
+  return n;
+}
+
+int threadCountSettled(int expected) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  int n = threadCount();
+  while (n != expected && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+    n = threadCount();
+  }
+  return n;
+}
+
 class SsoTaskTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SsoClient::destroy();
-    baseline_ = threadCount();
+    baseline_ = stableThreadCount();
   }
   void TearDown() override {
     SsoTask::failActivationForTest(-1);
     SsoTask::destroy();
     Config::instance()->removeValue("SSO", "ssoTaskNumber");
-    EXPECT_EQ(baseline_, threadCount()) << "worker threads left behind";
+    EXPECT_EQ(baseline_, threadCountSettled(baseline_)) << "worker threads left behind";
   }
   SsoTask* pool(const std::string& taskNumber) {
     SsoTask::destroy();
@@ -175,10 +204,10 @@ TEST_F(SsoTaskTest, PutRefusedBeforeOpenForNullAndAfterClose) {
   EXPECT_EQ(-1, task->put(&command));
   ASSERT_EQ(0, task->open());
   EXPECT_EQ(0, task->open()) << "opening twice is harmless";
-  EXPECT_EQ(baseline_ + 2, threadCount());
+  EXPECT_EQ(baseline_ + 2, threadCountSettled(baseline_ + 2));
   EXPECT_EQ(-1, task->put(nullptr));
   EXPECT_EQ(0, task->close());
-  EXPECT_EQ(baseline_, threadCount());
+  EXPECT_EQ(baseline_, threadCountSettled(baseline_));
   EXPECT_FALSE(task->isOpen());
   EXPECT_EQ(-1, task->put(&command));
   EXPECT_EQ(0, task->close());
@@ -191,14 +220,14 @@ TEST_F(SsoTaskTest, FailedOpenLeavesNoThreadsAndStaysClosed) {
   SsoTask::failActivationForTest(2);
   EXPECT_EQ(-1, task->open());
   EXPECT_FALSE(task->isOpen());
-  EXPECT_EQ(baseline_, threadCount());
+  EXPECT_EQ(baseline_, threadCountSettled(baseline_));
   Trace trace;
   RecordingCommand command("alice", "", &trace);
   EXPECT_EQ(-1, task->put(&command));
 
   SsoTask::failActivationForTest(-1);
   ASSERT_EQ(0, task->open());
-  EXPECT_EQ(baseline_ + 4, threadCount());
+  EXPECT_EQ(baseline_ + 4, threadCountSettled(baseline_ + 4));
 }
 
 // close runs what is queued, and a handler that puts while the pool closes
