@@ -41,12 +41,14 @@ ContactListJob::~ContactListJob() {}
 int ContactListJob::execute() {
   IM_TRACE("ContactListJob::execute");
   execute_i();
+  finished_ = true;
   notifyObservers();
   return 0;
 }
 
 void ContactListJob::cancel() {
   IM_TRACE("ContactListJob::cancel");
+  if (finished_) return;  // the job has ended and told its observers: nothing left to cancel
   if (cancelled.exchange(true)) return;  // the first cancel acts and notifies, later ones not
   status = 2;
   Sptr<IXcapClient> client = getXcapClient();

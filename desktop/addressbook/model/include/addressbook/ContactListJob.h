@@ -80,6 +80,7 @@ class ContactListJob : public LongTimeJob {
   std::string xcapPassword_;     // guarded by paramMutex
   std::atomic<int> status;
   std::atomic<bool> cancelled;   // only ever set
+  std::atomic<bool> finished_{false};  // set once execute has told its observers; a later cancel does nothing
   int jobType;                   // 17 here, 1 for CL_UpdateJob; fixed at construction
   std::string note_;
 };
