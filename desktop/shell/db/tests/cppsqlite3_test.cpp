@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "TempFolder.h"
+#include "testing/TempFolder.h"
 #include "db/CppSQLite3.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "TempFolder.h"
+#include "testing/TempFolder.h"
 #include "db/LocalDb.h"
 #include "log/IM_LogManager.h"
 

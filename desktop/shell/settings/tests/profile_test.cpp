@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "TempFolder.h"
+#include "testing/TempFolder.h"
 #include "win32/profile.h"
 
 namespace fs = std::filesystem;

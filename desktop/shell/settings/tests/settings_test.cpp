@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "TempFolder.h"
+#include "testing/TempFolder.h"
 #include "settings/IniFile.h"
 #include "settings/UserSettings.h"
 
