@@ -6,6 +6,7 @@
 #include "hook/PostwingUiAgent.h"
 #include "sso/SsoClient.h"
 #include "sso/SsoCookieManager.h"
+#include "testing/ProcessHome.h"
 #include "util/Config.h"
 #ifdef PW_HAVE_NETDISK_CLIENT
 #include "client/NetDiskClient.h"
@@ -28,16 +29,7 @@ const char* const kAlicePassword = "s3cret!";
 
 namespace {
 
-std::string makeHome() {
-  char tmpl[] = "/tmp/pw_e2e_XXXXXX";
-  const char* dir = mkdtemp(tmpl);
-  std::string home = dir ? dir : "/tmp";
-  setenv("PW_HOME", home.c_str(), 1);
-  std::string appData = home + "/AppData";
-  mkdir(appData.c_str(), 0700);
-  setenv("APPDATA", appData.c_str(), 1);
-  return home;
-}
+const char kHomePrefix[] = "pw_e2e_";
 
 class Environment : public ::testing::Environment {
  public:
@@ -47,7 +39,7 @@ class Environment : public ::testing::Environment {
     DuiLib::CPaintManagerUI::SetResourcePath(PW_SOURCE_DIR);
   }
   void TearDown() override {
-    if (homeDir().rfind("/tmp/pw_e2e_", 0) == 0) (void)!std::system(("rm -rf '" + homeDir() + "'").c_str());
+    pwtest::removeProcessHome(homeDir(), kHomePrefix);
   }
 };
 
@@ -79,7 +71,7 @@ const std::string& aliceBuddyDocument() {
 }
 
 const std::string& homeDir() {
-  static const std::string home = makeHome();
+  static const std::string home = pwtest::makeProcessHome(kHomePrefix);
   return home;
 }
 

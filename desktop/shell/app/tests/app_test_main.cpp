@@ -1,5 +1,6 @@
 // Process set-up of the shell program's tests: a private home folder and the source tree's skins.
 #include "AppTestSupport.h"
+#include "testing/ProcessHome.h"
 
 #ifdef PW_TEST_HAS_PROGRAM
 #include "app/PostwingMain.h"
@@ -19,16 +20,7 @@
 namespace apptest {
 
 namespace {
-std::string makeHome() {
-  char tmpl[] = "/tmp/pw_shell_app_XXXXXX";
-  const char* dir = mkdtemp(tmpl);
-  std::string home = dir ? dir : "/tmp";
-  setenv("PW_HOME", home.c_str(), 1);
-  std::string appData = home + "/AppData";
-  mkdir(appData.c_str(), 0700);
-  setenv("APPDATA", appData.c_str(), 1);
-  return home;
-}
+const char kHomePrefix[] = "pw_shell_app_";
 
 class Environment : public ::testing::Environment {
  public:
@@ -40,8 +32,7 @@ class Environment : public ::testing::Environment {
 #ifdef PW_TEST_HAS_PROGRAM
     PostwingShutdown();  // the threads the logins started end before the process does
 #endif
-    std::string cmd = "rm -rf '" + homeDir() + "'";
-    if (homeDir().rfind("/tmp/pw_shell_app_", 0) == 0) (void)!std::system(cmd.c_str());
+    pwtest::removeProcessHome(homeDir(), kHomePrefix);
   }
 };
 
@@ -50,7 +41,7 @@ class Environment : public ::testing::Environment {
 }  // namespace
 
 const std::string& homeDir() {
-  static const std::string home = makeHome();
+  static const std::string home = pwtest::makeProcessHome(kHomePrefix);
   return home;
 }
 
