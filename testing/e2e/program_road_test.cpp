@@ -8,6 +8,7 @@
 
 #include "hook/PostwingUiAgent.h"
 #include "settings/UserSettings.h"
+#include "testing/ChildProcess.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -47,49 +48,16 @@ std::string installProgram(const std::string& dir, const std::string& conf) {
 }
 
 // One run of the program; killed at the end of the test if it still runs.
-class ProgramProcess {
+class ProgramProcess : public pwtest::ChildProcess {
  public:
-  ProgramProcess(const std::string& program, const std::string& home, const std::string& logPath) : log_(logPath) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-      if (strncmp(*e, "PW_HOME=", 8) != 0 && strncmp(*e, "APPDATA=", 8) != 0 && strncmp(*e, "PW_LOG_LEVEL=", 13) != 0)
-        env.push_back(*e);
-    env.push_back("PW_HOME=" + home);
-    env.push_back("APPDATA=" + home);
-    env.push_back("PW_LOG_LEVEL=debug");  // the local server says when it posts a request
-    std::vector<char*> envp, argv{const_cast<char*>(program.c_str()), nullptr};
-    for (auto& e : env) envp.push_back(&e[0]);
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&fa, 1, 2);
-    if (posix_spawn(&pid_, program.c_str(), &fa, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&fa);
-  }
-  ~ProgramProcess() {
-    if (pid_ > 0 && !ended_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  pid_t pid() const { return pid_; }
-  std::string log() const { return readAll(log_); }
+  ProgramProcess(const std::string& program, const std::string& home, const std::string& logPath)
+      : ChildProcess(program, {}, {"PW_HOME=" + home, "APPDATA=" + home,
+                                   "PW_LOG_LEVEL=debug"},  // the local server says when it posts a request
+                     {}, logPath) {}
   bool waitLog(const std::string& fragment, int timeoutMs = 15000) const {
-    return w32subst::waitUntil([&] { return log().find(fragment) != std::string::npos; }, timeoutMs);
+    return ChildProcess::waitLog(fragment, timeoutMs);
   }
-  // The exit code, or -1 when it still runs at the deadline or did not exit normally.
-  int waitExit(int timeoutMs = 20000) {
-    int status = 0;
-    if (!w32subst::waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs)) return -1;
-    ended_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  bool ended_ = false;
-  std::string log_;
+  int waitExit(int timeoutMs = 20000) { return ChildProcess::waitExit(timeoutMs); }
 };
 
 // The hook library's poll on a thread of its own (stopHook ends it).

@@ -5,6 +5,7 @@
 #include "app/LoginDialog.h"
 #include "app/PostwingMain.h"
 #include "util/Config.h"
+#include "testing/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -120,53 +121,16 @@ TEST(ProgramEntry, WithoutItsTrayIconTheProgramEndsBeforeItsLoopAndTidily) {
 }
 
 // ---- the real binary ------------------------------------------------------------------------
-class Process {
+// The real binary with PW_HOME pointed at `home` (and no PW_EXIT_AFTER_START of this process).
+class Process : public pwtest::ChildProcess {
  public:
   Process(const std::string& program, const std::vector<std::string>& args, const std::string& home,
           const std::string& logPath)
-      : log_(logPath) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-      if (strncmp(*e, "PW_HOME=", 8) != 0 && strncmp(*e, "PW_EXIT_AFTER_START=", 20) != 0) env.push_back(*e);
-    env.push_back("PW_HOME=" + home);
-    std::vector<char*> envp, argv;
-    for (auto& e : env) envp.push_back(&e[0]);
-    envp.push_back(nullptr);
-    std::vector<std::string> all{program};
-    all.insert(all.end(), args.begin(), args.end());
-    for (auto& a : all) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&fa, 1, 2);
-    if (posix_spawn(&pid_, program.c_str(), &fa, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&fa);
-  }
-  ~Process() {
-    if (pid_ > 0 && !ended_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  pid_t pid() const { return pid_; }
-  std::string log() const { return apptest::readFile(log_); }
+      : ChildProcess(program, args, {"PW_HOME=" + home}, {"PW_EXIT_AFTER_START"}, logPath) {}
   bool waitLog(const std::string& fragment, int timeoutMs = 20000) const {
-    return w32subst::waitUntil([&] { return log().find(fragment) != std::string::npos; }, timeoutMs);
+    return ChildProcess::waitLog(fragment, timeoutMs);
   }
-  // The exit status, or -1 when it did not end in time (or ended by a signal).
-  int waitExit(int timeoutMs = 20000) {
-    int status = 0;
-    bool done = w32subst::waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs);
-    if (!done) return -1;
-    ended_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  bool ended_ = false;
-  std::string log_;
+  int waitExit(int timeoutMs = 20000) { return ChildProcess::waitExit(timeoutMs); }
 };
 
 // A copy of the built program in a folder of its own, with the default pwu.conf except for the
