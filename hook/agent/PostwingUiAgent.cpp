@@ -49,6 +49,16 @@ std::string handleText(HWND root) {
   return text;
 }
 
+// The message's unit in a new block for sendMessage, or null when it cannot be encoded.
+ACE_Message_Block* encoded(const PW_Message& message) {
+  ACE_Message_Block* block = new ACE_Message_Block();
+  if (message.encode(*block) != 0) {
+    block->release();
+    return nullptr;
+  }
+  return block;
+}
+
 }  // namespace
 
 struct PostwingUiAgent::ReceiveStart {
@@ -137,12 +147,8 @@ int PostwingUiAgent::showAddrDialog(const std::string& to, const std::string& cc
   message.setField("to", to);
   message.setField("cc", cc);
   message.setField("bcc", bcc);
-  ACE_Message_Block* block = new ACE_Message_Block();
-  if (message.encode(*block) != 0) {
-    block->release();
-    return -1;
-  }
-  return sendMessage(block);
+  ACE_Message_Block* block = encoded(message);
+  return block != nullptr ? sendMessage(block) : -1;
 }
 
 int PostwingUiAgent::showAttachDialog(HWND root) {
@@ -152,12 +158,8 @@ int PostwingUiAgent::showAttachDialog(HWND root) {
   PW_Message message;
   message.setCommand("showAttachDialog");
   message.setField("handle", handleText(root));
-  ACE_Message_Block* block = new ACE_Message_Block();
-  if (message.encode(*block) != 0) {
-    block->release();
-    return -1;
-  }
-  return sendMessage(block);
+  ACE_Message_Block* block = encoded(message);
+  return block != nullptr ? sendMessage(block) : -1;
 }
 
 int PostwingUiAgent::closeDialog(HWND root) {
@@ -167,12 +169,8 @@ int PostwingUiAgent::closeDialog(HWND root) {
   PW_Message message;
   message.setCommand("mailWindowsClosed");
   message.setField("handle", handleText(root));
-  ACE_Message_Block* block = new ACE_Message_Block();
-  if (message.encode(*block) != 0) {
-    block->release();
-    return -1;
-  }
-  return sendMessage(block);
+  ACE_Message_Block* block = encoded(message);
+  return block != nullptr ? sendMessage(block) : -1;
 }
 
 int PostwingUiAgent::sendMessage(ACE_Message_Block* block) {
