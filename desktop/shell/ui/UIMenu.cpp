@@ -24,6 +24,21 @@ RECT workAreaOf(HWND h) {
   GetMonitorInfo(MonitorFromWindow(h, MONITOR_DEFAULTTOPRIMARY), &mi);
   return mi.rcWork;
 }
+
+// The visible items of a menu or a sub-menu item stacked: the widest one's width, the sum of
+// their heights.
+template <typename Items>
+SIZE stackedSize(Items& items, SIZE szAvailable) {
+  SIZE sz{0, 0};
+  for (int i = 0; i < items.GetCount(); ++i) {
+    CControlUI* c = items.GetItemAt(i);
+    if (!c->IsVisible()) continue;
+    SIZE s = c->EstimateSize(szAvailable);
+    sz.cx = std::max(sz.cx, s.cx);
+    sz.cy += s.cy;
+  }
+  return sz;
+}
 }  // namespace
 
 // ---- CMenuUI --------------------------------------------------------------------------------
@@ -36,17 +51,7 @@ LPVOID CMenuUI::GetInterface(LPCTSTR pstrName) {
   return CListUI::GetInterface(pstrName);
 }
 
-SIZE CMenuUI::EstimateSize(SIZE szAvailable) {
-  SIZE sz{0, 0};
-  for (int i = 0; i < GetCount(); ++i) {
-    CControlUI* c = GetItemAt(i);
-    if (!c->IsVisible()) continue;
-    SIZE s = c->EstimateSize(szAvailable);
-    sz.cx = std::max(sz.cx, s.cx);
-    sz.cy += s.cy;
-  }
-  return sz;
-}
+SIZE CMenuUI::EstimateSize(SIZE szAvailable) { return stackedSize(*this, szAvailable); }
 
 int CMenuUI::GetItemIndex(CControlUI* pControl) const {
   if (!isMenuElement(pControl)) return -1;
@@ -156,14 +161,7 @@ void CMenuElementUI::OpenSubMenu() {
 }
 
 SIZE CMenuElementUI::EstimateSize(SIZE szAvailable) {
-  SIZE sz{0, 0};
-  for (int i = 0; i < GetCount(); ++i) {
-    CControlUI* c = GetItemAt(i);
-    if (!c->IsVisible()) continue;
-    SIZE s = c->EstimateSize(szAvailable);
-    sz.cx = std::max(sz.cx, s.cx);
-    sz.cy += s.cy;
-  }
+  SIZE sz = stackedSize(*this, szAvailable);
   if (sz.cy == 0) {
     TListInfoUI* info = m_pOwner ? m_pOwner->GetListInfo() : nullptr;
     RECT pad = info ? info->rcTextPadding : RECT{0, 0, 0, 0};
