@@ -84,20 +84,6 @@ HWND createButton(PostwingWind& wind, HWND parent, int id, int x, int y, int cx,
 
 bool buttonIsLive(HWND button) { return button && classOf(button) == "Button"; }
 
-POINT messagePos() {
-  DWORD pos = GetMessagePos();
-  return POINT{GET_X_LPARAM(pos), GET_Y_LPARAM(pos)};
-}
-
-RECT screenClientRect(HWND h) {
-  RECT r{0, 0, 0, 0};
-  GetClientRect(h, &r);
-  POINT tl{r.left, r.top}, br{r.right, r.bottom};
-  ClientToScreen(h, &tl);
-  ClientToScreen(h, &br);
-  return RECT{tl.x, tl.y, br.x, br.y};
-}
-
 // WM_DESTROY of a subclassed container: the object goes (sending "mailWindowsClosed",
 // restoring the procedures, unhooking), then the control's own procedure, kept aside before
 // the object put it back, sees the message.

@@ -26,3 +26,19 @@ LRESULT CALLBACK newWindowProc_Edit(HWND hWnd, UINT msg, WPARAM wParam, LPARAM l
 
 // The root handle a kind's hook procedures read from the shared data section.
 HWND sharedRootOf(int kind);
+
+// Where the message being handled was posted from, in screen coordinates.
+inline POINT messagePos() {
+  DWORD pos = GetMessagePos();
+  return POINT{GET_X_LPARAM(pos), GET_Y_LPARAM(pos)};
+}
+
+// A control's client area in screen coordinates.
+inline RECT screenClientRect(HWND control) {
+  RECT r{0, 0, 0, 0};
+  GetClientRect(control, &r);
+  POINT tl{r.left, r.top}, br{r.right, r.bottom};
+  ClientToScreen(control, &tl);
+  ClientToScreen(control, &br);
+  return RECT{tl.x, tl.y, br.x, br.y};
+}

@@ -192,20 +192,6 @@ bool PostwingWind::trackMenu(HWND control, POINT pt) {
 }
 
 namespace {
-POINT messagePos() {
-  DWORD pos = GetMessagePos();
-  return POINT{GET_X_LPARAM(pos), GET_Y_LPARAM(pos)};
-}
-
-// The control's client area in screen coordinates.
-RECT screenClientRect(HWND control) {
-  RECT r{0, 0, 0, 0};
-  GetClientRect(control, &r);
-  POINT tl{r.left, r.top}, br{r.right, r.bottom};
-  ClientToScreen(control, &tl);
-  ClientToScreen(control, &br);
-  return RECT{tl.x, tl.y, br.x, br.y};
-}
 
 void logPosition(POINT pt, const RECT& r) {
   debugf("pt.x=%d,pt.y=%d, rect.left=%d,rect.right=%d,rect.bottom=%d,rect.top=%d", (int)pt.x, (int)pt.y,
