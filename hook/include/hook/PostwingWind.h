@@ -2,8 +2,10 @@
 // hooks) and again inside the mail-client process (made by the CBT hook procedure). Owned by
 // the registry of its process (PostwingWindRegistry), which hands it out as a shared object.
 //
-// Inside the mail client the object learns the compose window's controls once (the child
-// enumeration, on the UI thread), subclasses one container control (and Foxmail 7's
+// Inside the mail client the object learns the compose window's controls (the child
+// enumeration, on the UI thread: when the object is made, and again when a later event names a
+// window of the compose window it has not learned, as when the window was shown before its
+// form was complete), subclasses one container control (and Foxmail 7's
 // recipient edits), shows the small menu that offers the enterprise address book or the mail
 // client's own, replays the intercepted click when the user picks the client's own, asks the
 // desktop program for its dialogs through the agent, and types addresses or pastes links
