@@ -576,10 +576,10 @@ TEST_F(Road, AComposeWindowShownBeforeItsControlsExistIsLearnedWholeAtALaterEven
   }
 }
 
-// One mail-client process, two hooked UI threads: one replays the intercepted click to the
-// client (whose own procedure moves the focus, a CBT event that looks its window up), the
-// other moves the focus in its own compose window (lookups across every object). Neither may
-// wait for the other.
+// One mail-client process, two hooked UI threads, each replaying the intercepted click to the
+// client: the client's own address book opens a window and moves the focus, CBT events that
+// look windows up across every object of the process while the replaying thread holds its
+// object. Neither thread may wait for the other.
 TEST_F(Road, TwoHookedUiThreadsOfOneClientReplayAndLookUpWithoutWaitingForEachOther) {
   ComposeWindow a;
   auto fox = open(MailKind::Foxmail7, &a);
@@ -595,6 +595,7 @@ TEST_F(Road, TwoHookedUiThreadsOfOneClientReplayAndLookUpWithoutWaitingForEachOt
   ASSERT_EQ(registryOf(pid_).size(), 2);
 
   mail_->clearLog();
+  second.clearLog();
   const int kRounds = 3000;
   std::atomic<int> replays{0}, lookups{0};
   std::atomic<bool> replayDone{false}, lookupDone{false};
@@ -612,10 +613,15 @@ TEST_F(Road, TwoHookedUiThreadsOfOneClientReplayAndLookUpWithoutWaitingForEachOt
     });
     replayDone = true;
   });
+  WNDPROC outlookPrev = outlook->controls().containerPrev;
+  ASSERT_NE(outlookPrev, nullptr);
   std::thread looker([&] {
     second.run([&] {
       for (int i = 0; i < kRounds; ++i) {
-        SetFocus(i % 2 ? b.to : b.cc);
+        HWND button = b.outlookButtons[(size_t)(i % 3)];
+        outlook->recordMessage(WM_COMMAND, b.container, MAKEWPARAM(4353 + i % 3, 0), (LPARAM)button);
+        outlook->sendMessageByParam(outlookPrev);  // the client's own book, then the focus in a field
+        SetFocus(b.editor);
         lookups++;
       }
     });
@@ -633,5 +639,6 @@ TEST_F(Road, TwoHookedUiThreadsOfOneClientReplayAndLookUpWithoutWaitingForEachOt
   EXPECT_EQ(replays, kRounds);
   EXPECT_EQ(lookups, kRounds);
   EXPECT_EQ((int)mail_->events().size(), kRounds);  // every replay reached the client once
+  EXPECT_EQ((int)second.events().size(), kRounds);
   second.close(b.root);
 }

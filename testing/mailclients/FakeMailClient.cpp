@@ -152,6 +152,14 @@ struct FakeMailClient::Impl {
     return c;
   }
 
+  // The client's own address book for a recipient field: its window opens (and, here, is
+  // closed at once by the user), then the caret goes to the field.
+  void ownAddressBook(HWND field) {
+    HWND book = create(Role::Plain, "TClientAddressBook", u"地址簿", WS_POPUP, 300, 200, 400, 300, nullptr);
+    if (book) DestroyWindow(book);
+    if (field) SetFocus(field);
+  }
+
   void paste(HWND h) {
     if (!OpenClipboard(nullptr)) {
       event("pasteFailed");
@@ -257,8 +265,7 @@ struct FakeMailClient::Impl {
             }
             state[h].pendingDown = false;
           }
-          // The client's own address book works on the To field: the caret goes there.
-          if (field) SetFocus(field);
+          if (field) ownAddressBook(field);
           return 0;
         }
         break;
@@ -272,7 +279,9 @@ struct FakeMailClient::Impl {
       case Role::OutlookDialog:
         if (m == WM_COMMAND && HIWORD(w) == 0 && LOWORD(w) >= 4353 && LOWORD(w) <= 4355) {
           const char* which[] = {"to", "cc", "bcc"};
+          const int fields[] = {4097, 4098, 4100};
           event(std::string("ownAddressBook(") + which[LOWORD(w) - 4353] + ")");
+          ownAddressBook(GetDlgItem(h, fields[LOWORD(w) - 4353]));
           return 0;
         }
         break;
