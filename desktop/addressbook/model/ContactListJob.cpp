@@ -51,8 +51,10 @@ void ContactListJob::cancel() {
   if (finished_) return;  // the job has ended and told its observers: nothing left to cancel
   if (cancelled.exchange(true)) return;  // the first cancel acts and notifies, later ones not
   status = 2;
+  // The client is the job's own: stopping it for good ends a running request, and keeps one
+  // that is about to start from going out.
   Sptr<IXcapClient> client = getXcapClient();
-  if (client) client->cancel();
+  if (client) client->stop();
   notifyObservers();
 }
 
