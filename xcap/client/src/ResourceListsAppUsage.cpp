@@ -43,6 +43,18 @@ long long msecSince(const std::chrono::steady_clock::time_point& start) {
       .count();
 }
 
+// Every node's selector repeats the names of all its ancestors, so a document of long names
+// nested deep (each level within the parser's bound) would make selectors far larger than the
+// document itself. The tree building of one decodeTree call on this thread may spend at most
+// this many selector bytes; it is set when the call starts.
+thread_local size_t selectorBudget = 0;
+
+// Takes a new node's selector out of the budget; throws when the document would need more.
+void spendSelector(const std::string& selector) {
+  if (selector.size() > selectorBudget) throw std::length_error("selectors too large");
+  selectorBudget -= selector.size();
+}
+
 }  // namespace
 
 ResourceListsAppUsage::ResourceListsAppUsage(const std::string& user,
@@ -267,6 +279,9 @@ XCAPAccessResult ResourceListsAppUsage::decodeTree(const std::string& text, tree
                 static_cast<int>(msecSince(start)), user_.c_str());
 
     start = std::chrono::steady_clock::now();
+    // Sixteen times the document and a mebibyte: far more than any real address book needs
+    // (its selectors add up to a few times its text), and never more than linear in its size.
+    selectorBudget = 16 * text.size() + 1024 * 1024;
     const Xcap_ResourceLists::resource_lists::list_sequence& lists = doc->list();
     // The new top-level lists go before what the tree already holds, in document order.
     Position previous = tree.end();
@@ -278,6 +293,7 @@ XCAPAccessResult ResourceListsAppUsage::decodeTree(const std::string& text, tree
       std::string displayName;
       if (l->display_name().present()) displayName = decodeText(*l->display_name());
       TreeNode top(name, name, displayName);
+      spendSelector(top.selector());
       Position node = previous == tree.end() ? tree.insert(tree.begin(), top)
                                              : tree.insert_after(previous, top);
       previous = node;
@@ -302,6 +318,7 @@ void ResourceListsAppUsage::decodeRootList(tree<TreeNode>& tree, Position positi
   if (list.entry().empty()) return;
   TreeNode freeNode(position->selector() + "/" + FREE_NODE, FREE_NODE,
                     decodeText(FREE_NODE_DISPLAY_NAME_UTF8));
+  spendSelector(freeNode.selector());
   Position freePosition = tree.append_child(position, freeNode);
   insertEntryToTree(tree, freePosition, list, buddies);
 }
@@ -340,8 +357,9 @@ void ResourceListsAppUsage::insertListToTree(tree<TreeNode>& tree, Position posi
       std::string name = decodeText(*l->name());
       std::string displayName;
       if (l->display_name().present()) displayName = decodeText(*l->display_name());
-      Position child = tree.append_child(
-          current.node, TreeNode(current.node->selector() + "/" + name, name, displayName));
+      TreeNode node(current.node->selector() + "/" + name, name, displayName);
+      spendSelector(node.selector());
+      Position child = tree.append_child(current.node, node);
       stack.push_back(Pending{child, &*l});
     }
     // The first nested list is walked first.
@@ -364,6 +382,7 @@ void ResourceListsAppUsage::insertEntryToTree(tree<TreeNode>& tree, Position pos
     if (e->gender().present()) gender = decodeText(*e->gender());
 
     TreeNode node(position->selector() + "/" + uri, uri, displayName);
+    spendSelector(node.selector());
     node.nodeType(ELEMENT_BUDDY);
     node.displayPicture(picture);
     node.signature(signature);

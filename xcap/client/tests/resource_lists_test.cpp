@@ -480,4 +480,25 @@ TEST_F(ResourceListsTest, DeepDocumentsDecodeUpToTheBoundAndFailBeyond) {
     EXPECT_EQ(0u, t.size());
     EXPECT_EQ(0u, buddies.size());
   }
+
+  // Within the bound, long names nested deep would make the selectors grow with the square
+  // of the depth (200 levels of 10 KB names: 2 MB of text, 200 MB of selectors): refused.
+  // The same names side by side decode.
+  const std::string longName(10000, 'n');
+  std::string deepLong = "<resource-lists xmlns='" + kNs + "'>";
+  std::string wide = deepLong;
+  for (int i = 0; i < 200; ++i) {
+    deepLong += "<list name='" + longName + std::to_string(i) + "'>";
+    wide += "<list name='" + longName + std::to_string(i) + "'><entry uri='" + longName + "'/></list>";
+  }
+  for (int i = 0; i < 200; ++i) deepLong += "</list>";
+  deepLong += "</resource-lists>";
+  wide += "</resource-lists>";
+  tree<TreeNode> t;
+  std::set<BuddyEntry> buddies;
+  EXPECT_EQ(XCAP_DECODE_FAILED, u->decodeTree(deepLong, t, buddies));
+  t.clear();
+  buddies.clear();
+  EXPECT_EQ(XCAP_SUCCESS, u->decodeTree(wide, t, buddies));
+  EXPECT_EQ(400u, t.size());
 }
