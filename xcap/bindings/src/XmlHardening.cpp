@@ -547,7 +547,35 @@ namespace xsd
           out->setEncoding (xml::string (encoding).c_str ());
           out->setByteStream (reorder ? static_cast<XMLFormatTarget*> (&buffer) : &target);
 
-          if (!writer->write (&doc, out.get ()) || ehp.failed ())
+          // What Xerces throws while writing surfaces as the bindings' own
+          // serialization exception, as a parse's does as parsing.
+          std::string failure;
+          bool written (false);
+          try
+          {
+            written = writer->write (&doc, out.get ());
+          }
+          catch (const DOMException& e)
+          {
+            failure = transcode<char> (e.getMessage ());
+          }
+          catch (const OutOfMemoryException&)
+          {
+            failure = "out of memory";
+          }
+          catch (const XMLException& e)
+          {
+            failure = transcode<char> (e.getMessage ());
+          }
+          if (!failure.empty ())
+          {
+            tree::diagnostics<char> d;
+            d.push_back (tree::error<char> (tree::severity::error, std::string (), 0, 0,
+                                            "the document could not be written: " + failure));
+            throw tree::serialization<char> (d);
+          }
+
+          if (!written || ehp.failed ())
             return false;
 
           if (reorder)
