@@ -123,6 +123,41 @@ namespace
     return deepest;
   }
 
+  // Stops the parse as soon as an element opens deeper than the bound, so that
+  // a document nested millions of levels deep is not built first. Each check
+  // climbs at most bound + 1 parents.
+  class DepthFilter: public DOMLSParserFilter
+  {
+  public:
+    explicit DepthFilter (unsigned long limit): limit_ (limit), exceeded_ (false) {}
+
+    bool exceeded () const { return exceeded_; }
+
+    FilterAction
+    startElement (DOMElement* e) override
+    {
+      unsigned long depth (0);
+      for (const DOMNode* n (e); n != 0 && n->getNodeType () == DOMNode::ELEMENT_NODE;
+           n = n->getParentNode ())
+      {
+        if (++depth > limit_)
+        {
+          exceeded_ = true;
+          return FILTER_INTERRUPT;
+        }
+      }
+      return FILTER_ACCEPT;
+    }
+
+    FilterAction acceptNode (DOMNode*) override { return FILTER_ACCEPT; }
+
+    DOMNodeFilter::ShowType getWhatToShow () const override { return DOMNodeFilter::SHOW_ELEMENT; }
+
+  private:
+    unsigned long limit_;
+    bool exceeded_;
+  };
+
   // Sets up one parser with the runtime's options (comments dropped, datatype
   // normalisation, entity references expanded, namespaces, no ignorable
   // whitespace, validation per dont_validate, schema locations from the
@@ -206,6 +241,8 @@ namespace
 
     xsd::cxx::xml::dom::bits::error_handler_proxy<char> ehp (eh);
     configure (parser->getDomConfig (), prop, flags, &sm, &ehp);
+    DepthFilter depth (kMaxDepth);
+    parser->setFilter (&depth);
 
     // Whatever Xerces throws (a DOMException for an XML version it does not
     // support, say) becomes the bindings' parsing exception: callers catch
@@ -236,6 +273,10 @@ namespace
         xsd::cxx::xml::transcode<char> (e.getMessage ());
     }
 
+    if (depth.exceeded ())
+      refuse ("the document nests its elements deeper than " +
+              std::to_string (kMaxDepth) + " levels");
+
     if (ehp.failed ())
     {
       // The diagnostics are in the caller's handler, which throws them.
@@ -247,7 +288,8 @@ namespace
       refuse (failure.empty () ? std::string ("the document could not be read") : failure);
 
     // Refused before any object is built: the generated constructors, and the
-    // callers walking the objects, recurse once per level.
+    // callers walking the objects, recurse once per level. (The filter stops
+    // the parse early; this walk is the guarantee whatever Xerces reports.)
     if (element_depth (*doc, kMaxDepth) > kMaxDepth)
       refuse ("the document nests its elements deeper than " +
               std::to_string (kMaxDepth) + " levels");
