@@ -51,11 +51,14 @@ void ContactListJob::cancel() {
   if (finished_) return;  // the job has ended and told its observers: nothing left to cancel
   if (cancelled.exchange(true)) return;  // the first cancel acts and notifies, later ones not
   status = 2;
+  // Observers hear of the cancel on this thread before the request is stopped: stopped first,
+  // the job thread could end and report before this thread does, and the canceller (the
+  // update dialog's stop command) would not see the outcome at once.
+  notifyObservers();
   // The client is the job's own: stopping it for good ends a running request, and keeps one
   // that is about to start from going out.
   Sptr<IXcapClient> client = getXcapClient();
   if (client) client->stop();
-  notifyObservers();
 }
 
 void ContactListJob::execute_i() { IM_TRACE("ContactListJob::execute_i"); }
