@@ -67,8 +67,13 @@ int parsePort(const std::string& text) {
 struct HTTPClient::Impl {
   CURL* easy;
   CURLM* multi;  // owns the kept connection; curl_multi_wakeup from cancel (any thread)
+  // Guards running and halted, and cancelled_ against an exchange's start and end, so that
+  // a cancel never outlives the exchange it was meant for.
+  std::mutex state;
+  bool running;  // an exchange is between its start and its end
+  bool halted;   // stop was called: every exchange ends at once
 
-  Impl() : easy(0), multi(0) {
+  Impl() : easy(0), multi(0), running(false), halted(false) {
     initCurlOnce();
     easy = curl_easy_init();
     multi = curl_multi_init();
@@ -356,12 +361,27 @@ int HTTPClient::invoke(HTTPRequest& request, HTTPResponse& response) {
 }
 
 void HTTPClient::cancel() {
-  cancelled_.store(true);
+  {
+    std::lock_guard<std::mutex> lock(impl_->state);
+    if (!impl_->running) return;  // nothing runs: the next exchange must not fail for it
+    cancelled_.store(true);
+  }
   if (impl_->multi) curl_multi_wakeup(impl_->multi);
 }
 
-void HTTPClient::stop() { cancel(); }
-bool HTTPClient::stopped() const { return cancelled_.load(); }
+void HTTPClient::stop() {
+  {
+    std::lock_guard<std::mutex> lock(impl_->state);
+    impl_->halted = true;
+    if (impl_->running) cancelled_.store(true);
+  }
+  if (impl_->multi) curl_multi_wakeup(impl_->multi);
+}
+
+bool HTTPClient::stopped() const {
+  std::lock_guard<std::mutex> lock(impl_->state);
+  return impl_->halted || cancelled_.load();
+}
 const std::string& HTTPClient::getLastError() const { return lastError_; }
 const std::string& HTTPClient::getHost() const { return host_; }
 int HTTPClient::getPort() const { return port_; }
@@ -378,7 +398,12 @@ int HTTPClient::exchange(HTTPRequest& request, HTTPResponse& response, HTTPClien
 
   // Every way out: clear the cancel flag, report a failure (not a cancel) to the observer.
   auto finish = [&](const std::string& error) -> int {
-    bool wasCancelled = cancelled_.exchange(false);
+    bool wasCancelled;
+    {
+      std::lock_guard<std::mutex> lock(impl_->state);
+      wasCancelled = cancelled_.exchange(false);
+      impl_->running = false;
+    }
     if (error.empty() && !wasCancelled) {
       if (observer) observer->onHttpEvent(HTTPClientObserver::EV_COMPLETE, &response, 0);
       return 0;
@@ -388,7 +413,13 @@ int HTTPClient::exchange(HTTPRequest& request, HTTPResponse& response, HTTPClien
     return -1;
   };
 
-  if (cancelled_.load()) return finish("cancelled");  // a cancel that came before the exchange
+  {
+    // From here on a cancel ends this exchange; a stopped client sends nothing.
+    std::lock_guard<std::mutex> lock(impl_->state);
+    impl_->running = true;
+    cancelled_.store(impl_->halted);
+  }
+  if (cancelled_.load()) return finish("cancelled");
   if (!impl_->easy || !impl_->multi) return finish("curl could not be initialised");
   if (host_.empty() || port_ < 0 || port_ > 65535) return finish("no server address");
   const std::string& method = request.getMethod().empty() ? HTTPRequest::HTTP_GET : request.getMethod();

@@ -435,3 +435,33 @@ TEST_F(XcapClientTest, OversizedBodiesFail) {
     }
   }
 }
+
+// A cancel with no request running changes nothing: the next request goes out and succeeds,
+// and in single sign-on mode the user's cookies stay. stop() keeps every later request of
+// that client from reaching the server.
+TEST_F(XcapClientTest, IdleCancelLeavesTheNextRequestAndTheCookies) {
+  xcap_.requireSso(true);
+  std::string user = newUser("idle");
+  xcap_.putDocument(docPath(user), "<doc/>");
+  Sptr<IXcapClient> c = client(user, AUTH_SSO, DOWNLOAD_STREAMED);
+  HTTPResponse response;
+  ASSERT_EQ(0, c->getDocument(docUri(user), response));
+  ASSERT_TRUE(SsoCookieManager::hasCookie("xcap", user));
+  ASSERT_TRUE(SsoCookieManager::hasCookie("sso", user));
+
+  c->cancel();
+  ASSERT_EQ(0, c->getDocument(docUri(user), response));
+  EXPECT_EQ(200, response.getStatus());
+  EXPECT_EQ("<doc/>", bodyOf(response));
+  EXPECT_TRUE(SsoCookieManager::hasCookie("xcap", user));
+  EXPECT_TRUE(SsoCookieManager::hasCookie("sso", user));
+  EXPECT_EQ(1u, passwordLogins());
+
+  size_t before = xcap_.requestCount();
+  c->stop();
+  EXPECT_EQ(-1, c->getDocument(docUri(user), response));
+  EXPECT_EQ(-1, c->getDocument(docUri(user), response));
+  EXPECT_EQ(before, xcap_.requestCount());
+  EXPECT_TRUE(SsoCookieManager::hasCookie("xcap", user));
+  EXPECT_TRUE(SsoCookieManager::hasCookie("sso", user));
+}

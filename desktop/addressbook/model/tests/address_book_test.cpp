@@ -17,6 +17,7 @@
 #include "corvane/AppUsage.h"
 #include "corvane/ResourceListsAppUsage.h"
 #include "corvane/XcapClient.h"
+#include "http/HTTPResponse.h"
 #include "jobs/LongTimeTask.h"
 #include "sso/SsoClient.h"
 #include "testing/FakeSsoServer.h"
@@ -288,10 +289,16 @@ TEST_F(AddressBookTest, ASecondFetchRetiresTheFirstModelWholeUntilClear) {
 TEST_F(AddressBookTest, FailuresMapToJobStatusesAndKeepTheInstalledModel) {
   ASSERT_EQ(0, fetch());
   std::vector<Sptr<INode>> roots = client()->getRootGroups();
+  // 12,500 nested lists (about 275 KB): refused by the parser's depth bound, on the job thread.
+  std::string deep = "<resource-lists xmlns='urn:ietf:params:xml:ns:resource-lists'>";
+  for (int i = 0; i < 12500; ++i) deep += "<list name='a'>";
+  for (int i = 0; i < 12500; ++i) deep += "</list>";
+  deep += "</resource-lists>";
   struct {
     const char* what;
     HttpReply reply;
   } cases[] = {
+      {"12,500 nested lists", HttpReply(200, deep, "application/resource-lists+xml")},
       {"404", HttpReply(404)},
       {"500", HttpReply(500, "oops")},
       {"not XML", HttpReply(200, "garbage", "application/resource-lists+xml")},
@@ -408,6 +415,25 @@ TEST_F(AddressBookTest, JobsOnTheRunner) {
   ASSERT_TRUE(client);
   own.getAppUsageFactory();
   EXPECT_EQ(client.get(), own.getXcapClient().get());
+
+  // Cancelled once its client exists but before its request: the request never goes out,
+  // not even one that starts later; an idle client of another job is not touched.
+  own.cancel();
+  EXPECT_EQ(2, own.getStatus());
+  HTTPResponse response;
+  UserDocumentUri doc("resource-lists", "myusers/" + user_, "buddys");
+  EXPECT_EQ(-1, client->getDocument(doc, response));
+  EXPECT_EQ(1u, gets());
+  CL_UpdateJob other;
+  other.xcapUserID(user_);
+  other.xcapPassword(kPassword);
+  other.xcapAuthenticateMode(AUTH_SSO);
+  other.xcapAddress(xcap_.hostPort());
+  ASSERT_TRUE(other.getAppUsageFactory() != 0);
+  other.getXcapClient()->cancel();  // nothing runs: changes nothing
+  EXPECT_EQ(0, other.getXcapClient()->getDocument(doc, response));
+  EXPECT_EQ(200, response.getStatus());
+  EXPECT_EQ(2u, gets());
 }
 
 // The usage's ETag cache: while another holder keeps the user's usage, the second fetch is
