@@ -136,6 +136,22 @@ TEST_F(SsoClientTest, LoginByPasswordInEachFormThenByCookie) {
   }
 }
 
+// A bracketed IPv6 server address, as the configuration writes one.
+TEST_F(SsoClientTest, LoginAndValidationOverIPv6Loopback) {
+  if (server_.http().ipv6Port() == 0) GTEST_SKIP() << "no ::1 on this machine";
+  const std::string address = server_.http().ipv6HostPort();
+  client_->setServer(address);
+  std::string ticket, location;
+  ASSERT_EQ(0, login("alice", PASSWORD, ticket, location));
+  ASSERT_EQ(1u, server_.requestCount());
+  EXPECT_EQ(address, server_.requests()[0].header("Host"));
+  std::string user;
+  std::map<std::string, std::string> attributes;
+  EXPECT_EQ(0, client_->validate(SERVICE, ticket, user, attributes));
+  EXPECT_EQ("alice", user);
+  EXPECT_EQ(0, client_->authenticateWithPassword("alice", PASSWORD, SERVICE, ERROR_URL, "xcap", ticket, location));
+}
+
 // The user name and the ticket are query values like any other.
 TEST_F(SsoClientTest, UserNameAndTicketAreEncoded) {
   const std::string user = "x&systemid=evil #+\xD5\xC5";
