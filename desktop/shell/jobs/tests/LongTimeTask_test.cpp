@@ -351,6 +351,43 @@ TEST_F(LongTimeTaskTest, CancelRacingTheDeletionOfUnpostedJobs) {
   EXPECT_EQ(0, callsWhileDying.load());
 }
 
+// Like the contact-list agent: the queue refuses the post and the creator deletes the job,
+// while another thread cancels every identifier it recorded.
+TEST_F(LongTimeTaskTest, CancelRacingARefusedPostAndTheDeletionThatFollows) {
+  std::atomic<int> callsWhileDying{0};
+  std::mutex m;
+  std::string current;  // guarded by m
+  std::atomic<bool> done{false};
+  std::thread canceller([&] {
+    while (!done) {
+      std::string id;
+      {
+        std::lock_guard<std::mutex> l(m);
+        id = current;
+      }
+      if (!id.empty()) runner()->cancelJob(id);
+    }
+  });
+  runner()->msg_queue()->deactivate();
+  int refused = 0;
+  for (int i = 0; i < 1000; ++i) {
+    DyingProbeJob* job = new DyingProbeJob(callsWhileDying, nullptr);
+    {
+      std::lock_guard<std::mutex> l(m);
+      current = job->getJobId();
+    }
+    if (runner()->postJob(job) == -1) {
+      ++refused;
+      delete job;
+    }
+  }
+  runner()->msg_queue()->activate();
+  done = true;
+  canceller.join();
+  EXPECT_EQ(1000, refused);
+  EXPECT_EQ(0, callsWhileDying.load());
+}
+
 // A cancel that comes before the post is not lost: the post applies it and
 // the job is dropped unrun.
 TEST_F(LongTimeTaskTest, CancelBeforeThePostIsAppliedByThePost) {
