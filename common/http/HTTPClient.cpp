@@ -340,7 +340,10 @@ HTTPClient::HTTPClient(const std::string& hostPort)
 HTTPClient::HTTPClient(const std::string& host, int port)
     : host_(host), port_(port), ssl_(false), recvTimeout_(DEFAULT_RECEIVE_TIMEOUT),
       sendTimeout_(DEFAULT_SEND_TIMEOUT), maxBodySize_(DEFAULT_MAX_BODY_SIZE), observer_(0),
-      cancelled_(false), impl_(new Impl) {}
+      cancelled_(false), impl_(new Impl) {
+  // Kept bare, like the "host:port" form keeps it: the URL adds the brackets.
+  if (host_.size() > 2 && host_[0] == '[' && host_[host_.size() - 1] == ']') host_ = host_.substr(1, host_.size() - 2);
+}
 
 HTTPClient::~HTTPClient() { delete impl_; }
 

@@ -210,6 +210,9 @@ TEST(HttpHelpers, ClientServerTextParses) {
     EXPECT_EQ(r.host, c.getHost()) << r.text;
     EXPECT_EQ(r.port, c.getPort()) << r.text;
   }
+  // The host and port form takes an IPv6 address bracketed or bare alike.
+  EXPECT_EQ("::1", HTTPClient("[::1]", 81).getHost());
+  EXPECT_EQ("::1", HTTPClient("::1", 81).getHost());
   HTTPClient bad("h:abc");
   HTTPRequest req;
   HTTPResponse resp;

@@ -138,10 +138,19 @@ void CppSQLite3Query::nextRow() {
   } else if (rc == SQLITE_ROW) {
     eof_ = false;
   } else {
-    rc = sqlite3_finalize(vm_);
+    // The text first: when the connection was closed under this cursor, the
+    // finalize below releases it, and it can no longer be asked. Such a
+    // closed connection answers every question with "misuse" already: the
+    // step's own code then gives the text.
+    std::string message;
+    if (db_ != nullptr) {
+      message = sqlite3_errcode(db_) == SQLITE_MISUSE && rc != SQLITE_MISUSE ? sqlite3_errstr(rc)
+                                                                              : sqlite3_errmsg(db_);
+    }
+    sqlite3_finalize(vm_);
     vm_ = nullptr;
     ownVM_ = false;
-    throwDbError(rc, db_);
+    throw CppSQLite3Exception(rc, message.c_str());
   }
 }
 

@@ -103,6 +103,30 @@ TEST_F(XcapClientTest, TicketFirstThenSessionCookie) {
   EXPECT_EQ(1u, sso_.issuedTickets().size());
 }
 
+// Bracketed IPv6 addresses for both servers, as the configuration writes them: the client the
+// factory makes reaches the XCAP server, and its sign-on reaches the single sign-on server.
+TEST_F(XcapClientTest, IPv6LoopbackServersByBracketedAddress) {
+  if (xcap_.http().ipv6Port() == 0 || sso_.http().ipv6Port() == 0) GTEST_SKIP() << "no ::1 on this machine";
+  SsoClient::instance()->setServer(sso_.http().ipv6HostPort());
+  xcap_.requireSso(true);
+  std::string user = newUser("six");
+  xcap_.putDocument(docPath(user), "<doc/>");
+  const std::string address = xcap_.http().ipv6HostPort();
+  Sptr<IXcapClient> c(XcapClientFactory::instance()->createXcapClient(user, address, AUTH_SSO, DOWNLOAD_BLOCKING,
+                                                                      kPassword));
+  ASSERT_TRUE(c);
+
+  HTTPResponse response;
+  ASSERT_EQ(0, c->getDocument(docUri(user), response));
+  EXPECT_EQ(200, response.getStatus());
+  EXPECT_EQ("<doc/>", bodyOf(response));
+  ASSERT_EQ(1u, xcap_.requestCount());
+  EXPECT_EQ(address, xcap_.requests()[0].header("Host"));
+  ASSERT_EQ(1u, sso_.issuedTickets().size());
+  EXPECT_EQ("http://" + address + "/xcap/resource-lists/myusers/" + user + "/buddys", sso_.issuedTickets()[0].service);
+  EXPECT_EQ(sso_.http().ipv6HostPort(), sso_.requests()[0].header("Host"));
+}
+
 TEST_F(XcapClientTest, RefusedSignOnSendsNothing) {
   xcap_.requireSso(true);
   std::string user = newUser("refused");

@@ -32,6 +32,8 @@ class HTTPClient {
 
   // "host:port" (a host alone means port 80, or 443 with useSSL).
   explicit HTTPClient(const std::string& hostPort);
+  // `host` is a name, an IPv4 address, or an IPv6 address with or without
+  // its brackets ("[::1]" as StringParser::parseAddr leaves it, or "::1").
   HTTPClient(const std::string& host, int port);
   virtual ~HTTPClient();
 

@@ -10,6 +10,7 @@
 #include "client/NetDiskClient.h"
 #include "db/LocalDb.h"
 #include "duilib/UIAutomation.h"
+#include "sso/SsoClient.h"
 #include "sso/SsoCookieManager.h"
 #include "testing/FakeNetDiskServer.h"
 #include "testing/FakeSsoServer.h"
@@ -210,6 +211,7 @@ class UploaderDialogTest : public ::testing::Test {
     client->removeListener(&tasks);
     LocalDb::instance()->close();
     SsoCookieManager::clearCookie(kAlice);
+    SsoClient::destroy();  // its worker pool ends with each test
     Config::instance()->removeValue("VASTO", "maxThread");
     Config::instance()->removeValue("VASTO", "maxTask");
     Config::instance()->removeValue("COMMON", "listenPort");

@@ -105,6 +105,7 @@ class NetDiskClientTest : public ::testing::Test {
   void TearDown() override {
     SsoCookieManager::clearCookie(kUser);
     SsoCookieManager::clearCookie("bob@corp.com");
+    SsoClient::destroy();  // its worker pool ends with each test
     Config::instance()->removeValue("VASTO", "httpTimeout");
   }
 

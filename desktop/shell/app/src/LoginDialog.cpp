@@ -319,7 +319,10 @@ void CLoginDialog::login() {
   SsoClient* sso = SsoClient::instance();
   sso->setServer(ssoServer);
   std::string ticket, location;
-  int result = sso->authenticate(user, password, service, kErrorReturnUrl, "xcap", ticket, location, "");
+  // The password in the form is the user's word: the server must accept it, even while
+  // the user's login cookies would let any password through. Only an accepted password
+  // is remembered and handed to the other subsystems.
+  int result = sso->authenticateWithPassword(user, password, service, kErrorReturnUrl, "xcap", ticket, location, "");
   if (result != 0) {
     IM_LOG_WARN("CLoginDialog, login failed, [user = %s] [result = %d]", user.c_str(), result);
     ++modalDepth_;

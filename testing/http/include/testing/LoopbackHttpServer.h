@@ -123,6 +123,10 @@ class LoopbackHttpServer {
   std::string host() const;      // "127.0.0.1"
   std::string hostPort() const;  // "127.0.0.1:<port>"
   std::string url(const std::string& pathAndQuery) const;  // "http://127.0.0.1:<port>" + path
+  // The same server also listens on [::1] at an ephemeral port of its own
+  // when the machine has that address: 0 when it has not.
+  unsigned short ipv6Port() const;
+  std::string ipv6HostPort() const;  // "[::1]:<ipv6 port>"
 
   void setHandler(HttpHandler handler);
   // Heads or bodies beyond these get 431 or 413 and the connection closed.
@@ -164,8 +168,10 @@ class LoopbackHttpServer {
   // Set in the constructor; listenFd_ and acceptThread_ change afterwards only
   // in stop(), under stopMutex_, once the accept thread has ended.
   int listenFd_;
+  int listenFd6_;  // -1 without ::1
   int wakePipe_[2];
   unsigned short port_;
+  unsigned short port6_;
   std::thread acceptThread_;
 
   std::mutex stopMutex_;                 // serialises stop()
