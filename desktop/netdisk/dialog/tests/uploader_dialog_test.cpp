@@ -15,6 +15,7 @@
 #include "testing/FakeSsoServer.h"
 #include "util/Config.h"
 #include "win32/w32subst.h"
+#include "win32/shellexecute.h"
 
 #include <ace/INET_Addr.h>
 #include <ace/Message_Block.h>
@@ -820,3 +821,81 @@ TEST_F(UploaderOneTaskTest, InsertWhileUploadingAsksPausesAndSendsOnlyTheChecked
 }
 
 }  // namespace
+
+// ---- links fetched after the listing, failed deletions, the net disk's own page --------------
+
+TEST_F(UploaderDialogTest, InsertNeverPastesAnEmptyLinkAndNamesTheFilesWithout) {
+  startBridge();
+  BridgePeer peer(PW_PostwingServer::instance()->listenPort());
+  ASSERT_TRUE(peer.askAttach("5151"));
+  ASSERT_TRUE(w32subst::waitUntil([] { return PW_PostwingServer::instance()->pendingAttachHandle() == "5151"; }));
+  // The listing carries no links: the dialog has them fetched, one request per file.
+  disk.setListingLinks(false);
+  disk.putFile(kAlice, "a.txt", std::string(10, 'a'));
+  disk.putFile(kAlice, "b.txt", std::string(20, 'b'));
+  open();
+  ASSERT_TRUE(waitUi([this] { return rowCount() == 2; }));
+
+  // Not one link: nothing goes to the mail, the window stays and says which file has none.
+  disk.failNext(FakeNetDiskServer::DOWNLOAD, 500, 1);
+  ui.run([this] {
+    A::Check(cell("a.txt", "fui_check"), true);
+    A::Click(ctl("insert_enclosure_btn"));
+  });
+  ASSERT_TRUE(waitUi([this] { return ctl("information_label")->GetText() == "以下文件没有取得下载链接：a.txt"; }));
+  EXPECT_TRUE(IsWindow(hwnd));
+  EXPECT_EQ("5151", PW_PostwingServer::instance()->pendingAttachHandle());
+  EXPECT_TRUE(ui.call([this] { return ctl("insert_enclosure_btn")->IsEnabled(); }));
+
+  // One of two: the other is inserted, the one without is named, the window stays.
+  disk.failNext(FakeNetDiskServer::DOWNLOAD, 500, 1);
+  int downloads = disk.count(FakeNetDiskServer::DOWNLOAD);
+  ui.run([this] {
+    A::Check(cell("b.txt", "fui_check"), true);
+    A::Click(ctl("insert_enclosure_btn"));
+  });
+  PW_Message reply;
+  ASSERT_TRUE(peer.readUnit(reply));
+  EXPECT_EQ("setAttachment", reply.getCommand());
+  ASSERT_TRUE(waitUi([this] { return ctl("information_label")->GetText() == "以下文件没有取得下载链接：a.txt"; }));
+  EXPECT_EQ(downloads + 2, disk.count(FakeNetDiskServer::DOWNLOAD));
+  std::string html = clipboardHtml();
+  EXPECT_NE(std::string::npos, html.find(disk.linkToken(kAlice, "b.txt"))) << html;
+  EXPECT_EQ(std::string::npos, html.find("href=\"\"")) << html;
+  EXPECT_EQ(std::string::npos, html.find("a.txt")) << html;
+  EXPECT_EQ(1, occurrences(html, "<a href"));
+  EXPECT_TRUE(IsWindow(hwnd));
+}
+
+TEST_F(UploaderDialogTest, FailedDeletionGivesTheRowBackWithItsButtons) {
+  disk.putFile(kAlice, "keep.txt", std::string(30, 'k'));
+  open();
+  ASSERT_TRUE(waitUi([this] { return rowCount() == 1; }));
+  EXPECT_EQ("已完成", cellText("keep.txt", "fui_status"));
+  disk.failNext(FakeNetDiskServer::REMOVE, 500, 1);
+  clickCellAnswering("keep.txt", "fui_delete", "SureBtn");
+  ASSERT_TRUE(waitUi([this] { return ctl("information_label")->GetText() == "删除文件失败"; }));
+  ASSERT_TRUE(waitUi([this] { return cell("keep.txt", "fui_status")->GetText() == "已完成"; }));
+  EXPECT_EQ(1u, tag("keep.txt", "fui_status"));
+  EXPECT_TRUE(ui.call([this] { return cell("keep.txt", "fui_delete")->IsVisible(); }));
+  EXPECT_TRUE(ui.call([this] { return cell("keep.txt", "fui_operator")->IsVisible(); }));
+  EXPECT_TRUE(disk.hasFile(kAlice, "keep.txt"));
+  // Tried again, it goes.
+  clickCellAnswering("keep.txt", "fui_delete", "SureBtn");
+  ASSERT_TRUE(waitUi([this] { return dlg->findRow("keep.txt") == nullptr; }));
+  EXPECT_FALSE(disk.hasFile(kAlice, "keep.txt"));
+}
+
+TEST_F(UploaderDialogTest, ClickingTheNetDiskLinkOpensItWithTheShell) {
+  open();
+  w32subst::clearShellExecuteCalls();
+  const std::string address = "http://" + disk.hostPort() + "/space/";
+  EXPECT_NE(std::string::npos, text("netdisk_link_edit").find(address));
+  EXPECT_TRUE(ui.call([this] { return A::ClickLink(ctl("netdisk_link_edit"), 0); }));
+  std::vector<w32subst::ShellExecuteCall> calls = w32subst::shellExecuteCalls();
+  ASSERT_EQ(1u, calls.size());  // the button-up opens it, the button-down does not
+  EXPECT_EQ("open", calls[0].verb);
+  EXPECT_EQ(address, calls[0].file);
+  EXPECT_EQ(SW_SHOW, calls[0].showCmd);
+  EXPECT_FALSE(ui.call([this] { return A::ClickLink(ctl("netdisk_link_edit"), 1); }));  // no second link
+}
