@@ -3,6 +3,7 @@
 // an interrupted run; names and sizes at their edges; a session renewed in the middle of a
 // block.
 #include "ClientFixture.h"
+#include "testing/ChildProcess.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 
 #include <ctime>
 #include <fstream>
+#include <thread>
 
 namespace ndtest {
 namespace {
@@ -17,6 +19,16 @@ namespace {
 using pwtest::FakeNetDiskServer;
 
 const size_t kThreeBlocks = 2 * kBlock + 1000;
+
+// Polls a condition of the fake server (which offers no wait for it) until a deadline.
+bool pollUntil(const std::function<bool()>& done, int timeoutMs = 20000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
 
 class FaultTest : public ClientFixture {
  protected:
@@ -264,6 +276,47 @@ TEST_F(FaultTest, SessionLostInTheMiddleOfABlockIsRenewedAndTheBlockResent) {
   }
   EXPECT_TRUE(tookBack);
   EXPECT_EQ(2, disk.count(FakeNetDiskServer::UPLOAD));
+}
+
+// A client killed with SIGKILL in the middle of an upload: after a restart the resume sends
+// again at most the blocks that were in flight when it died, and the file arrives whole.
+TEST_F(FaultTest, UploadKilledWithSigkillResendsOnlyTheBlocksInFlight) {
+  const int kBlocks = 6;
+  const std::string bytes = pattern(static_cast<size_t>(kBlocks) * kBlock - 99, 34);
+  const std::string local = home.write("k.bin", bytes);
+  disk.holdUploads(true);
+  {
+    pwtest::ChildProcess child(PW_UPLOAD_CHILD,
+                               {disk.hostPort(), sso.hostPort(), kAlice, "pw1", local, "2"}, {}, {},
+                               home.path() + "/child.log");
+    ASSERT_GT(child.pid(), 0);
+    ASSERT_TRUE(disk.waitHeld(2, 20000)) << child.log();  // blocks 0 and 1 in flight
+    disk.release(2);
+    // Two further blocks in flight: the child booked 0 and 1 before it started them.
+    ASSERT_TRUE(pollUntil([&] { return disk.blocksReceived(kAlice, "k.bin").size() == 2u; }));
+    ASSERT_TRUE(disk.waitHeld(2, 20000));
+    ASSERT_EQ(0, kill(child.pid(), SIGKILL));
+    child.waitExit(10000);
+  }
+  disk.holdUploads(false);
+  disk.release(100);
+
+  login(kAlice, "pw1");
+  Event tasks = barrier();
+  ASSERT_EQ(1u, tasks.tasks.size());
+  EXPECT_EQ(2 * kBlock, tasks.tasks[0].transferred);
+  size_t from = listener.size();
+  client->resumeUploadTask("k.bin");
+  ASSERT_TRUE(listener.waitState("k.bin", UploadTaskStatus::FINISHED, nullptr, from));
+  EXPECT_EQ(bytes, disk.fileBytes(kAlice, "k.bin"));
+  int resent = 0;
+  for (int i = 0; i < kBlocks; ++i) {
+    EXPECT_LE(disk.sends(kAlice, "k.bin", i), 2) << i;
+    resent += disk.sends(kAlice, "k.bin", i) - 1;
+  }
+  EXPECT_EQ(1, disk.sends(kAlice, "k.bin", 0));
+  EXPECT_EQ(1, disk.sends(kAlice, "k.bin", 1));
+  EXPECT_LE(resent, 2);  // the two in flight at most
 }
 
 }  // namespace
