@@ -500,6 +500,7 @@ TEST_F(UploaderDialogTest, ChosenFilesUploadWithProgressAndFinishCheckedAndOrder
 TEST_F(UploaderDialogTest, AnUploadWhoseNameTheListShowsGetsNoSecondRow) {
   disk.putFile(kAlice, "Report.PDF", std::string(2000, 'r'));
   home.write("REPORT.PDF", 100);
+  disk.holdUploads(true);  // the upload's later reports would refresh the row under that name
   open();
   ASSERT_TRUE(waitUi([this] { return rowCount() == 1; }));
   choose({"REPORT.PDF"});
