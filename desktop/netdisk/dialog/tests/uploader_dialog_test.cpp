@@ -23,6 +23,9 @@
 #include <ace/SOCK_Stream.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -899,4 +902,33 @@ TEST_F(UploaderDialogTest, ClickingTheNetDiskLinkOpensItWithTheShell) {
   EXPECT_EQ(address, calls[0].file);
   EXPECT_EQ(SW_SHOW, calls[0].showCmd);
   EXPECT_FALSE(ui.call([this] { return A::ClickLink(ctl("netdisk_link_edit"), 1); }));  // no second link
+}
+
+// An upload whose file changed while it was stopped starts again: its row's progress goes back
+// to the start (here the new create is refused, so the row stays there).
+TEST_F(UploaderDialogTest, ResumedUploadOfAChangedFileShowsItsProgressBackAtTheStart) {
+  home.write("big.bin", 2 * kBlock + 1000);
+  disk.failBlock("big.bin", 1, 404);
+  open();
+  choose({"big.bin"});
+  ASSERT_TRUE(waitUi([this] { return ctl("information_label")->GetText() == "upblock返回失败"; }));
+  ASSERT_TRUE(waitUi([this] { return cell("big.bin", "fui_status")->GetText() == "暂停中"; }));
+  EXPECT_NE("0.00M/1.00M", cellText("big.bin", "fui_filesize"));
+  // Same length, other bytes, a later modification time.
+  const std::string path = home.path() + "/big.bin";
+  struct stat st;
+  ASSERT_EQ(0, stat(path.c_str(), &st));
+  {
+    std::fstream out(path, std::ios::in | std::ios::out | std::ios::binary);
+    out.write("changed", 7);
+  }
+  struct timespec times[2] = {st.st_atim, st.st_mtim};
+  times[1].tv_sec += 100;
+  ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0));
+  disk.failNext(FakeNetDiskServer::CREATE, 500, 1);
+  clickCell("big.bin", "fui_operator");
+  ASSERT_TRUE(waitUi([this] { return ctl("information_label")->GetText() == "服务器创建文件失败"; }));
+  ASSERT_TRUE(waitUi([this] { return cell("big.bin", "fui_status")->GetText() == "暂停中"; }));
+  EXPECT_EQ("0.00M/1.00M", cellText("big.bin", "fui_filesize"));
+  EXPECT_EQ(0, ui.call([this] { return static_cast<CProgressUI*>(cell("big.bin", "fui_slider")->GetInterface("Progress"))->GetValue(); }));
 }
