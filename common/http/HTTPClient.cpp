@@ -261,8 +261,9 @@ size_t onRead(char* buffer, size_t size, size_t count, void* userdata) {
     ex->ownSent += n;
     copied = n;
   } else {
+    // Chunks are joined until curl's buffer is full, so that large bodies go out in large writes.
     int emptyChunks = 0;
-    while (copied == 0 && !ex->observerDone) {
+    while (copied < room && !ex->observerDone) {
       if (!ex->chunk || ex->chunk->length() == 0) {
         ex->chunk = ex->observer->nextRequestChunk();
         if (!ex->chunk) {
@@ -277,14 +278,14 @@ size_t onRead(char* buffer, size_t size, size_t count, void* userdata) {
         continue;
       }
       size_t n = ex->chunk->length();
-      if (ex->announced >= 0 && static_cast<long long>(n) > left) {
+      if (ex->announced >= 0 && static_cast<long long>(n) > left - static_cast<long long>(copied)) {
         ex->fail("request body longer than its Content-Length " + std::to_string(ex->announced));
         return CURL_READFUNC_ABORT;
       }
-      if (n > room) n = room;
-      std::memcpy(buffer, ex->chunk->rd_ptr(), n);
+      if (n > room - copied) n = room - copied;
+      std::memcpy(buffer + copied, ex->chunk->rd_ptr(), n);
       ex->chunk->rd_ptr(n);
-      copied = n;
+      copied += n;
     }
   }
   ex->sent += static_cast<long long>(copied);
@@ -533,6 +534,7 @@ int HTTPClient::exchange(HTTPRequest& request, HTTPResponse& response, HTTPClien
     curl_easy_setopt(easy, CURLOPT_READDATA, &ex);
     curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, onSeek);
     curl_easy_setopt(easy, CURLOPT_SEEKDATA, &ex);
+    if (ex.fromObserver) curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024L);
     if (method != HTTPRequest::HTTP_POST) curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
   } else if (method == HTTPRequest::HTTP_HEAD) {
     curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);

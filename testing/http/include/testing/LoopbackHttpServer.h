@@ -131,6 +131,9 @@ class LoopbackHttpServer {
   void setHandler(HttpHandler handler);
   // Heads or bodies beyond these get 431 or 413 and the connection closed.
   void setLimits(size_t maxHead, size_t maxBody);
+  // The request log keeps at most this many bytes of each body (default: all of it); the
+  // handler always gets the whole request. For peers that take in gigabytes.
+  void setLoggedBodyLimit(size_t bytes);
 
   std::vector<HttpRequestRecord> requests() const;
   HttpRequestRecord lastRequest() const;  // empty record when none
@@ -181,6 +184,7 @@ class LoopbackHttpServer {
   HttpHandler handler_;
   size_t maxHead_;
   size_t maxBody_;
+  size_t loggedBodyLimit_ = static_cast<size_t>(-1);
   std::vector<HttpRequestRecord> log_;
   std::list<std::unique_ptr<Connection>> connections_;
   std::set<int> openFds_;
