@@ -30,8 +30,8 @@ void CListBaseUI::SetManager(CPaintManagerUI* pManager, CControlUI* pParent, boo
   m_pHeader->SetManager(pManager, this, bInit);
 }
 
-void CListBaseUI::Renumber() {
-  for (int i = 0; i < GetCount(); ++i)
+void CListBaseUI::Renumber(int from) {
+  for (int i = std::max(from, 0); i < GetCount(); ++i)
     if (IListItemUI* it = itemOf(GetItemAt(i))) it->SetIndex(i);
 }
 
@@ -41,7 +41,7 @@ bool CListBaseUI::AddAt(CControlUI* pControl, int iIndex) {
   if (!CVerticalLayoutUI::AddAt(pControl, iIndex)) return false;
   if (IListItemUI* it = itemOf(pControl)) it->SetOwner(OwnerControl());
   if (m_iCurSel >= iIndex) ++m_iCurSel;
-  Renumber();
+  Renumber(iIndex);
   return true;
 }
 
@@ -57,7 +57,7 @@ bool CListBaseUI::RemoveAt(int iIndex) {
     m_iCurSel = -1;
   else if (m_iCurSel > iIndex)
     --m_iCurSel;
-  Renumber();
+  Renumber(iIndex);
   return true;
 }
 
@@ -68,8 +68,9 @@ void CListBaseUI::RemoveAll() {
 
 bool CListBaseUI::SetItemIndex(CControlUI* pControl, int iIndex) {
   CControlUI* cur = GetItemAt(m_iCurSel);
+  int from = GetItemIndex(pControl);
   if (!CVerticalLayoutUI::SetItemIndex(pControl, iIndex)) return false;
-  Renumber();
+  Renumber(std::min(from, iIndex));
   m_iCurSel = cur ? GetItemIndex(cur) : -1;
   return true;
 }

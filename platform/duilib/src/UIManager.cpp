@@ -51,6 +51,10 @@ CControlUI* CALLBACK findByName(CControlUI* c, LPVOID data) {
   return c->GetName() == static_cast<LPCTSTR>(data) ? c : nullptr;
 }
 CControlUI* CALLBACK findHit(CControlUI* c, LPVOID) { return c; }
+CControlUI* CALLBACK forgetName(CControlUI* c, LPVOID pm) {
+  static_cast<CPaintManagerUI*>(pm)->ForgetName(c);
+  return nullptr;
+}
 
 const UINT kMaxTimerEventsPerAdvance = 100000;
 }  // namespace
@@ -64,6 +68,9 @@ CPaintManagerUI::~CPaintManagerUI() {
   m_pRoot = nullptr;
   delete root;
   m_aTimers.clear();
+  // Controls that outlive the window (detached, not destroyed) no longer point into the map.
+  for (auto& name : m_mNameHash)
+    for (auto& entry : name.second) entry.second->m_nNameKey = 0;
 }
 
 void CPaintManagerUI::SetInstance(HINSTANCE hInst) {
@@ -230,10 +237,41 @@ void CPaintManagerUI::ReapObjects(CControlUI* pControl) {
   if (m_pEventClick == pControl) m_pEventClick = nullptr;
   if (m_pRoot == pControl) m_pRoot = nullptr;
   KillTimer(pControl);
+  ForgetName(pControl);
+}
+
+void CPaintManagerUI::RememberName(CControlUI* pControl) {
+  if (!pControl || pControl->m_nNameKey != 0 || pControl->m_sName.IsEmpty()) return;
+  pControl->m_nNameKey = m_nNextNameKey++;
+  m_mNameHash[pControl->m_sName.str()].emplace(pControl->m_nNameKey, pControl);
+}
+
+void CPaintManagerUI::ForgetName(CControlUI* pControl) {
+  if (!pControl || pControl->m_nNameKey == 0) return;
+  auto it = m_mNameHash.find(pControl->m_sName.str());
+  if (it != m_mNameHash.end()) {
+    it->second.erase(pControl->m_nNameKey);
+    if (it->second.empty()) m_mNameHash.erase(it);
+  }
+  pControl->m_nNameKey = 0;
+}
+
+void CPaintManagerUI::ForgetNames(CControlUI* pSubtree) {
+  if (pSubtree) pSubtree->FindControl(forgetName, this, UIFIND_ALL);
 }
 
 CControlUI* CPaintManagerUI::FindControl(LPCTSTR pstrName) const {
   if (!m_pRoot || !pstrName) return nullptr;
+  auto it = m_mNameHash.find(pstrName);
+  if (it != m_mNameHash.end()) {
+    for (const auto& entry : it->second) {
+      // Only a control of the window's tree (a row built but not yet added is not).
+      for (CControlUI* c = entry.second; c; c = c->GetParent())
+        if (c == m_pRoot) return entry.second;
+    }
+  }
+  // Not kept here: a control of this tree that another manager has taken over for a while
+  // (the items a sub-menu window shows) is still this tree's.
   return m_pRoot->FindControl(findByName, (LPVOID)pstrName, UIFIND_ALL | UIFIND_ME_FIRST);
 }
 

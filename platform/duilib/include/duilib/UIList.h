@@ -1,6 +1,6 @@
 // Lists and list elements, single-select (CListUI) and multi-select (CMutilListUI).
 // Items are numbered 0..n-1 in list order after every Add, AddAt, Remove, RemoveAt and
-// SetItemIndex. Rows are stacked from the list's top; a row without a fixed height is 24 high.
+// SetItemIndex; only the items from the changed place on are renumbered (appending costs one). Rows are stacked from the list's top; a row without a fixed height is 24 high.
 // UI thread only.
 //
 // Clicks on a multi-select list's element go to its owner's hooks:
@@ -113,7 +113,7 @@ class CListBaseUI : public CVerticalLayoutUI {
 
  protected:
   int DefaultItemHeight() const override { return 24; }
-  void Renumber();
+  void Renumber(int from);  // the items from index `from` to the end
   // The control the items take as their owner.
   virtual CControlUI* OwnerControl() { return this; }
   CListHeaderUI* m_pHeader;
