@@ -103,8 +103,8 @@ void AddressBookClient::OnUpdate(const std::vector<Sptr<INode>>& roots,
     Guard g(modelMutex);
     state = STATE_IDLE;
   }
-  breakAll(unheld);  // nobody can reach them: no lock needed
   listeners.forEach([&](IAddrbookListener* listener) { listener->OnAddrbookUpdate(roots, status); });
+  breakAll(unheld);  // after the listeners: nobody can reach these, and nobody waits for this
 }
 
 void AddressBookClient::setModel(const std::vector<Sptr<INode>>& roots,

@@ -125,8 +125,10 @@ void ContactDb::search(const std::string& keyword, std::vector<Sptr<INode>>& res
   params.push_back(utf8(contains));
   params.push_back(params.back());
   params.push_back(utf8(contains + suffix));
+  // "+userId": the LIKE tests need every row of the user anyway, and a plain scan of the table
+  // is cheaper than reaching each row through the user-id index.
   const char* sql =
-      "select contactId from xcapContactsInfo where userId = ? and (displayName like ? "
+      "select contactId from xcapContactsInfo where +userId = ? and (displayName like ? "
       "or nickName like ? or contactId like ?) group by contactId order by displayName asc ;";
   CppSQLite3Query rows;
   if (!LocalDb::instance()->execQuery(sql, params, rows)) return;

@@ -68,9 +68,12 @@ CPaintManagerUI::~CPaintManagerUI() {
   m_pRoot = nullptr;
   delete root;
   m_aTimers.clear();
-  // Controls that outlive the window (detached, not destroyed) no longer point into the map.
+  // Named controls that outlive the window (taken out, not destroyed) forget this manager.
   for (auto& name : m_mNameHash)
-    for (auto& entry : name.second) entry.second->m_nNameKey = 0;
+    for (auto& entry : name.second) {
+      entry.second->m_nNameKey = 0;
+      entry.second->m_pManager = nullptr;
+    }
 }
 
 void CPaintManagerUI::SetInstance(HINSTANCE hInst) {
