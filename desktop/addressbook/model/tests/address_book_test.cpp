@@ -285,6 +285,49 @@ TEST_F(AddressBookTest, ASecondFetchRetiresTheFirstModelWholeUntilClear) {
   expectModelFreed();
 }
 
+// A replaced model lives only while someone outside it holds one of its nodes: five fetches
+// keep one model alive, a held contact keeps its whole model linked, and the model goes at the
+// first install after the holder lets go.
+TEST_F(AddressBookTest, AReplacedModelIsReleasedOnceNothingHoldsIt) {
+  ASSERT_EQ(0, fetch());
+  drainJobs();
+  const int contacts = Contact::liveCount() - contactsBefore_;
+  const int groups = Group::liveCount() - groupsBefore_;
+  ASSERT_GT(contacts, 0);
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(0, fetch());
+  drainJobs();
+  EXPECT_EQ(0u, client()->retiredModelCount());
+  EXPECT_EQ(contacts, Contact::liveCount() - contactsBefore_);
+  EXPECT_EQ(groups, Group::liveCount() - groupsBefore_);
+
+  Sptr<INode> held = client()->findContact("bob@corp.example");
+  ASSERT_TRUE(held);
+  ASSERT_EQ(0, fetch());
+  drainJobs();
+  EXPECT_EQ(1u, client()->retiredModelCount());
+  EXPECT_EQ(2 * contacts, Contact::liveCount() - contactsBefore_);
+  std::vector<Sptr<INode>> parents;
+  asContact(held)->getParents(parents);
+  ASSERT_FALSE(parents.empty()) << "the held model stays linked";
+  std::vector<Sptr<INode>> members;
+  asGroup(parents[0])->getContacts(members);
+  EXPECT_FALSE(members.empty());
+  parents.clear();
+  members.clear();
+  ASSERT_EQ(0, fetch());  // the held model stays; the one replaced now, held by nobody, goes
+  drainJobs();
+  EXPECT_EQ(1u, client()->retiredModelCount());
+  EXPECT_EQ(2 * contacts, Contact::liveCount() - contactsBefore_);
+  held.reset();
+  ASSERT_EQ(0, fetch());
+  drainJobs();
+  EXPECT_EQ(0u, client()->retiredModelCount());
+  EXPECT_EQ(contacts, Contact::liveCount() - contactsBefore_);
+  EXPECT_EQ(groups, Group::liveCount() - groupsBefore_);
+  client()->clear();
+  expectModelFreed();
+}
+
 TEST_F(AddressBookTest, FailuresMapToJobStatusesAndKeepTheInstalledModel) {
   ASSERT_EQ(0, fetch());
   std::vector<Sptr<INode>> roots = client()->getRootGroups();
