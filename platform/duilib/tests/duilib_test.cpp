@@ -462,6 +462,31 @@ TEST_F(Lists, IndexesAfterInsertingAndRemovingInTheMiddle) {
   }
 }
 
+// The mouse finds the row under it (and the control inside the row) as rows are added, hidden,
+// shown and removed; the list itself where no row is.
+TEST_F(Lists, HitTestFindsTheRowUnderThePointAfterEveryChange) {
+  for (const char* t : {"a", "b", "c", "d", "e"}) list->Add(row(t));  // 20 high each
+  auto textAt = [&](int y) -> std::string {
+    CControlUI* c = pm.FindControl(POINT{100, y});
+    if (c == list) return "list";
+    return c && c->GetName() == "rowlabel" ? c->GetText().str() : std::string("other");
+  };
+  auto all = [&] {
+    std::string out;
+    for (int y : {0, 19, 20, 45, 79, 85, 99, 100, 300}) out += textAt(y) + " ";
+    return out;
+  };
+  EXPECT_EQ("a a b c d e e list list ", all());
+  list->GetItemAt(1)->SetInternVisible(false);  // b takes no room: c moves up
+  EXPECT_EQ("a a c d e list list list list ", all());
+  list->GetItemAt(1)->SetInternVisible(true);
+  list->AddAt(row("x"), 0);
+  EXPECT_EQ("x x a b c d d e list ", all());
+  list->RemoveAt(2);  // b
+  EXPECT_EQ("x x a c d e e list list ", all());
+  EXPECT_EQ(CDuiString("TabItemHly"), pm.FindControl(POINT{198, 25})->GetName()) << "the marker at the row's right";
+}
+
 // Lookups by name follow the tree: controls added from a skin or by code, named before or after
 // they are added, renamed, moved out without being destroyed, destroyed; list rows too.
 TEST_F(Lists, FindControlByNameFollowsAddRenameAndRemove) {

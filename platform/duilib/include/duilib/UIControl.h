@@ -136,6 +136,7 @@ class CControlUI {
 
  private:
   friend class CPaintManagerUI;
+  friend class CListBaseUI;  // reads the rows' rectangles while it lays them out
   uint64_t m_nNameKey = 0;  // the control's entry in its manager's name map; 0 when none
 };
 
