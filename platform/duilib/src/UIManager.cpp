@@ -70,10 +70,11 @@ CPaintManagerUI::~CPaintManagerUI() {
   m_aTimers.clear();
   // Named controls that outlive the window (taken out, not destroyed) forget this manager.
   for (auto& name : m_mNameHash)
-    for (auto& entry : name.second) {
-      entry.second->m_nNameKey = 0;
-      entry.second->m_pManager = nullptr;
-    }
+    for (CControlUI* c : name.second.controls)
+      if (c) {
+        c->m_nNameKey = 0;
+        c->m_pManager = nullptr;
+      }
 }
 
 void CPaintManagerUI::SetInstance(HINSTANCE hInst) {
@@ -245,18 +246,35 @@ void CPaintManagerUI::ReapObjects(CControlUI* pControl) {
 
 void CPaintManagerUI::RememberName(CControlUI* pControl) {
   if (!pControl || pControl->m_nNameKey != 0 || pControl->m_sName.IsEmpty()) return;
-  pControl->m_nNameKey = m_nNextNameKey++;
-  m_mNameHash[pControl->m_sName.str()].emplace(pControl->m_nNameKey, pControl);
+  NameSlot& slot = m_mNameHash[pControl->m_sName.str()];
+  slot.controls.push_back(pControl);
+  ++slot.live;
+  pControl->m_nNameKey = slot.controls.size();
 }
 
 void CPaintManagerUI::ForgetName(CControlUI* pControl) {
   if (!pControl || pControl->m_nNameKey == 0) return;
   auto it = m_mNameHash.find(pControl->m_sName.str());
-  if (it != m_mNameHash.end()) {
-    it->second.erase(pControl->m_nNameKey);
-    if (it->second.empty()) m_mNameHash.erase(it);
-  }
+  size_t at = (size_t)pControl->m_nNameKey - 1;
   pControl->m_nNameKey = 0;
+  if (it == m_mNameHash.end() || at >= it->second.controls.size() || it->second.controls[at] != pControl) return;
+  NameSlot& slot = it->second;
+  slot.controls[at] = nullptr;
+  if (--slot.live == 0) {
+    m_mNameHash.erase(it);
+    return;
+  }
+  if (slot.controls.size() >= 64 && slot.live < slot.controls.size() / 4) {
+    // Mostly holes: close them (the order stays).
+    size_t out = 0;
+    for (CControlUI* c : slot.controls) {
+      if (!c) continue;
+      slot.controls[out++] = c;
+      c->m_nNameKey = out;
+    }
+    slot.controls.resize(out);
+    slot.head = 0;
+  }
 }
 
 void CPaintManagerUI::ForgetNames(CControlUI* pSubtree) {
@@ -267,10 +285,14 @@ CControlUI* CPaintManagerUI::FindControl(LPCTSTR pstrName) const {
   if (!m_pRoot || !pstrName) return nullptr;
   auto it = m_mNameHash.find(pstrName);
   if (it != m_mNameHash.end()) {
-    for (const auto& entry : it->second) {
+    NameSlot& slot = it->second;
+    while (slot.head < slot.controls.size() && !slot.controls[slot.head]) ++slot.head;
+    for (size_t i = slot.head; i < slot.controls.size(); ++i) {
+      CControlUI* found = slot.controls[i];
+      if (!found) continue;
       // Only a control of the window's tree (a row built but not yet added is not).
-      for (CControlUI* c = entry.second; c; c = c->GetParent())
-        if (c == m_pRoot) return entry.second;
+      for (CControlUI* c = found; c; c = c->GetParent())
+        if (c == m_pRoot) return found;
     }
   }
   // Not kept here: a control of this tree that another manager has taken over for a while

@@ -130,9 +130,14 @@ class CPaintManagerUI {
   std::vector<IMessageFilterUI*> m_aMessageFilters;
   std::map<std::string, std::string> m_DefaultAttrHash;
   std::vector<Timer> m_aTimers;
-  // name -> (order of attachment -> control)
-  std::unordered_map<std::string, std::map<uint64_t, CControlUI*>> m_mNameHash;
-  uint64_t m_nNextNameKey = 1;
+  // The controls of one name in the order they were attached; a forgotten one leaves a null
+  // behind (its control's key is its place + 1) until the slot is compacted.
+  struct NameSlot {
+    std::vector<CControlUI*> controls;
+    size_t live = 0;
+    size_t head = 0;  // no live control before this place
+  };
+  mutable std::unordered_map<std::string, NameSlot> m_mNameHash;  // FindControl moves a head
   uint64_t m_clock = 0;
   SIZE m_szInitWindowSize{0, 0};
   CDuiString m_sSkinFolder;
