@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "db/SqlLike.h"
+
 namespace {
 
 const char* kDbNotOpen = "Database not open";
@@ -334,6 +336,7 @@ void CppSQLite3DB::open(const char* utf8Path) {
   // The time-out first, so that the journal pragma waits for a busy file too.
   sqlite3_busy_timeout(db_, busyTimeoutMs_);
   setWalMode();
+  installFastLike(db_);  // same matches as SQLite's LIKE; on failure SQLite's own stays
 }
 
 void CppSQLite3DB::close() {

@@ -405,6 +405,32 @@ TEST_F(MainWindowTest, AnAddressBookUpdateAsksToCloseThePickerFirst) {
   progress->Close();
   EXPECT_TRUE(ui.waitGone("CAddressBookUpdateDialog"));
 }
+
+// The picker closed for an update is forgotten at once: a mail client's request that arrives
+// while the update dialog runs opens a new picker, after the update dialog.
+TEST_F(MainWindowTest, ARequestDuringTheUpdateOpensThePickerAfterTheUpdateDialog) {
+  ui.start();
+  loginAs(kAlice, kAlicePassword);
+  PostMessageA(ui.hwnd(), WM_PW_SHOWADDRBOOK, 0, 0);
+  DuiLib::WindowImplBase* first = ui.waitWindow("CAddressBookDialog");
+  ASSERT_TRUE(first);
+  ui.post([&] { ui.main()->onMenuCommand("AddressUpdate"); });
+  ui.answerBox("SureBtn");
+  EXPECT_TRUE(ui.waitGone("CAddressBookDialog"));
+  DuiLib::WindowImplBase* progress = ui.waitWindow("CAddressBookUpdateDialog");
+  ASSERT_TRUE(progress);
+
+  PostMessageA(ui.hwnd(), WM_PW_SHOWADDRBOOK, 0, 0);
+  ui.run([] {});
+  EXPECT_EQ(nullptr, A::FindWindowByClass("CAddressBookDialog")) << "not above the update dialog";
+  progress->Close();
+  EXPECT_TRUE(ui.waitGone("CAddressBookUpdateDialog"));
+  DuiLib::WindowImplBase* second = ui.waitWindow("CAddressBookDialog");
+  ASSERT_TRUE(second) << "the request was not lost";
+  second->Close();
+  EXPECT_TRUE(ui.waitGone("CAddressBookDialog"));
+  EXPECT_TRUE(w32subst::waitUntil([&] { return ui.call([&] { return ui.main()->modalDepth(); }) == 0; }));
+}
 #endif
 
 #ifdef PW_HAVE_UPLOADER_DIALOG
