@@ -1,9 +1,14 @@
 # Helpers shared by every folder.
 
 # System code (and its tests) keeps its narrow text in GBK, as on the original platform.
+# (A fuzzing build with clang keeps UTF-8: clang has no GBK execution character set.)
 function(pw_system_code target)
-  target_compile_options(${target} PRIVATE -finput-charset=UTF-8 -fexec-charset=GBK
-    -Wall -Wextra -Wno-unused-parameter)
+  if(PW_FUZZ)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wno-unused-parameter)
+  else()
+    target_compile_options(${target} PRIVATE -finput-charset=UTF-8 -fexec-charset=GBK
+      -Wall -Wextra -Wno-unused-parameter)
+  endif()
 endfunction()
 
 # pw_add_gtest(<name> LABEL <label> SOURCES ... LIBS ... [RESOURCE_LOCK <lock>] [TIMEOUT <s>])
@@ -18,7 +23,19 @@ function(pw_add_gtest name)
     set(T_TIMEOUT 120)
   endif()
   set_tests_properties(${name} PROPERTIES LABELS "${T_LABEL}" TIMEOUT ${T_TIMEOUT})
+  if(PW_SANITIZE)
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${PW_SANITIZER_ENV}")
+  endif()
   if(T_RESOURCE_LOCK)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK ${T_RESOURCE_LOCK})
   endif()
 endfunction()
+
+# The sanitizer runtime options of every test in a PW_SANITIZE build: stop at the first finding,
+# and the suppressions of outside libraries in sanitize/ (each entry says why it is there).
+set(PW_SANITIZER_DIR ${CMAKE_CURRENT_LIST_DIR}/../sanitize)
+set(PW_SANITIZER_ENV
+  "ASAN_OPTIONS=abort_on_error=0:halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=0:strict_string_checks=1"
+  "LSAN_OPTIONS=suppressions=${PW_SANITIZER_DIR}/lsan.supp:print_suppressions=0"
+  "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:suppressions=${PW_SANITIZER_DIR}/ubsan.supp"
+  "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=${PW_SANITIZER_DIR}/tsan.supp")
