@@ -143,16 +143,35 @@ namespace
     configure (parser->getDomConfig (), prop, flags, &sm, &ehp);
 
     XSD_DOM_AUTO_PTR<DOMDocument> doc;
+    bool refused (false);
     try
     {
       doc.reset (parse (*parser));
     }
     catch (const DOMLSException&)
     {
+      refused = true;
+    }
+    catch (const DOMException&)  // e.g. an XML declaration naming an unknown version
+    {
+      refused = true;
+    }
+    catch (const XMLException&)
+    {
+      refused = true;
     }
 
     if (ehp.failed ())
       doc.reset ();
+    else if (refused || !doc)
+    {
+      // Refused without a report to the error handler: fail like a malformed document
+      // instead of letting the parser's exception, or no document, reach the caller.
+      xsd::cxx::tree::diagnostics<char> d;
+      d.push_back (xsd::cxx::tree::error<char> (xsd::cxx::tree::severity::error, "", 0, 0,
+                                                "the XML parser refused the document"));
+      throw xsd::cxx::tree::parsing<char> (d);
+    }
 
     return doc;
   }
