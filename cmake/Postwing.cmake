@@ -31,11 +31,14 @@ function(pw_add_gtest name)
   endif()
 endfunction()
 
-# The sanitizer runtime options of every test in a PW_SANITIZE build: stop at the first finding,
-# and the suppressions of outside libraries in sanitize/ (each entry says why it is there).
-set(PW_SANITIZER_DIR ${CMAKE_CURRENT_LIST_DIR}/../sanitize)
-set(PW_SANITIZER_ENV
-  "ASAN_OPTIONS=abort_on_error=0:halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=0:strict_string_checks=1"
-  "LSAN_OPTIONS=suppressions=${PW_SANITIZER_DIR}/lsan.supp:print_suppressions=0"
-  "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:suppressions=${PW_SANITIZER_DIR}/ubsan.supp"
-  "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=${PW_SANITIZER_DIR}/tsan.supp")
+# The sanitizer runtime options of every test in a PW_SANITIZE build (sanitize/env.sh): stop at
+# the first finding, and the suppressions of outside libraries in sanitize/.
+get_filename_component(PW_SANITIZER_DIR ${CMAKE_CURRENT_LIST_DIR}/../sanitize ABSOLUTE)
+file(STRINGS ${PW_SANITIZER_DIR}/env.sh pw_sanitizer_lines REGEX "^export ")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PW_SANITIZER_DIR}/env.sh)
+set(PW_SANITIZER_ENV)
+foreach(line IN LISTS pw_sanitizer_lines)
+  string(REGEX REPLACE "^export " "" line "${line}")
+  string(REPLACE "$d" "${PW_SANITIZER_DIR}" line "${line}")
+  list(APPEND PW_SANITIZER_ENV "${line}")
+endforeach()

@@ -174,7 +174,7 @@ size_t onHeader(char* data, size_t size, size_t count, void* userdata) {
     ex->version = line.substr(0, sp1);
     size_t sp2 = line.find(' ', sp1 + 1);
     std::string code = line.substr(sp1 + 1, sp2 == std::string::npos ? std::string::npos : sp2 - sp1 - 1);
-    if (code.size() != 3 || code.find_first_not_of("0123456789") != std::string::npos) {
+    if (code.size() != 3 || code.find_first_not_of("0123456789") != std::string::npos || code[0] == '0') {
       ex->fail("malformed status line");
       return 0;
     }
