@@ -164,7 +164,8 @@ size_t onHeader(char* data, size_t size, size_t count, void* userdata) {
 
   if (ex->headDone) return n;  // trailers after a chunked body: not kept
 
-  if (line.compare(0, 5, "HTTP/") == 0) {  // a status line starts a head (after any 1xx)
+  // A status line starts a head (after any 1xx); libcurl takes the protocol name in any case.
+  if (line.size() >= 5 && NameValueCollection::equalsIgnoreCase(line.substr(0, 5), "HTTP/")) {
     ex->headers.clear();
     size_t sp1 = line.find(' ');
     if (sp1 == std::string::npos) {
@@ -184,6 +185,10 @@ size_t onHeader(char* data, size_t size, size_t count, void* userdata) {
   }
 
   if (line.empty()) {  // the end of a head
+    if (ex->status == 0) {  // a head without a status line
+      ex->fail("malformed status line");
+      return 0;
+    }
     if (ex->status >= 100 && ex->status < 200) return n;  // informational: wait for the real one
     ex->headDone = true;
     HTTPResponse* r = ex->response;

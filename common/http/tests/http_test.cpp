@@ -523,7 +523,8 @@ TEST_F(HttpClientTest, StatusLineWithoutAValidStatusFails) {
     int result;
   } rows[] = {{"HTTP/1.1 000 Continue", -1}, {"HTTP/'.1 000 Continue", -1}, {"HTTP/1.1 099 Low", -1},
               {"HTTP/1.1 20 Short", -1},     {"HTTP/1.1 2000 Long", -1},     {"HTTP/1.1 20x Bad", -1},
-              {"HTTP/1.1 200 OK", 0},        {"HTTP/1.1 599 Odd", 0}};
+              {"hTTP/1.1 1:00 Cone", -1},    {"HTTP/1.1 200 OK", 0},         {"http/1.1 201 Made", 0},
+              {"HTTP/1.1 599 Odd", 0}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.statusLine);
     server.setHandler([&](const HttpRequestRecord&) {
