@@ -41,8 +41,12 @@ TEST(ProgramEntry, ASecondRunEndsAtOnceAndLeavesTheFirstAlone) {
   PostwingStartup startup;
   startup.programPath = dir + "/PostwingUI";
   int firstResult = -1;
+  const size_t iconsBefore = w32subst::notifyIcons().size();
   std::thread first([&] { firstResult = PostwingWinMain(nullptr, startup); });
-  ASSERT_TRUE(w32subst::waitUntil([] { return CLoginDialog::mainWindowHandle() != nullptr; }, 10000));
+  // The main window exists before its tray icon: wait for both.
+  ASSERT_TRUE(w32subst::waitUntil([&] {
+    return CLoginDialog::mainWindowHandle() != nullptr && w32subst::notifyIcons().size() > iconsBefore;
+  }, 10000));
   HWND main = CLoginDialog::mainWindowHandle();
   char title[64] = {0};
   GetWindowTextA(main, title, sizeof(title));
