@@ -169,7 +169,8 @@ size_t onHeader(char* data, size_t size, size_t count, void* userdata) {
 
   if (ex->headDone) return n;  // trailers after a chunked body: not kept
 
-  if (line.compare(0, 5, "HTTP/") == 0) {  // a status line starts a head (after any 1xx)
+  // A status line starts a head (after any 1xx); libcurl takes the protocol name in any case.
+  if (line.size() >= 5 && NameValueCollection::equalsIgnoreCase(line.substr(0, 5), "HTTP/")) {
     ex->headers.clear();
     size_t sp1 = line.find(' ');
     if (sp1 == std::string::npos) {
@@ -179,7 +180,7 @@ size_t onHeader(char* data, size_t size, size_t count, void* userdata) {
     ex->version = line.substr(0, sp1);
     size_t sp2 = line.find(' ', sp1 + 1);
     std::string code = line.substr(sp1 + 1, sp2 == std::string::npos ? std::string::npos : sp2 - sp1 - 1);
-    if (code.size() != 3 || code.find_first_not_of("0123456789") != std::string::npos) {
+    if (code.size() != 3 || code.find_first_not_of("0123456789") != std::string::npos || code[0] == '0') {
       ex->fail("malformed status line");
       return 0;
     }
@@ -189,6 +190,10 @@ size_t onHeader(char* data, size_t size, size_t count, void* userdata) {
   }
 
   if (line.empty()) {  // the end of a head
+    if (ex->status == 0) {  // a head without a status line
+      ex->fail("malformed status line");
+      return 0;
+    }
     if (ex->status >= 100 && ex->status < 200) return n;  // informational: wait for the real one
     ex->headDone = true;
     HTTPResponse* r = ex->response;

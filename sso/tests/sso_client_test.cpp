@@ -573,6 +573,11 @@ TEST_F(SsoClientTest, ManyUsersLogInAtOnceThroughTheWorkers) {
     SsoCookieManager::clearCookie("user" + std::to_string(u));
   }
   Outcomes outcomes;
+  // A worker releases each command, and with it the handler that points at `outcomes`, after
+  // reporting: the workers are joined before `outcomes` goes out of scope, on every way out.
+  struct JoinWorkers {
+    ~JoinWorkers() { SsoTask::destroy(); }
+  } joinWorkers;
   std::vector<std::thread> callers;
   for (int u = 0; u < kUsers; ++u) {
     callers.emplace_back([&, u] {

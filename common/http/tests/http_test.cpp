@@ -6,6 +6,8 @@
 #include <ace/Message_Block.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -514,6 +516,30 @@ TEST_F(HttpClientTest, OversizedHeadAndBodyFail) {
   client.setMaxBodySize(1000);
   req.setURI("/body");
   EXPECT_EQ(-1, client.call(req, resp));
+}
+
+// A status line without a three-digit status of 100 or more is a malformed answer, not a
+// response with status 0 (found by fuzz/http_response_fuzz.cpp).
+TEST_F(HttpClientTest, StatusLineWithoutAValidStatusFails) {
+  const struct {
+    const char* statusLine;
+    int result;
+  } rows[] = {{"HTTP/1.1 000 Continue", -1}, {"HTTP/'.1 000 Continue", -1}, {"HTTP/1.1 099 Low", -1},
+              {"HTTP/1.1 20 Short", -1},     {"HTTP/1.1 2000 Long", -1},     {"HTTP/1.1 20x Bad", -1},
+              {"hTTP/1.1 1:00 Cone", -1},    {"HTTP/1.1 200 OK", 0},         {"http/1.1 201 Made", 0},
+              {"HTTP/1.1 599 Odd", 0}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.statusLine);
+    server.setHandler([&](const HttpRequestRecord&) {
+      HttpReply r;
+      r.raw = std::string(row.statusLine) + "\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
+      return r;
+    });
+    HTTPRequest req(HTTPRequest::HTTP_GET, "/status", HTTPMessage::HTTP_1_1);
+    HTTPResponse resp;
+    EXPECT_EQ(row.result, client.call(req, resp)) << client.getLastError();
+    if (row.result == 0) EXPECT_EQ(std::atoi(row.statusLine + 9), resp.getStatus());
+  }
 }
 
 TEST_F(HttpClientTest, HeaderInjectionIsRefusedBeforeSending) {

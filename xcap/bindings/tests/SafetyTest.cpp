@@ -123,6 +123,22 @@ TEST (Safety, DoctypeAndExternalEntitiesAreRefusedByEveryRoot)
   }
 }
 
+// An XML declaration the parser refuses (an unknown version, a broken declaration) fails the
+// parse like any malformed document; the parser's own exceptions never reach the caller.
+// (Found by fuzz/bindings_fuzz.cpp.)
+TEST (Safety, RefusedXmlDeclarationFailsTheParse)
+{
+  for (const Root& r : roots ())
+  {
+    SCOPED_TRACE (r.name);
+    const std::string valid = fill (r.valid, "x");
+    EXPECT_EQ ("parsing", outcome (r.parse, "<?xml version=\"1.5\"?>" + valid));
+    EXPECT_EQ ("parsing", outcome (r.parse, "<?xml version=\"1.>\n" + valid));
+    EXPECT_EQ ("parsing", outcome (r.parse, "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"maybe\"?>" + valid));
+    EXPECT_EQ ("ok", outcome (r.parse, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + valid));
+  }
+}
+
 // The file entry points go through the same parser.
 TEST (Safety, FileEntryPointRefusesExternalEntities)
 {

@@ -188,7 +188,13 @@ TEST_F(UpdateFetchTest, StopEndsTheRunningFetchAndClosesTheWindow) {
       return;
     }
     A::Click(A::Find(d, "Stoptn"));
-    atStop = read(d);  // the cancelled fetch was reported before the window closes
+    // The cancelled fetch was reported before the window closes: on this thread, or from the
+    // job thread as a posted result that is already queued when the stop returns.
+    MSG m;
+    while (PeekMessageA(&m, d.GetHWND(), CAddressBookUpdateDialog::WM_ABOOK_UPDATE_RESULT,
+                        CAddressBookUpdateDialog::WM_ABOOK_UPDATE_RESULT, PM_REMOVE))
+      DispatchMessageA(&m);
+    atStop = read(d);
   });
   EXPECT_EQ(result, 1u);
   EXPECT_EQ(client()->getState(), AddressBookClient::STATE_IDLE);
