@@ -88,7 +88,8 @@ struct FakeMailClient::Impl {
   ComposeWindow build(MailKind kind, const ComposeOptions& o) {
     ComposeWindow c;
     c.kind = kind;
-    DWORD style = WS_OVERLAPPEDWINDOW | (o.visible ? WS_VISIBLE : 0);
+    // Built hidden and shown once every control exists, as mail clients build their forms.
+    DWORD style = WS_OVERLAPPEDWINDOW;
     if (kind == MailKind::Foxmail7) {
       c.root = create(Role::Root, "TFoxComposeForm.UnicodeClass",
                       o.title.empty() ? u"写邮件" : o.title, style, o.x, o.y, o.width, o.height, nullptr);
@@ -126,6 +127,7 @@ struct FakeMailClient::Impl {
       c.bcc = child(Role::Edit, "RichEdit20WPT", 90, 70, 1000, 94, c.container, 4100);
       c.editor = child(Role::Editor, "_WwG", 0, 200, 1000, 780, c.root);
     }
+    if (o.visible) ShowWindow(c.root, SW_SHOW);
     ACE_Guard<ACE_Thread_Mutex> g(mutex);
     roots.push_back(c.root);
     return c;
