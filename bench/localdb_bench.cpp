@@ -27,9 +27,8 @@ const char* const kInsert =
     "insert into xcapContactsInfo (userId, contactId, displayName, nickName, department, fullName) "
     "values (?,?,?,?,?,?);";
 const char* const kSearch =
-    "select * from xcapContactsInfo where userId = ? and (displayName like ? escape '\\' "
-    "or nickName like ? escape '\\' or contactId like ? escape '\\') "
-    "group by contactId order by displayName asc ;";
+    "select contactId from xcapContactsInfo where +userId = ? and (displayName like ? "
+    "or nickName like ? or contactId like ?) group by contactId order by displayName asc ;";
 
 std::vector<CppSQLite3Command> contactRows() {
   std::vector<CppSQLite3Command> rows;

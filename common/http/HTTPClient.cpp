@@ -67,8 +67,13 @@ int parsePort(const std::string& text) {
 struct HTTPClient::Impl {
   CURL* easy;
   CURLM* multi;  // owns the kept connection; curl_multi_wakeup from cancel (any thread)
+  // Guards running and halted, and cancelled_ against an exchange's start and end, so that
+  // a cancel never outlives the exchange it was meant for.
+  std::mutex state;
+  bool running;  // an exchange is between its start and its end
+  bool halted;   // stop was called: every exchange ends at once
 
-  Impl() : easy(0), multi(0) {
+  Impl() : easy(0), multi(0), running(false), halted(false) {
     initCurlOnce();
     easy = curl_easy_init();
     multi = curl_multi_init();
@@ -256,8 +261,9 @@ size_t onRead(char* buffer, size_t size, size_t count, void* userdata) {
     ex->ownSent += n;
     copied = n;
   } else {
+    // Chunks are joined until curl's buffer is full, so that large bodies go out in large writes.
     int emptyChunks = 0;
-    while (copied == 0 && !ex->observerDone) {
+    while (copied < room && !ex->observerDone) {
       if (!ex->chunk || ex->chunk->length() == 0) {
         ex->chunk = ex->observer->nextRequestChunk();
         if (!ex->chunk) {
@@ -272,14 +278,14 @@ size_t onRead(char* buffer, size_t size, size_t count, void* userdata) {
         continue;
       }
       size_t n = ex->chunk->length();
-      if (ex->announced >= 0 && static_cast<long long>(n) > left) {
+      if (ex->announced >= 0 && static_cast<long long>(n) > left - static_cast<long long>(copied)) {
         ex->fail("request body longer than its Content-Length " + std::to_string(ex->announced));
         return CURL_READFUNC_ABORT;
       }
-      if (n > room) n = room;
-      std::memcpy(buffer, ex->chunk->rd_ptr(), n);
+      if (n > room - copied) n = room - copied;
+      std::memcpy(buffer + copied, ex->chunk->rd_ptr(), n);
       ex->chunk->rd_ptr(n);
-      copied = n;
+      copied += n;
     }
   }
   ex->sent += static_cast<long long>(copied);
@@ -335,7 +341,10 @@ HTTPClient::HTTPClient(const std::string& hostPort)
 HTTPClient::HTTPClient(const std::string& host, int port)
     : host_(host), port_(port), ssl_(false), recvTimeout_(DEFAULT_RECEIVE_TIMEOUT),
       sendTimeout_(DEFAULT_SEND_TIMEOUT), maxBodySize_(DEFAULT_MAX_BODY_SIZE), observer_(0),
-      cancelled_(false), impl_(new Impl) {}
+      cancelled_(false), impl_(new Impl) {
+  // Kept bare, like the "host:port" form keeps it: the URL adds the brackets.
+  if (host_.size() > 2 && host_[0] == '[' && host_[host_.size() - 1] == ']') host_ = host_.substr(1, host_.size() - 2);
+}
 
 HTTPClient::~HTTPClient() { delete impl_; }
 
@@ -356,12 +365,27 @@ int HTTPClient::invoke(HTTPRequest& request, HTTPResponse& response) {
 }
 
 void HTTPClient::cancel() {
-  cancelled_.store(true);
+  {
+    std::lock_guard<std::mutex> lock(impl_->state);
+    if (!impl_->running) return;  // nothing runs: the next exchange must not fail for it
+    cancelled_.store(true);
+  }
   if (impl_->multi) curl_multi_wakeup(impl_->multi);
 }
 
-void HTTPClient::stop() { cancel(); }
-bool HTTPClient::stopped() const { return cancelled_.load(); }
+void HTTPClient::stop() {
+  {
+    std::lock_guard<std::mutex> lock(impl_->state);
+    impl_->halted = true;
+    if (impl_->running) cancelled_.store(true);
+  }
+  if (impl_->multi) curl_multi_wakeup(impl_->multi);
+}
+
+bool HTTPClient::stopped() const {
+  std::lock_guard<std::mutex> lock(impl_->state);
+  return impl_->halted || cancelled_.load();
+}
 const std::string& HTTPClient::getLastError() const { return lastError_; }
 const std::string& HTTPClient::getHost() const { return host_; }
 int HTTPClient::getPort() const { return port_; }
@@ -378,7 +402,12 @@ int HTTPClient::exchange(HTTPRequest& request, HTTPResponse& response, HTTPClien
 
   // Every way out: clear the cancel flag, report a failure (not a cancel) to the observer.
   auto finish = [&](const std::string& error) -> int {
-    bool wasCancelled = cancelled_.exchange(false);
+    bool wasCancelled;
+    {
+      std::lock_guard<std::mutex> lock(impl_->state);
+      wasCancelled = cancelled_.exchange(false);
+      impl_->running = false;
+    }
     if (error.empty() && !wasCancelled) {
       if (observer) observer->onHttpEvent(HTTPClientObserver::EV_COMPLETE, &response, 0);
       return 0;
@@ -388,7 +417,13 @@ int HTTPClient::exchange(HTTPRequest& request, HTTPResponse& response, HTTPClien
     return -1;
   };
 
-  if (cancelled_.load()) return finish("cancelled");  // a cancel that came before the exchange
+  {
+    // From here on a cancel ends this exchange; a stopped client sends nothing.
+    std::lock_guard<std::mutex> lock(impl_->state);
+    impl_->running = true;
+    cancelled_.store(impl_->halted);
+  }
+  if (cancelled_.load()) return finish("cancelled");
   if (!impl_->easy || !impl_->multi) return finish("curl could not be initialised");
   if (host_.empty() || port_ < 0 || port_ > 65535) return finish("no server address");
   const std::string& method = request.getMethod().empty() ? HTTPRequest::HTTP_GET : request.getMethod();
@@ -499,6 +534,7 @@ int HTTPClient::exchange(HTTPRequest& request, HTTPResponse& response, HTTPClien
     curl_easy_setopt(easy, CURLOPT_READDATA, &ex);
     curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, onSeek);
     curl_easy_setopt(easy, CURLOPT_SEEKDATA, &ex);
+    if (ex.fromObserver) curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024L);
     if (method != HTTPRequest::HTTP_POST) curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
   } else if (method == HTTPRequest::HTTP_HEAD) {
     curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);

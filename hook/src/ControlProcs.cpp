@@ -3,6 +3,7 @@
 // procedures and the call-window-procedure hooks that turn clicks into menus and requests.
 // Everything here runs on the mail client's UI thread.
 #include "HookProcs.h"
+#include "hook/PostwingHook.h"
 #include "hook/PostwingWindRegistry.h"
 
 #include <ace/Guard_T.h>
@@ -84,6 +85,12 @@ HWND createButton(PostwingWind& wind, HWND parent, int id, int x, int y, int cx,
 
 bool buttonIsLive(HWND button) { return button && classOf(button) == "Button"; }
 
+// Already one of the recipient controls (the enumeration runs again when a compose window
+// was hooked before its form was complete). Under the list mutex.
+bool isRecipient(const PostwingWind& wind, HWND hWnd) {
+  return hWnd == wind.to_ || hWnd == wind.cc_ || hWnd == wind.bcc_;
+}
+
 // WM_DESTROY of a subclassed container: the object goes (sending "mailWindowsClosed",
 // restoring the procedures, unhooking), then the control's own procedure, kept aside before
 // the object put it back, sees the message.
@@ -127,6 +134,7 @@ BOOL CALLBACK EnumChild_Foxmail(HWND hWnd, LPARAM) {
     WNDPROC* prevSlot = nullptr;
     {
       RecursiveGuard g(wind->listMutex());
+      if (isRecipient(*wind, hWnd)) return TRUE;  // learned by an earlier enumeration
       if (!wind->bcc_) slot = &wind->bcc_, prevSlot = &wind->bccPrevProc_;
       else if (!wind->cc_) slot = &wind->cc_, prevSlot = &wind->ccPrevProc_;
       else if (!wind->to_) slot = &wind->to_, prevSlot = &wind->toPrevProc_;
@@ -259,26 +267,31 @@ LRESULT CALLBACK newWindowProc_Edit(HWND h, UINT m, WPARAM w, LPARAM l) {
   return CallWindowProcA(prev, h, m, w, l);
 }
 
+// Foxmail 7: a command from one of the library's two buttons becomes its request and ends
+// here; every other event goes on down the chain.
 LRESULT CALLBACK CallWndProc_Foxmail(int code, WPARAM w, LPARAM l) {
+  std::shared_ptr<PostwingWind> wind;
   if (code >= 0 && l) {
     const CWPSTRUCT* cwp = (const CWPSTRUCT*)l;
     if (cwp->message == WM_COMMAND) {
-      auto wind = windOf(cwp->hwnd);
+      wind = windOf(cwp->hwnd);
       PostwingWind::Controls c = wind ? wind->controls() : PostwingWind::Controls();
-      if (wind && buttonIsLive(c.button2)) {
-        // Our buttons are told apart by their handles: the second one's id does not fit in
-        // the 16 bits WM_COMMAND carries.
-        HWND from = (HWND)cwp->lParam;
+      // Our buttons are told apart by their handles: the second one's id does not fit in
+      // the 16 bits WM_COMMAND carries.
+      HWND from = (HWND)cwp->lParam;
+      if (wind && buttonIsLive(c.button2) && from && (from == c.button1 || from == c.button2)) {
         if (from == c.button2)
           wind->showAttachDialog();
-        else if (from == c.button1)
+        else
           wind->showAddrDialog();
         debugf("hwnd:%d,wParam:%ld,buttonWnd:%ld,procWParam:%ld", (int)num(cwp->hwnd), (long)cwp->wParam,
                num(c.button2), (long)w);
+        return 0;
       }
     }
   }
-  return CallNextHookEx(nullptr, code, w, l);
+  HHOOK next = wind ? wind->cwpHook() : (HHOOK)(uintptr_t)g_hFoxmailCWPHook.load();
+  return CallNextHookEx(next, code, w, l);
 }
 
 // ---- Foxmail 7.0 ----------------------------------------------------------------------------
@@ -293,6 +306,7 @@ BOOL CALLBACK EnumChild_Foxmail70(HWND hWnd, LPARAM) {
     takeContainer(*wind, hWnd, WindowProc_Foxmail70, "EnumChild_Foxmail70");
   } else if (cls == "TZRichEdit") {
     RecursiveGuard g(wind->listMutex());
+    if (isRecipient(*wind, hWnd)) return TRUE;
     if (!wind->bcc_) wind->bcc_ = hWnd;
     else if (!wind->cc_) wind->cc_ = hWnd;
     else if (!wind->to_) wind->to_ = hWnd;

@@ -87,6 +87,11 @@ BOOL CALLBACK (*enumOf(int kind))(HWND, LPARAM) {
   return EnumChild_Outlook;
 }
 
+// CBT events whose wParam is a window that is whole: not one being made or destroyed.
+bool namesWholeWindow(int code) {
+  return code == HCBT_ACTIVATE || code == HCBT_SETFOCUS || code == HCBT_MINMAX || code == HCBT_MOVESIZE;
+}
+
 // One CBT procedure per kind, on the compose window's UI thread inside the mail client.
 template <int Kind>
 LRESULT cbtProc(int code, WPARAM wParam, LPARAM lParam) {
@@ -102,13 +107,19 @@ LRESULT cbtProc(int code, WPARAM wParam, LPARAM lParam) {
   GetWindowThreadProcessId(root, &pid);
   // The shared slots name the window hooked last, maybe in another process (both Foxmail
   // kinds share them): only this process's own compose window gets an object here.
-  if (root && pid == GetCurrentProcessId() && !registry.find((long)(uintptr_t)root)) {
-    if (GetWindowLongA(root, GWL_STYLE) & WS_VISIBLE) {
-      auto wind = makeWind(Kind, root);
-      wind->setHooks(sharedCbt, fromH32<HHOOK>(slots.cwp.load()));
-      registry.addWind(wind, true);  // a duplicate is simply not kept
+  if (root && pid == GetCurrentProcessId()) {
+    if (!registry.find((long)(uintptr_t)root)) {
+      if (GetWindowLongA(root, GWL_STYLE) & WS_VISIBLE) {
+        auto wind = makeWind(Kind, root);
+        wind->setHooks(sharedCbt, fromH32<HHOOK>(slots.cwp.load()));
+        registry.addWind(wind, true);  // a duplicate is simply not kept
+      }
+      EnumChildWindows(root, enumOf(Kind), 0);
+    } else if (namesWholeWindow(code) && IsChild(root, (HWND)wParam)) {
+      // A window of the compose window that the object has not learned: the window was shown
+      // (and hooked) before its form was complete. Learn what exists now.
+      EnumChildWindows(root, enumOf(Kind), 0);
     }
-    EnumChildWindows(root, enumOf(Kind), 0);
   }
   return CallNextHookEx(sharedCbt, code, wParam, lParam);
 }

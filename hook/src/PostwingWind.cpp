@@ -304,12 +304,12 @@ std::vector<PostwingWind::RecordedMessage> PostwingWind::recordedMessages() cons
 }
 
 void PostwingWind::addChild(HWND child) {
-  RecursiveGuard g(listMutex_);
+  ACE_Guard<ACE_Thread_Mutex> g(childrenMutex_);
   if (std::find(children_.begin(), children_.end(), child) == children_.end()) children_.push_back(child);
 }
 
 bool PostwingWind::hasChild(HWND child) const {
-  RecursiveGuard g(listMutex_);
+  ACE_Guard<ACE_Thread_Mutex> g(childrenMutex_);
   return std::find(children_.begin(), children_.end(), child) != children_.end();
 }
 

@@ -81,9 +81,16 @@ std::shared_ptr<PostwingWind> PostwingWindRegistry::find(long root) const {
 }
 
 std::shared_ptr<PostwingWind> PostwingWindRegistry::findByChild(HWND window) const {
-  RecursiveGuard g(mutex_);
-  for (auto& kv : winds_)
-    if (kv.second->root() == window || kv.second->hasChild(window)) return kv.second;
+  // The objects are asked after the registry's mutex is released: a UI thread may hold an
+  // object's list mutex while the mail client's procedure it calls comes back here.
+  std::vector<std::shared_ptr<PostwingWind>> winds;
+  {
+    RecursiveGuard g(mutex_);
+    winds.reserve(winds_.size());
+    for (auto& kv : winds_) winds.push_back(kv.second);
+  }
+  for (auto& wind : winds)
+    if (wind->root() == window || wind->hasChild(window)) return wind;
   return nullptr;
 }
 

@@ -253,6 +253,35 @@ TEST_F(Discovery, AProcessNeverAdoptsTheSharedRootOfAnotherProcess) {
   registryOf(kMail + 1).removeWind((long)(uintptr_t)b.root);
 }
 
+TEST_F(Discovery, WindowsShownWhileTheirFormsAreStillBeingBuiltAreLearnedWhole) {
+  // A fast poll meets some of these windows half-built: the first CBT event then finds only
+  // part of the form, and a later one (the focus going to the body) learns the rest.
+  PostwingWindRegistry::setPollPeriodMs(1);
+  FakeMailClient mail(kMail);
+  Poller poller;
+  ComposeOptions early;
+  early.whileBuilding = [](HWND, HWND) {};
+  for (int i = 0; i < 100; ++i) {
+    SCOPED_TRACE(i);
+    ComposeWindow w = mail.openCompose(MailKind::Foxmail7, early);
+    ASSERT_TRUE(waitUntil([&] { return registered(w.root) && sharedRoot(MailKind::Foxmail7) == w.root; }));
+    mail.run([&] { SetFocus(w.editor); });
+    auto wind = registryOf(kMail).find((long)(uintptr_t)w.root);
+    ASSERT_NE(wind, nullptr);
+    PostwingWind::Controls c = wind->controls();
+    EXPECT_EQ(c.container, w.container);
+    EXPECT_EQ(c.to, w.to);
+    EXPECT_EQ(c.cc, w.cc);
+    EXPECT_EQ(c.bcc, w.bcc);
+    EXPECT_EQ(c.editor, w.editor);
+    EXPECT_NE(c.button1, nullptr);
+    EXPECT_NE(c.button2, nullptr);
+    mail.close(w.root);  // its layout manager's WM_DESTROY removes the object
+    EXPECT_EQ(registryOf(kMail).size(), 0);
+    if (HasFailure()) break;
+  }
+}
+
 TEST_F(Discovery, ThePollNeverWaitsForTheDesktopProgramsOwnBusyUiThread) {
   // A window of the desktop program itself, whose UI thread is busy (as when it stops the hook
   // manager and waits for the poll to end): the poll passes it by without asking it anything.

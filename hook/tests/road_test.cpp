@@ -14,7 +14,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 using namespace pwtest;
@@ -481,4 +484,198 @@ TEST_F(Road, TheEnterpriseItemDoesNothingVisibleWithoutTheDesktopProgram) {
   EXPECT_TRUE(mail_->events().empty());
   EXPECT_EQ(g_addrPosts, 0);
   EXPECT_EQ(w32subst::shownMenus().size(), 1u);
+}
+
+namespace {
+// A call-window-procedure hook of another module, installed on the mail client's thread
+// before the library's, so it comes after the library's in the chain.
+struct LaterHook {
+  std::mutex m;
+  std::vector<std::pair<UINT, LPARAM>> seen;  // message, lParam
+  int count(UINT msg, LPARAM l) {
+    std::lock_guard<std::mutex> g(m);
+    return (int)std::count(seen.begin(), seen.end(), std::make_pair(msg, l));
+  }
+  int count(UINT msg) {
+    std::lock_guard<std::mutex> g(m);
+    return (int)std::count_if(seen.begin(), seen.end(), [&](const std::pair<UINT, LPARAM>& s) { return s.first == msg; });
+  }
+} g_laterHook;
+
+LRESULT CALLBACK laterCallWndProc(int code, WPARAM w, LPARAM l) {
+  if (code >= 0 && l) {
+    const CWPSTRUCT* cwp = (const CWPSTRUCT*)l;
+    std::lock_guard<std::mutex> g(g_laterHook.m);
+    g_laterHook.seen.push_back({cwp->message, cwp->lParam});
+  }
+  return CallNextHookEx(nullptr, code, w, l);
+}
+}  // namespace
+
+TEST_F(Road, Foxmail7ButtonCommandsEndAtTheLibrarysHookWhileEverythingElseGoesOnDownTheChain) {
+  HHOOK later = SetWindowsHookExA(WH_CALLWNDPROC, laterCallWndProc, w32subst::registerModule("other"),
+                                  mail_->threadId());
+  ASSERT_NE(later, nullptr);
+  ComposeWindow w;
+  auto wind = open(MailKind::Foxmail7, &w);
+  ASSERT_NE(wind, nullptr);
+  PostwingWind::Controls c = wind->controls();
+  ASSERT_NE(c.button1, nullptr);
+  ASSERT_NE(c.button2, nullptr);
+
+  w32subst::click(c.button1, 5, 5);
+  ASSERT_TRUE(waitUntil([] { return g_addrPosts == 1; }));
+  w32subst::click(c.button2, 5, 5);
+  ASSERT_TRUE(waitUntil([] { return g_attachPosts == 1; }));
+  // Another control's command in the same window, and ordinary messages, go on.
+  mail_->run([&] {
+    SendMessageA(w.toolbarPanel, WM_COMMAND, MAKEWPARAM(7, BN_CLICKED), (LPARAM)w.subject);
+    SetFocus(w.to);
+  });
+  ASSERT_TRUE(mail_->waitIdle());
+  EXPECT_EQ(g_laterHook.count(WM_COMMAND, (LPARAM)c.button1), 0);
+  EXPECT_EQ(g_laterHook.count(WM_COMMAND, (LPARAM)c.button2), 0);
+  EXPECT_EQ(g_laterHook.count(WM_COMMAND, (LPARAM)w.subject), 1);
+  EXPECT_GE(g_laterHook.count(WM_SETFOCUS), 1);
+  // The window procedure still gets the buttons' commands: the hook ends only the chain.
+  EXPECT_EQ(mail_->count(w.toolbarPanel, WM_COMMAND), 3);
+  EXPECT_EQ(g_addrPosts, 1);
+  EXPECT_EQ(g_attachPosts, 1);
+  EXPECT_TRUE(w32subst::debugContains("hwnd:" + std::to_string((int)num(w.toolbarPanel)) + ",wParam:"));
+  UnhookWindowsHookEx(later);
+}
+
+namespace {
+struct EarlyCase {
+  MailKind kind;
+  bool buttons;
+};
+}  // namespace
+
+TEST_F(Road, AComposeWindowShownBeforeItsControlsExistIsLearnedWholeAtALaterEvent) {
+  for (EarlyCase ec : {EarlyCase{MailKind::Foxmail7, true}, EarlyCase{MailKind::Foxmail70, true},
+                       EarlyCase{MailKind::Outlook, false}}) {
+    SCOPED_TRACE((int)ec.kind);
+    DWORD pid = pid_;
+    ComposeOptions o;
+    // Shown at once: the poll hooks it and its first CBT event makes the object while the
+    // window has no controls yet. Then each control, once made, takes the focus: every step
+    // of the way an event names a window the object does not know yet.
+    o.whileBuilding = [pid, ec](HWND root, HWND made) {
+      if (made == root) {
+        auto shared = [ec] { return ec.kind == MailKind::Outlook ? g_hOutlookHwnd.load() : g_hFoxmailHwnd.load(); };
+        EXPECT_TRUE(waitUntil([&] {
+          return registryOf(kDesktop).find(num(root)) != nullptr && shared() == (uint32_t)(uintptr_t)root;
+        }));
+        SetFocus(root);
+        EXPECT_NE(registryOf(pid).find(num(root)), nullptr);
+      } else {
+        SetFocus(made);
+      }
+    };
+    ComposeWindow w;
+    auto wind = open(ec.kind, &w, o);
+    ASSERT_NE(wind, nullptr);
+    PostwingWind::Controls c = wind->controls();
+    EXPECT_EQ(c.container, w.container);
+    EXPECT_NE(c.containerPrev, nullptr);
+    EXPECT_EQ(c.to, w.to);
+    EXPECT_EQ(c.cc, w.cc);
+    EXPECT_EQ(c.bcc, w.bcc);
+    EXPECT_EQ(c.editor, w.editor);
+    EXPECT_EQ(c.button2 != nullptr, ec.buttons);
+    // Later events enumerate nothing more: no second set of buttons, no edit subclassed twice.
+    mail_->run([&] { SetFocus(w.to); });
+    mail_->run([&] { SetFocus(w.cc); });
+    HWND buttonParent = ec.kind == MailKind::Foxmail7 ? w.toolbarPanel : w.toolbar;
+    if (ec.buttons) {
+      EXPECT_EQ(buttonsIn(buttonParent).size(), ec.kind == MailKind::Foxmail7 ? 2u : 1u);
+    }
+    if (ec.kind == MailKind::Foxmail7) {
+      c = wind->controls();
+      LONG_PTR own = GetWindowLongPtrA(w.subject, GWLP_WNDPROC);  // the client's, never subclassed
+      EXPECT_EQ((LONG_PTR)c.toPrev, own);
+      EXPECT_EQ((LONG_PTR)c.ccPrev, own);
+      EXPECT_EQ((LONG_PTR)c.bccPrev, own);
+    }
+    // And the road works: the enterprise book from the client's intercepted control.
+    int before = g_addrPosts;
+    g_pick = ec.kind == MailKind::Outlook ? 40003 : 40001;
+    if (ec.kind == MailKind::Foxmail7)
+      w32subst::click(w.container, 37, 24);
+    else if (ec.kind == MailKind::Foxmail70)
+      w32subst::click(w.recipientButton, 5, 5);
+    else
+      w32subst::click(w.outlookButtons[0], 5, 5);
+    ASSERT_TRUE(waitUntil([&] { return g_addrPosts == before + 1; }));
+    mail_->close(w.root);
+    EXPECT_EQ(registryOf(pid_).size(), 0);
+  }
+}
+
+// One mail-client process, two hooked UI threads, each replaying the intercepted click to the
+// client: the client's own address book opens a window and moves the focus, CBT events that
+// look windows up across every object of the process while the replaying thread holds its
+// object. Neither thread may wait for the other.
+TEST_F(Road, TwoHookedUiThreadsOfOneClientReplayAndLookUpWithoutWaitingForEachOther) {
+  ComposeWindow a;
+  auto fox = open(MailKind::Foxmail7, &a);
+  ASSERT_NE(fox, nullptr);
+  FakeMailClient second(pid_);  // a second UI thread of the same process
+  ComposeWindow b = second.openCompose(MailKind::Outlook);
+  ASSERT_TRUE(waitUntil([&] {
+    return registryOf(kDesktop).find(num(b.root)) != nullptr && g_hOutlookHwnd.load() == (uint32_t)(uintptr_t)b.root;
+  }));
+  second.run([&] { SetFocus(b.editor); });
+  auto outlook = registryOf(pid_).find(num(b.root));
+  ASSERT_NE(outlook, nullptr);
+  ASSERT_EQ(registryOf(pid_).size(), 2);
+
+  mail_->clearLog();
+  second.clearLog();
+  const int kRounds = 3000;
+  std::atomic<int> replays{0}, lookups{0};
+  std::atomic<bool> replayDone{false}, lookupDone{false};
+  WNDPROC prev = fox->controls().containerPrev;
+  ASSERT_NE(prev, nullptr);
+  std::thread replayer([&] {
+    mail_->run([&] {
+      for (int i = 0; i < kRounds; ++i) {
+        fox->recordMessage(WM_LBUTTONDOWN, a.container, 0, 1572901);
+        fox->recordMessage(WM_LBUTTONUP, a.container, 0, 1572901);
+        fox->sendMessageByParam(prev);  // the client's own book puts the focus in To
+        SetFocus(a.editor);
+        replays++;
+      }
+    });
+    replayDone = true;
+  });
+  WNDPROC outlookPrev = outlook->controls().containerPrev;
+  ASSERT_NE(outlookPrev, nullptr);
+  std::thread looker([&] {
+    second.run([&] {
+      for (int i = 0; i < kRounds; ++i) {
+        HWND button = b.outlookButtons[(size_t)(i % 3)];
+        outlook->recordMessage(WM_COMMAND, b.container, MAKEWPARAM(4353 + i % 3, 0), (LPARAM)button);
+        outlook->sendMessageByParam(outlookPrev);  // the client's own book, then the focus in a field
+        SetFocus(b.editor);
+        lookups++;
+      }
+    });
+    lookupDone = true;
+  });
+  bool finished = waitUntil([&] { return replayDone && lookupDone; }, 60000);
+  if (!finished) {
+    // Both threads wait for each other for good: nothing can be torn down.
+    ADD_FAILURE() << "deadlock: " << replays << " replays, " << lookups << " lookups";
+    std::fflush(nullptr);
+    std::_Exit(1);
+  }
+  replayer.join();
+  looker.join();
+  EXPECT_EQ(replays, kRounds);
+  EXPECT_EQ(lookups, kRounds);
+  EXPECT_EQ((int)mail_->events().size(), kRounds);  // every replay reached the client once
+  EXPECT_EQ((int)second.events().size(), kRounds);
+  second.close(b.root);
 }

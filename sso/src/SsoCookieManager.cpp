@@ -59,10 +59,7 @@ void SsoCookieManager::saveCookies(const std::string& systemId, const std::strin
   for (const HTTPCookie& cookie : cookies) {
     const std::string& name = cookie.getName();
     bool removal = isRemoval(cookie);
-    if (name == TGC_COOKIE_NAME) {
-      if (removal) tgcMap.erase(user);
-      else tgcMap[user] = SsoTgc(cookie.getValue());
-    }
+    if (name == TGC_COOKIE_NAME) tgcMap[user] = SsoTgc(cookie.getValue());
     std::list<std::string>::iterator it = merged.begin();
     while (it != merged.end() && cookieName(*it) != name) ++it;
     if (removal) {
@@ -106,9 +103,6 @@ void SsoCookieManager::clearCookie(const std::string& systemId, const std::strin
   if (sys == cookiesMap_.end()) return;
   std::map<std::string, std::list<std::string> >::iterator u = sys->second.find(user);
   if (u == sys->second.end()) return;
-  for (const std::string& text : u->second) {
-    if (cookieName(text) == TGC_COOKIE_NAME) tgcMap.erase(user);
-  }
   sys->second.erase(u);
 }
 
@@ -117,7 +111,6 @@ void SsoCookieManager::clearCookie(const std::string& user) {
   for (CookiesMap::iterator sys = cookiesMap_.begin(); sys != cookiesMap_.end(); ++sys) {
     sys->second.erase(user);
   }
-  tgcMap.erase(user);
 }
 
 SsoTgc SsoCookieManager::getTgc(const std::string& user) {

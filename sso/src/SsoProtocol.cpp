@@ -214,7 +214,7 @@ int authenticate(const LoginRequest& login, std::string& ticket, std::string& lo
   // The store's lock is held only to read or write it, never across the
   // exchange, so a silent server cannot stall every other user of the store.
   std::list<std::string> cookies;
-  if (!passwordRequired(login.user)) {
+  if (!login.passwordOnly && !passwordRequired(login.user)) {
     cookies = SsoCookieManager::getCookies(SsoCookieManager::SSO_SYSTEM_ID, login.user);
   }
   if (!cookies.empty()) {

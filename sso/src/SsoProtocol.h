@@ -40,9 +40,11 @@ int exchange(const std::string& server, const std::string& uri,
              const std::list<std::string>& cookies, HTTPResponse& response);
 
 // The whole login operation (cookie attempt, then password) for the real
-// operator `op`. 0 with ticket and location written, or the code 1 to 3.
+// operator `op`; with passwordOnly, the password attempt alone, whatever
+// cookies are stored. 0 with ticket and location written, or the code 1 to 3.
 struct LoginRequest {
   std::string user, password, service, errorReturnUrl, systemid, op;
+  bool passwordOnly = false;
 };
 int authenticate(const LoginRequest& login, std::string& ticket, std::string& location);
 

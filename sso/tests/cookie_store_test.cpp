@@ -85,14 +85,17 @@ TEST_F(CookieStoreTest, RemovalCookiesForgetTheirName) {
 }
 
 TEST_F(CookieStoreTest, TicketGrantingCookieLastOneWins) {
-  EXPECT_EQ(0, SsoCookieManager::getTgc("alice").getTime().sec());
-  EXPECT_EQ("", SsoCookieManager::getTgc("alice").getValue());
+  // Records are never removed: a user no test has used before has none.
+  const std::string dave = "dave";
+  EXPECT_EQ(0, SsoCookieManager::getTgc(dave).getTime().sec());
+  EXPECT_EQ("", SsoCookieManager::getTgc(dave).getValue());
   HTTPResponse r = responseSetting({"CASTGC=TGT-1", "x=1", "CASTGC=TGT-2"});
-  SsoCookieManager::saveCookies(SSO, "alice", r);
-  SsoTgc tgc = SsoCookieManager::getTgc("alice");
+  SsoCookieManager::saveCookies(SSO, dave, r);
+  SsoTgc tgc = SsoCookieManager::getTgc(dave);
   EXPECT_EQ("TGT-2", tgc.getValue());
   EXPECT_NE(0, tgc.getTime().sec());
-  EXPECT_EQ((std::vector<std::string>{"CASTGC=TGT-2", "x=1"}), replayed(SSO, "alice"));
+  EXPECT_EQ((std::vector<std::string>{"CASTGC=TGT-2", "x=1"}), replayed(SSO, dave));
+  SsoCookieManager::clearCookie(dave);
 }
 
 TEST_F(CookieStoreTest, ClearOnePairOrEverySystemOfAUser) {
@@ -103,7 +106,6 @@ TEST_F(CookieStoreTest, ClearOnePairOrEverySystemOfAUser) {
   SsoCookieManager::clearCookie(SSO, "alice");
   EXPECT_FALSE(SsoCookieManager::hasCookie(SSO, "alice"));
   EXPECT_TRUE(SsoCookieManager::hasCookie("xcap", "alice"));
-  EXPECT_EQ("", SsoCookieManager::getTgc("alice").getValue()) << "a cleared login leaves no stale TGC";
   EXPECT_TRUE(SsoCookieManager::hasCookie(SSO, "bob"));
 
   SsoCookieManager::clearCookie("alice");
@@ -111,6 +113,41 @@ TEST_F(CookieStoreTest, ClearOnePairOrEverySystemOfAUser) {
   EXPECT_FALSE(SsoCookieManager::hasCookie("npmp", "alice"));
   EXPECT_TRUE(SsoCookieManager::hasCookie(SSO, "bob"));
   EXPECT_EQ("TGT-9", SsoCookieManager::getTgc("bob").getValue());
+}
+
+// Nothing takes a ticket-granting record away: clearing either way keeps the
+// last one with its time stamp, and a later "CASTGC" (a removal too) only
+// replaces it.
+TEST_F(CookieStoreTest, TicketGrantingRecordsAreReplacedNeverRemoved) {
+  HTTPResponse login = responseSetting({"CASTGC=TGT-9", "s=1"});
+  SsoCookieManager::saveCookies(SSO, "alice", login);
+  SsoCookieManager::saveCookies("xcap", "alice", login);
+  SsoTgc stored = SsoCookieManager::getTgc("alice");
+  ASSERT_EQ("TGT-9", stored.getValue());
+
+  SsoCookieManager::clearCookie(SSO, "alice");
+  EXPECT_EQ("TGT-9", SsoCookieManager::getTgc("alice").getValue());
+  SsoCookieManager::clearCookie("alice");
+  EXPECT_FALSE(SsoCookieManager::hasCookie("xcap", "alice"));
+  EXPECT_EQ("TGT-9", SsoCookieManager::getTgc("alice").getValue());
+  EXPECT_EQ(stored.getTime(), SsoCookieManager::getTgc("alice").getTime());
+
+  struct Case {
+    const char* setCookie;
+    const char* record;
+  } cases[] = {
+      {"CASTGC=TGT-10", "TGT-10"},
+      {"CASTGC=gone; Max-Age=0", "gone"},
+      {"CASTGC=old; Expires=Thu, 01 Jan 1970 00:00:00 GMT", "old"},
+      {"CASTGC=; Path=/", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.setCookie);
+    HTTPResponse r = responseSetting({c.setCookie});
+    SsoCookieManager::saveCookies(SSO, "alice", r);
+    EXPECT_EQ(c.record, SsoCookieManager::getTgc("alice").getValue());
+  }
+  EXPECT_EQ(0, SsoCookieManager::getTgc("alice").getTime().sec()) << "an empty value is the empty record";
 }
 
 // The owner of the lock may call every operation again; another thread

@@ -114,9 +114,9 @@ TEST_F(SsoClientTest, LoginByPasswordInEachFormThenByCookie) {
     std::string tgc = SsoCookieManager::getTgc("alice").getValue();
     EXPECT_EQ(0u, tgc.find("TGT-"));
 
-    // The stored cookies log in without the password.
+    // The stored cookies log in without sending the password.
     std::string ticket2, location2;
-    ASSERT_EQ(0, login("alice", "not the password", ticket2, location2));
+    ASSERT_EQ(0, login("alice", PASSWORD, ticket2, location2));
     ASSERT_EQ(2u, server_.requestCount());
     HttpRequestRecord second = server_.requests()[1];
     EXPECT_EQ("GET /casserver/login?service=" + std::string("http%3A%2F%2F127.0.0.1%3A9%2Fxcap%2Fresource-lists%2Fusers%2Falice%2Fbuddys") +
@@ -134,6 +134,22 @@ TEST_F(SsoClientTest, LoginByPasswordInEachFormThenByCookie) {
     EXPECT_EQ("CASTGC=" + tgc, stored.front());
     EXPECT_NE(cookies[1], stored.back());
   }
+}
+
+// A bracketed IPv6 server address, as the configuration writes one.
+TEST_F(SsoClientTest, LoginAndValidationOverIPv6Loopback) {
+  if (server_.http().ipv6Port() == 0) GTEST_SKIP() << "no ::1 on this machine";
+  const std::string address = server_.http().ipv6HostPort();
+  client_->setServer(address);
+  std::string ticket, location;
+  ASSERT_EQ(0, login("alice", PASSWORD, ticket, location));
+  ASSERT_EQ(1u, server_.requestCount());
+  EXPECT_EQ(address, server_.requests()[0].header("Host"));
+  std::string user;
+  std::map<std::string, std::string> attributes;
+  EXPECT_EQ(0, client_->validate(SERVICE, ticket, user, attributes));
+  EXPECT_EQ("alice", user);
+  EXPECT_EQ(0, client_->authenticateWithPassword("alice", PASSWORD, SERVICE, ERROR_URL, "xcap", ticket, location));
 }
 
 // The user name and the ticket are query values like any other.
@@ -284,6 +300,7 @@ TEST_F(SsoClientTest, StalledLoginDoesNotHoldTheCookieStore) {
 TEST_F(SsoClientTest, LogoutClearsCookiesAndRequiresThePasswordAgain) {
   ASSERT_EQ(0, login("alice", PASSWORD));
   std::list<std::string> cookies = SsoCookieManager::getCookies(SSO, "alice");
+  std::string tgc = SsoCookieManager::getTgc("alice").getValue();
   HTTPResponse other;
   other.add(HTTPResponse::SET_COOKIE, "xs=1");
   SsoCookieManager::saveCookies("xcap", "alice", other);
@@ -292,7 +309,7 @@ TEST_F(SsoClientTest, LogoutClearsCookiesAndRequiresThePasswordAgain) {
   client_->addServer("op&1", server_.hostPort());
   ASSERT_EQ(0, client_->logout("alice", SERVICE, "op&1"));
   EXPECT_FALSE(SsoCookieManager::hasCookie(SSO, "alice"));
-  EXPECT_EQ("", SsoCookieManager::getTgc("alice").getValue());
+  EXPECT_EQ(tgc, SsoCookieManager::getTgc("alice").getValue()) << "the record is never removed";
   ASSERT_TRUE(server_.waitForRequests(1, 5000));
   HttpRequestRecord request = server_.requests()[0];
   EXPECT_EQ("/casserver/logout", request.path);
@@ -325,8 +342,55 @@ TEST_F(SsoClientTest, LogoutClearsCookiesAndRequiresThePasswordAgain) {
   // Once the password was right, the cookies serve again.
   ASSERT_EQ(0, login("alice", PASSWORD));
   server_.clearRequests();
-  EXPECT_EQ(0, login("alice", "wrong"));
+  EXPECT_EQ(0, login("alice", PASSWORD));
   EXPECT_FALSE(server_.requests().at(0).hasQueryParam("password"));
+}
+
+// A password the user typed is checked by the server even while the user's
+// login cookies are valid: a wrong one fails and leaves the cookies (and the
+// session of every other subsystem) as they were; a right one logs in.
+TEST_F(SsoClientTest, TypedPasswordIsCheckedWhileCookiesAreValid) {
+  ASSERT_EQ(0, login("alice", PASSWORD));
+  std::list<std::string> cookies = SsoCookieManager::getCookies(SSO, "alice");
+  ASSERT_FALSE(cookies.empty());
+  ASSERT_TRUE(server_.hasLiveTgt("alice"));
+
+  struct Case {
+    std::string password;
+    int code;
+  } cases[] = {{"wrong", 2}, {"", 2}, {PASSWORD + "x", 2}, {PASSWORD, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.password);
+    server_.clearRequests();
+    std::string ticket = "untouched", location = "untouched";
+    EXPECT_EQ(c.code, client_->authenticateWithPassword("alice", c.password, SERVICE, ERROR_URL, "xcap", ticket,
+                                                        location));
+    ASSERT_EQ(1u, server_.requestCount());
+    HttpRequestRecord request = server_.requests()[0];
+    EXPECT_EQ(c.password, request.queryParam("password"));
+    EXPECT_TRUE(FakeSsoServer::cookieHeaders(request).empty()) << "the cookies prove nothing here";
+    if (c.code != 0) {
+      EXPECT_EQ("untouched", ticket);
+      EXPECT_EQ("untouched", location);
+      EXPECT_EQ(cookies, SsoCookieManager::getCookies(SSO, "alice")) << "a refused password changes no cookie";
+    } else {
+      EXPECT_EQ(server_.issuedTickets().back().ticket, ticket);
+      EXPECT_TRUE(SsoCookieManager::hasCookie(SSO, "alice"));
+    }
+  }
+  // The cookies still serve the logins of the other subsystems.
+  server_.clearRequests();
+  EXPECT_EQ(0, login("alice", PASSWORD));
+  EXPECT_FALSE(server_.requests().at(0).hasQueryParam("password"));
+
+  // After a logout, a refused typed password does not bring the old cookies
+  // back, and a right one ends the password-only time.
+  ASSERT_EQ(0, client_->logout("alice", SERVICE));
+  std::string ticket, location;
+  EXPECT_EQ(2, client_->authenticateWithPassword("alice", "wrong", SERVICE, ERROR_URL, "xcap", ticket, location));
+  EXPECT_FALSE(SsoCookieManager::hasCookie(SSO, "alice"));
+  EXPECT_EQ(0, client_->authenticateWithPassword("alice", PASSWORD, SERVICE, ERROR_URL, "xcap", ticket, location));
+  EXPECT_TRUE(SsoCookieManager::hasCookie(SSO, "alice"));
 }
 
 // Without stored cookies a logout sends nothing.

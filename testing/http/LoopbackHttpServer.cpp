@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -214,7 +215,7 @@ HttpReply HttpRouter::operator()(const HttpRequestRecord& request) const {
 // ---- LoopbackHttpServer ----
 
 LoopbackHttpServer::LoopbackHttpServer(HttpHandler handler)
-    : listenFd_(-1), port_(0), stopping_(false), handler_(handler), maxHead_(DEFAULT_MAX_HEAD),
+    : listenFd_(-1), listenFd6_(-1), port_(0), port6_(0), stopping_(false), handler_(handler), maxHead_(DEFAULT_MAX_HEAD),
       maxBody_(DEFAULT_MAX_BODY), accepted_(0) {
   wakePipe_[0] = wakePipe_[1] = -1;
   if (::pipe2(wakePipe_, O_CLOEXEC) != 0) return;
@@ -235,6 +236,21 @@ LoopbackHttpServer::LoopbackHttpServer(HttpHandler handler)
   }
   listenFd_ = fd;
   port_ = ntohs(addr.sin_port);
+  int fd6 = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd6 >= 0) {
+    sockaddr_in6 addr6;
+    std::memset(&addr6, 0, sizeof addr6);
+    addr6.sin6_family = AF_INET6;
+    addr6.sin6_addr = in6addr_loopback;
+    socklen_t len6 = sizeof addr6;
+    if (::bind(fd6, reinterpret_cast<sockaddr*>(&addr6), sizeof addr6) == 0 && ::listen(fd6, 64) == 0 &&
+        ::getsockname(fd6, reinterpret_cast<sockaddr*>(&addr6), &len6) == 0) {
+      listenFd6_ = fd6;
+      port6_ = ntohs(addr6.sin6_port);
+    } else {
+      ::close(fd6);
+    }
+  }
   acceptThread_ = std::thread(&LoopbackHttpServer::acceptLoop, this);
 }
 
@@ -249,6 +265,8 @@ unsigned short LoopbackHttpServer::port() const { return port_; }
 std::string LoopbackHttpServer::host() const { return "127.0.0.1"; }
 std::string LoopbackHttpServer::hostPort() const { return host() + ":" + std::to_string(port_); }
 std::string LoopbackHttpServer::url(const std::string& p) const { return "http://" + hostPort() + p; }
+unsigned short LoopbackHttpServer::ipv6Port() const { return port6_; }
+std::string LoopbackHttpServer::ipv6HostPort() const { return "[::1]:" + std::to_string(port6_); }
 
 void LoopbackHttpServer::setHandler(HttpHandler handler) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -259,6 +277,11 @@ void LoopbackHttpServer::setLimits(size_t maxHead, size_t maxBody) {
   std::lock_guard<std::mutex> lock(mutex_);
   maxHead_ = maxHead;
   maxBody_ = maxBody;
+}
+
+void LoopbackHttpServer::setLoggedBodyLimit(size_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  loggedBodyLimit_ = bytes;
 }
 
 std::vector<HttpRequestRecord> LoopbackHttpServer::requests() const {
@@ -320,6 +343,10 @@ void LoopbackHttpServer::stop() {
     ::close(listenFd_);
     listenFd_ = -1;
   }
+  if (listenFd6_ >= 0) {
+    ::close(listenFd6_);
+    listenFd6_ = -1;
+  }
   // No thread adds connections any more: join them all.
   std::list<std::unique_ptr<Connection>> all;
   {
@@ -343,17 +370,22 @@ void LoopbackHttpServer::reapFinished() {
 
 void LoopbackHttpServer::acceptLoop() {
   for (;;) {
-    pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-    int n = ::poll(fds, 2, -1);
+    pollfd fds[3] = {{listenFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}, {listenFd6_, POLLIN, 0}};
+    int n = ::poll(fds, listenFd6_ >= 0 ? 3 : 2, -1);
     if (n < 0 && errno == EINTR) continue;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (stopping_) return;
     }
     if (n < 0 || (fds[1].revents & POLLIN)) return;
-    if (!(fds[0].revents & POLLIN)) continue;
-    int fd = ::accept4(listenFd_, 0, 0, SOCK_CLOEXEC);
+    int listener = (fds[0].revents & POLLIN) ? listenFd_ : (listenFd6_ >= 0 && (fds[2].revents & POLLIN)) ? listenFd6_ : -1;
+    if (listener < 0) continue;
+    int fd = ::accept4(listener, 0, 0, SOCK_CLOEXEC);
     if (fd < 0) continue;
+    // A reply goes out as head and body in two writes: without this the body would wait for
+    // the peer's delayed acknowledgement of the head (about 40 ms per exchange).
+    int noDelay = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_) {
       ::close(fd);
@@ -673,7 +705,14 @@ void LoopbackHttpServer::serve(Connection* c) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       rec.index = log_.size();
-      log_.push_back(rec);
+      if (rec.body.size() > loggedBodyLimit_ || rec.rawBody.size() > loggedBodyLimit_) {
+        HttpRequestRecord kept = rec;
+        if (kept.body.size() > loggedBodyLimit_) kept.body.resize(loggedBodyLimit_);
+        if (kept.rawBody.size() > loggedBodyLimit_) kept.rawBody.resize(loggedBodyLimit_);
+        log_.push_back(std::move(kept));
+      } else {
+        log_.push_back(rec);
+      }
       handler = handler_;
     }
     cv_.notify_all();

@@ -35,6 +35,7 @@ struct FakeMailClient::Impl {
   mutable ACE_Thread_Mutex mutex;  // guards everything below
   std::map<HWND, EditState> state;
   std::map<HWND, Role> roles;
+  std::map<HWND, HWND> toFieldOf;  // Foxmail 7 layout manager -> its To edit
   std::vector<std::string> events;
   std::vector<RecordedMessage> log;
   std::vector<HWND> roots;
@@ -82,17 +83,37 @@ struct FakeMailClient::Impl {
 
   HWND child(Role role, const char* cls, int x, int y, int r, int b, HWND parent, int id = 0,
              const std::u16string& title = u"") {
-    return create(role, cls, title, WS_CHILD | WS_VISIBLE, x, y, r - x, b - y, parent, id);
+    HWND h = create(role, cls, title, WS_CHILD | WS_VISIBLE, x, y, r - x, b - y, parent, id);
+    if (madeHook) madeHook(h);
+    return h;
   }
+  std::function<void(HWND)> madeHook;  // UI thread only: ComposeOptions::whileBuilding during build
 
+  // The form is built hidden and shown once whole, unless the options ask for a window that
+  // is shown before its controls exist.
   ComposeWindow build(MailKind kind, const ComposeOptions& o) {
     ComposeWindow c;
     c.kind = kind;
-    // Built hidden and shown once every control exists, as mail clients build their forms.
-    DWORD style = WS_OVERLAPPEDWINDOW;
+    bool early = (bool)o.whileBuilding;
+    DWORD style = WS_OVERLAPPEDWINDOW | (o.visible && early ? WS_VISIBLE : 0);
+    const char* rootClass = kind == MailKind::Foxmail7    ? "TFoxComposeForm.UnicodeClass"
+                            : kind == MailKind::Foxmail70 ? "TF_compose.UnicodeClass"
+                                                          : "OpusApp";
+    const char16_t* untitled = kind == MailKind::Foxmail7    ? u"写邮件"
+                               : kind == MailKind::Foxmail70 ? u"未命名 - 写邮件"
+                                                             : u"未命名的邮件";
+    c.root = create(Role::Root, rootClass, o.title.empty() ? untitled : o.title, style, o.x, o.y, o.width,
+                    o.height, nullptr);
+    {
+      ACE_Guard<ACE_Thread_Mutex> g(mutex);
+      roots.push_back(c.root);
+    }
+    if (early) {
+      HWND root = c.root;
+      madeHook = [&o, root](HWND made) { o.whileBuilding(root, made); };
+      madeHook(root);
+    }
     if (kind == MailKind::Foxmail7) {
-      c.root = create(Role::Root, "TFoxComposeForm.UnicodeClass",
-                      o.title.empty() ? u"写邮件" : o.title, style, o.x, o.y, o.width, o.height, nullptr);
       c.dock = child(Role::Plain, "TTBXDock", 0, 0, 1000, 40, c.root);
       c.toolbar = child(Role::Plain, "TTBXToolbar", 0, 0, 1000, 40, c.dock);
       c.toolbarPanel = child(Role::Plain, "TXPanel", 0, 0, 200, 40, c.toolbar);
@@ -100,12 +121,13 @@ struct FakeMailClient::Impl {
       c.bcc = child(Role::Edit, "TFMZRichEdit.UnicodeClass", 60, 88, 1000, 112, c.container);
       c.cc = child(Role::Edit, "TFMZRichEdit.UnicodeClass", 60, 52, 1000, 76, c.container);
       c.to = child(Role::Edit, "TFMZRichEdit.UnicodeClass", 60, 16, 1000, 40, c.container);
+      {
+        ACE_Guard<ACE_Thread_Mutex> g(mutex);
+        toFieldOf[c.container] = c.to;
+      }
       c.subject = child(Role::Edit, "TFMZRichEdit", 0, 160, 1000, 184, c.root);
       c.editor = child(Role::Editor, "Chrome_RenderWidgetHostHWND", 0, 200, 1000, 780, c.root);
     } else if (kind == MailKind::Foxmail70) {
-      c.root = create(Role::Root, "TF_compose.UnicodeClass",
-                      o.title.empty() ? u"未命名 - 写邮件" : o.title, style, o.x, o.y, o.width,
-                      o.height, nullptr);
       c.dock = child(Role::Plain, "TTBXDock", 0, 0, 1000, 40, c.root);
       c.toolbar = child(Role::Plain, "TTBXToolbar", 0, 0, 1000, 40, c.dock);
       c.container = child(Role::PanelF70, "TXPanel", 0, 40, 1000, 160, c.root);
@@ -115,8 +137,6 @@ struct FakeMailClient::Impl {
       c.to = child(Role::Edit, "TZRichEdit", 82, 16, 1000, 40, c.container);
       c.editor = child(Role::Editor, "Internet Explorer_Server", 0, 200, 1000, 780, c.root);
     } else {
-      c.root = create(Role::Root, "OpusApp", o.title.empty() ? u"未命名的邮件" : o.title, style,
-                      o.x, o.y, o.width, o.height, nullptr);
       c.container = child(Role::OutlookDialog, "#32770", 0, 0, 1000, 200, c.root);
       const char16_t* labels[] = {u"收件人...", u"抄送...", u"密件抄送...", u"发送"};
       for (int i = 0; i < 4; ++i)
@@ -127,10 +147,17 @@ struct FakeMailClient::Impl {
       c.bcc = child(Role::Edit, "RichEdit20WPT", 90, 70, 1000, 94, c.container, 4100);
       c.editor = child(Role::Editor, "_WwG", 0, 200, 1000, 780, c.root);
     }
-    if (o.visible) ShowWindow(c.root, SW_SHOW);
-    ACE_Guard<ACE_Thread_Mutex> g(mutex);
-    roots.push_back(c.root);
+    madeHook = nullptr;
+    if (o.visible && !early) ShowWindow(c.root, SW_SHOW);
     return c;
+  }
+
+  // The client's own address book for a recipient field: its window opens (and, here, is
+  // closed at once by the user), then the caret goes to the field.
+  void ownAddressBook(HWND field) {
+    HWND book = create(Role::Plain, "TClientAddressBook", u"地址簿", WS_POPUP, 300, 200, 400, 300, nullptr);
+    if (book) DestroyWindow(book);
+    if (field) SetFocus(field);
   }
 
   void paste(HWND h) {
@@ -229,9 +256,16 @@ struct FakeMailClient::Impl {
           return 0;
         }
         if (m == WM_LBUTTONUP) {
-          ACE_Guard<ACE_Thread_Mutex> g(mutex);
-          if (state[h].pendingDown && PtInRect(&label, pt)) events.push_back("ownAddressBook(to)");
-          state[h].pendingDown = false;
+          HWND field = nullptr;
+          {
+            ACE_Guard<ACE_Thread_Mutex> g(mutex);
+            if (state[h].pendingDown && PtInRect(&label, pt)) {
+              events.push_back("ownAddressBook(to)");
+              field = toFieldOf[h];
+            }
+            state[h].pendingDown = false;
+          }
+          if (field) ownAddressBook(field);
           return 0;
         }
         break;
@@ -245,7 +279,9 @@ struct FakeMailClient::Impl {
       case Role::OutlookDialog:
         if (m == WM_COMMAND && HIWORD(w) == 0 && LOWORD(w) >= 4353 && LOWORD(w) <= 4355) {
           const char* which[] = {"to", "cc", "bcc"};
+          const int fields[] = {4097, 4098, 4100};
           event(std::string("ownAddressBook(") + which[LOWORD(w) - 4353] + ")");
+          ownAddressBook(GetDlgItem(h, fields[LOWORD(w) - 4353]));
           return 0;
         }
         break;

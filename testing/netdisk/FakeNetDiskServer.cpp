@@ -3,11 +3,18 @@
 #include <nlohmann/json.hpp>
 #include <openssl/evp.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
 #include <set>
 
 namespace pwtest {
@@ -270,7 +277,12 @@ FakeNetDiskServer::FakeNetDiskServer(FakeSsoServer* sso)
       maxInFlight_(0),
       maxFilesInFlight_(0),
       serial_(0),
-      http_([this](const HttpRequestRecord& r) { return handle(r); }) {}
+      listingLinks_(true),
+      http_([this](const HttpRequestRecord& r) { return handle(r); }) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "pwfakedisk-XXXXXX").string();
+  char* made = mkdtemp(&pattern[0]);
+  folder_ = made != nullptr ? made : "";
+}
 
 FakeNetDiskServer::~FakeNetDiskServer() {
   {
@@ -279,6 +291,15 @@ FakeNetDiskServer::~FakeNetDiskServer() {
   }
   cv_.notify_all();
   http_.stop();
+  std::error_code ec;
+  if (!folder_.empty()) std::filesystem::remove_all(folder_, ec);
+}
+
+std::string FakeNetDiskServer::newDataFile() { return folder_ + "/f" + std::to_string(++serial_) + ".data"; }
+
+std::string FakeNetDiskServer::readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void FakeNetDiskServer::setRoot(const std::string& root) {
@@ -304,6 +325,10 @@ void FakeNetDiskServer::setLinkForm(LinkForm form) {
 void FakeNetDiskServer::setCreated(int64_t unixTime) {
   std::lock_guard<std::mutex> lock(mutex_);
   created_ = unixTime;
+}
+void FakeNetDiskServer::setListingLinks(bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  listingLinks_ = on;
 }
 
 void FakeNetDiskServer::failNext(const std::string& endpoint, const HttpReply& reply, int times) {
@@ -354,11 +379,13 @@ std::string FakeNetDiskServer::fullPath(const std::string& user, const std::stri
 void FakeNetDiskServer::putFile(const std::string& user, const std::string& relPath, const std::string& bytes) {
   std::lock_guard<std::mutex> lock(mutex_);
   File& f = files_[fullPath(user, relPath)];
+  if (!f.data.empty()) ::unlink(f.data.c_str());
   f = File();
   f.size = static_cast<int64_t>(bytes.size());
   f.blockTotal = static_cast<int>((bytes.size() + blockSize_ - 1) / blockSize_);
   f.complete = true;
-  f.bytes = bytes;
+  f.data = newDataFile();
+  std::ofstream(f.data, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   f.md5 = md5Hex(bytes);
   f.token = "T" + std::to_string(++serial_);
   f.owner = user;
@@ -366,6 +393,14 @@ void FakeNetDiskServer::putFile(const std::string& user, const std::string& relP
 void FakeNetDiskServer::addFolder(const std::string& user, const std::string& relPath) {
   std::lock_guard<std::mutex> lock(mutex_);
   folders_[fullPath(user, relPath)] = user;
+}
+
+void FakeNetDiskServer::removeFile(const std::string& user, const std::string& relPath) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = files_.find(fullPath(user, relPath));
+  if (it == files_.end()) return;
+  if (!it->second.data.empty()) ::unlink(it->second.data.c_str());
+  files_.erase(it);
 }
 
 bool FakeNetDiskServer::hasFile(const std::string& user, const std::string& name) const {
@@ -380,7 +415,7 @@ bool FakeNetDiskServer::isComplete(const std::string& user, const std::string& n
 std::string FakeNetDiskServer::fileBytes(const std::string& user, const std::string& name) const {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = files_.find(fullPath(user, name));
-  return it == files_.end() ? std::string() : it->second.bytes;
+  return it == files_.end() || !it->second.complete ? std::string() : readAll(it->second.data);
 }
 std::string FakeNetDiskServer::fileMd5(const std::string& user, const std::string& name) const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -392,7 +427,7 @@ std::vector<int> FakeNetDiskServer::blocksReceived(const std::string& user, cons
   std::vector<int> out;
   auto it = files_.find(fullPath(user, name));
   if (it != files_.end())
-    for (auto& b : it->second.blocks) out.push_back(b.first);
+    for (int b : it->second.blocks) out.push_back(b);
   return out;
 }
 int FakeNetDiskServer::sends(const std::string& user, const std::string& name, int index) const {
@@ -539,7 +574,7 @@ HttpReply FakeNetDiskServer::serveFile(const HttpRequestRecord& request) {
   for (auto& f : files_) {
     if (f.second.token == token && f.second.complete && f.second.owner == user &&
         domainOf(user) == request.queryParam("domainName"))
-      return HttpReply(200, f.second.bytes, "application/octet-stream");
+      return HttpReply(200, readAll(f.second.data), "application/octet-stream");
   }
   return HttpReply(404);
 }
@@ -605,7 +640,7 @@ std::string FakeNetDiskServer::folderJson(const std::string& user, const std::st
     file["md5hash"] = f.second.md5;
     file["size"] = f.second.size;
     file["nocomplete"] = f.second.complete;  // the client reads true as finished
-    file["downloadLink"] = "file/get/" + f.second.token;
+    if (listingLinks_) file["downloadLink"] = "file/get/" + f.second.token;
     children.push_back(file);
   }
   node["children"] = children;
@@ -640,6 +675,8 @@ HttpReply FakeNetDiskServer::create(const std::string& user, const std::string& 
   std::string full = folder + (folder[folder.size() - 1] == '/' ? "" : "/") + name;
   auto it = files_.find(full);
   if (it != files_.end() && it->second.complete) return refuse(409, "create: the file exists");
+  // A second create keeps nothing silently: the unfinished file and its blocks stay.
+  if (it != files_.end()) return refuse(409, "create: an unfinished file of that name exists");
   double used = 0;
   for (auto& f : files_)
     if (f.second.owner == user && f.first != full) used += static_cast<double>(f.second.size);
@@ -650,6 +687,16 @@ HttpReply FakeNetDiskServer::create(const std::string& user, const std::string& 
   f.blockTotal = static_cast<int>(blocks);
   f.owner = user;
   f.token = "T" + std::to_string(++serial_);
+  f.data = newDataFile();
+  {
+    int fd = ::open(f.data.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(size)) != 0) {
+      if (fd >= 0) ::close(fd);
+      files_.erase(full);
+      return refuse(500, "create: no room for the file");
+    }
+    ::close(fd);
+  }
   json reply;
   reply["downloadLink"] = "file/get/" + f.token;
   reply["created"] = json::parse(dateJson());
@@ -713,33 +760,80 @@ HttpReply FakeNetDiskServer::upload(const std::string& user, const HttpRequestRe
   if (--filesInFlight_[full] == 0) filesInFlight_.erase(full);
 
   it = files_.find(full);  // a deletion may have come while the block waited
-  if (it == files_.end() || it->second.complete) return refuse(404, "upload: the file went away");
-  it->second.blocks[static_cast<int>(index)] = part.data;
+  if (it == files_.end() || it->second.complete || it->second.merging)
+    return refuse(404, "upload: the file went away");
+  const std::string data = it->second.data;
+  const std::string token = it->second.token;
+  lock.unlock();
+  // The block goes to its place in the data file, without the lock.
+  bool written = false;
+  int fd = ::open(data.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    written = ::pwrite(fd, part.data.data(), part.data.size(), static_cast<off_t>(offset)) ==
+              static_cast<ssize_t>(part.data.size());
+    ::close(fd);
+  }
+  lock.lock();
+  it = files_.find(full);
+  if (it == files_.end() || it->second.token != token || it->second.complete || it->second.merging)
+    return refuse(404, "upload: the file went away");
+  if (!written) return refuse(500, "upload: the block could not be stored");
+  it->second.blocks.insert(static_cast<int>(index));
   ++it->second.sends[static_cast<int>(index)];
   return HttpReply(200, "{}", "application/json");
 }
 
 HttpReply FakeNetDiskServer::merge(const std::string& user, const std::string& body) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_);
   json j;
   if (!parseJsonObject(body, j) || !j.contains("path") || !j["path"].is_string() || !j.contains("md5") ||
       !j["md5"].is_string())
     return refuse(400, "merge: bad body");
-  auto it = files_.find(j["path"].get<std::string>());
+  const std::string full = j["path"].get<std::string>();
+  auto it = files_.find(full);
   if (it == files_.end() || it->second.owner != user) return refuse(404, "merge: no such file");
   File& f = it->second;
-  if (f.complete) return HttpReply(200, "{}");
-  std::string bytes;
-  for (int i = 0; i < f.blockTotal; ++i) {
-    auto b = f.blocks.find(i);
-    uint64_t expected = std::min<uint64_t>(blockSize_, static_cast<uint64_t>(f.size) - static_cast<uint64_t>(i) * blockSize_);
-    if (b == f.blocks.end() || b->second.size() != expected) return refuse(409, "merge: a block is missing");
-    bytes += b->second;
+  if (f.complete || f.merging) return refuse(409, "merge: the file is already merged");
+  for (int i = 0; i < f.blockTotal; ++i)
+    if (f.blocks.count(i) == 0) return refuse(409, "merge: block " + std::to_string(i) + " is missing");
+  f.merging = true;
+  const std::string data = f.data;
+  const std::string token = f.token;
+  const int64_t size = f.size;
+  lock.unlock();
+  // The MD5 of the joined blocks, streamed from the data file without the lock.
+  std::string md5;
+  int64_t read = 0;
+  {
+    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    int fd = ::open(data.c_str(), O_RDONLY | O_CLOEXEC);
+    if (ctx && fd >= 0 && EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) == 1) {
+      std::vector<char> buffer(1 << 20);
+      ssize_t n;
+      while (read < size && (n = ::read(fd, buffer.data(), buffer.size())) > 0) {
+        n = static_cast<ssize_t>(std::min<int64_t>(n, size - read));
+        EVP_DigestUpdate(ctx.get(), buffer.data(), static_cast<size_t>(n));
+        read += n;
+      }
+      unsigned char digest[EVP_MAX_MD_SIZE];
+      unsigned int len = 0;
+      if (EVP_DigestFinal_ex(ctx.get(), digest, &len) == 1) {
+        static const char* digits = "0123456789abcdef";
+        for (unsigned int i = 0; i < len; ++i) {
+          md5 += digits[digest[i] >> 4];
+          md5 += digits[digest[i] & 15];
+        }
+      }
+    }
+    if (fd >= 0) ::close(fd);
   }
-  if (static_cast<int64_t>(bytes.size()) != f.size) return refuse(409, "merge: wrong length");
-  f.bytes = bytes;
-  f.md5 = md5Hex(bytes);
-  f.complete = true;
+  lock.lock();
+  it = files_.find(full);
+  if (it == files_.end() || it->second.token != token) return refuse(404, "merge: the file went away");
+  it->second.merging = false;
+  if (read != size || md5.empty()) return refuse(500, "merge: the data file could not be read");
+  it->second.md5 = md5;
+  it->second.complete = true;
   return HttpReply(200, "{}");
 }
 
@@ -775,7 +869,12 @@ HttpReply FakeNetDiskServer::remove(const std::string& user, const std::string& 
     auto it = files_.find(p);
     if (it == files_.end() || it->second.owner != user) return refuse(404, "premove: no such file " + p);
   }
-  for (const std::string& p : paths) files_.erase(p);
+  for (const std::string& p : paths) {
+    auto it = files_.find(p);
+    if (it == files_.end()) continue;  // named twice
+    if (!it->second.data.empty()) ::unlink(it->second.data.c_str());
+    files_.erase(it);
+  }
   return HttpReply(200, "{}");
 }
 

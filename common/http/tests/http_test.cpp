@@ -210,6 +210,9 @@ TEST(HttpHelpers, ClientServerTextParses) {
     EXPECT_EQ(r.host, c.getHost()) << r.text;
     EXPECT_EQ(r.port, c.getPort()) << r.text;
   }
+  // The host and port form takes an IPv6 address bracketed or bare alike.
+  EXPECT_EQ("::1", HTTPClient("[::1]", 81).getHost());
+  EXPECT_EQ("::1", HTTPClient("::1", 81).getHost());
   HTTPClient bad("h:abc");
   HTTPRequest req;
   HTTPResponse resp;
@@ -639,13 +642,20 @@ TEST_F(HttpClientTest, CancelFromAnotherThreadEndsARunningInvoke) {
   EXPECT_EQ(0, client.call(req, resp)) << client.getLastError();
   EXPECT_EQ("ok", resp.getBodyText());
 
-  // A cancel between exchanges ends the next one (a job cancelled just before
-  // its transfer starts), and only that one.
+  // A cancel with nothing running changes nothing for the next exchange.
   size_t before = server.requestCount();
   client.cancel();
+  EXPECT_FALSE(client.stopped());
+  EXPECT_EQ(0, client.call(req, resp)) << client.getLastError();
+  EXPECT_EQ("ok", resp.getBodyText());
+  EXPECT_EQ(before + 1, server.requestCount());
+
+  // A stopped client (a job cancelled just before its transfer starts) sends
+  // nothing, now or later.
+  client.stop();
   EXPECT_TRUE(client.stopped());
   EXPECT_EQ(-1, client.call(req, resp));
-  EXPECT_EQ(0, client.call(req, resp));
+  EXPECT_EQ(-1, client.call(req, resp));
   EXPECT_EQ(before + 1, server.requestCount());
 }
 

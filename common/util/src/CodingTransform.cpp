@@ -24,7 +24,7 @@ bool isUnreserved(unsigned char c) {
 // Characters a URI path (with its query) may carry as they are. '+' is escaped all the same
 // so that urldecode, which reads '+' as a blank, gives every path back unchanged.
 bool isPathSafe(unsigned char c) {
-  return isUnreserved(c) || (c != 0 && std::strchr("/:@!$&'()*,;=?", c) != nullptr);
+  return isUnreserved(c) || (c != 0 && std::strchr("/:@!$&'()*,;=", c) != nullptr);
 }
 
 // Length of the well-formed UTF-8 sequence at s[i..n), or 0 when none starts there.

@@ -38,8 +38,10 @@ TEST(CodingTransform, UrlencodeTable) {
       {"/a b/c", false, "/a%20b/c"},
       {"/users/sip:joe@example.com/index/~~/resource-lists/list[@name=\"friends\"]", false,
        "/users/sip:joe@example.com/index/~~/resource-lists/list%5B@name=%22friends%22%5D"},
-      {"x?xmlns(p=urn:ietf:params:xml:ns:resource-lists)", false,
-       "x?xmlns(p=urn:ietf:params:xml:ns:resource-lists)"},
+      // "?" and "#" would end the path and "%" would start an escape: all three are escaped
+      {"list[@name='a?b']", false, "list%5B@name='a%3Fb'%5D"},
+      {"xmlns(p=urn:ietf:params:xml:ns:resource-lists)", false,
+       "xmlns(p=urn:ietf:params:xml:ns:resource-lists)"},
       {"!$&'()*,;=", false, "!$&'()*,;="},
       {"a+b", false, "a%2Bb"},  // escaped so that urldecode gives it back,
       {"\"<>\\^`{|}#%", false, "%22%3C%3E%5C%5E%60%7B%7C%7D%23%25"},

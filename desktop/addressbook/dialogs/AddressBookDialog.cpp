@@ -83,26 +83,47 @@ std::string CAddressBookDialog::entryText(Contact* contact) {
 }
 
 // ---- controls ---------------------------------------------------------------------------------
+bool CAddressBookDialog::bindControls() {
+  if (controls_.bound) return true;
+  if (!m_PaintManager.GetRoot()) return false;
+  Controls c;
+  c.bound = true;
+  c.tree = dynamic_cast<CCheckTreeView*>(m_PaintManager.FindControl(_T("addressbooklst")));
+  for (int i = 0; i < 4; ++i) c.lists[i] = dynamic_cast<CMutilSelectList*>(m_PaintManager.FindControl(kLists[i].list));
+  for (int i = 0; i < 3; ++i) {
+    c.countLabels[i] = m_PaintManager.FindControl(kLists[i].countLabel);
+    c.addButtons[i] = m_PaintManager.FindControl(kAddButtons[i]);
+    c.removeButtons[i] = m_PaintManager.FindControl(kRemoveButtons[i]);
+  }
+  c.warning = m_PaintManager.FindControl(_T("warningctl"));
+  c.warningLabel = m_PaintManager.FindControl(_T("warninglabel"));
+  c.ok = m_PaintManager.FindControl(_T("okbtn"));
+  controls_ = c;
+  return true;
+}
+
 CMutilSelectList* CAddressBookDialog::list(int listId) {
-  if (listId < 1 || listId > 4) return nullptr;
-  return dynamic_cast<CMutilSelectList*>(m_PaintManager.FindControl(kLists[listId - 1].list));
+  if (listId < 1 || listId > 4 || !bindControls()) return nullptr;
+  return controls_.lists[listId - 1];
 }
 
-CCheckTreeView* CAddressBookDialog::tree() {
-  return dynamic_cast<CCheckTreeView*>(m_PaintManager.FindControl(_T("addressbooklst")));
+CCheckTreeView* CAddressBookDialog::tree() { return bindControls() ? controls_.tree : nullptr; }
+
+void CAddressBookDialog::setEnabled(LPCTSTR name, bool enabled) { setEnabled(m_PaintManager.FindControl(name), enabled); }
+
+void CAddressBookDialog::setVisible(LPCTSTR name, bool visible) { setVisible(m_PaintManager.FindControl(name), visible); }
+
+void CAddressBookDialog::setEnabled(CControlUI* c, bool enabled) {
+  if (c) c->SetEnabled(enabled);
 }
 
-void CAddressBookDialog::setEnabled(LPCTSTR name, bool enabled) {
-  if (CControlUI* c = m_PaintManager.FindControl(name)) c->SetEnabled(enabled);
-}
-
-void CAddressBookDialog::setVisible(LPCTSTR name, bool visible) {
-  if (CControlUI* c = m_PaintManager.FindControl(name)) c->SetVisible(visible);
+void CAddressBookDialog::setVisible(CControlUI* c, bool visible) {
+  if (c) c->SetVisible(visible);
 }
 
 void CAddressBookDialog::setCountLabel(int listId) {
-  if (listId < 1 || listId > 3) return;
-  CControlUI* label = m_PaintManager.FindControl(kLists[listId - 1].countLabel);
+  if (listId < 1 || listId > 3 || !bindControls()) return;
+  CControlUI* label = controls_.countLabels[listId - 1];
   CMutilSelectList* l = list(listId);
   if (!label || !l) return;
   CDuiString text;
@@ -284,10 +305,14 @@ void CAddressBookDialog::addGroupNode(int depth, Sptr<INode> groupNode, CheckTre
 
 // ---- lists ------------------------------------------------------------------------------------
 void CAddressBookDialog::addContactToList(Contact* contact, int listId) {
+  if (!contact) return;
+  addEntriesToList(std::vector<std::string>{entryText(contact)}, listId);
+}
+
+void CAddressBookDialog::addEntriesToList(const std::vector<std::string>& texts, int listId) {
   CMutilSelectList* l = list(listId);
-  if (!contact || !l) return;
-  std::string text = entryText(contact);
-  if (!l->HasItemText(text.c_str())) l->AddItem(text.c_str());
+  if (!l) return;
+  l->AddItems(texts, true);
   setCountLabel(listId);
   updateLimitWarning();
 }
@@ -300,17 +325,17 @@ void CAddressBookDialog::moveToList(int listId) {
   if (view && view->IsVisible()) {
     std::vector<void*> checked;
     view->GetCheckedData(checked);
+    std::vector<std::string> texts;
+    texts.reserve(checked.size());
     for (void* data : checked)
-      if (data) addContactToList(static_cast<Contact*>(data), listId);
+      if (data) texts.push_back(entryText(static_cast<Contact*>(data)));
+    if (!texts.empty()) addEntriesToList(texts, listId);
     view->UncheckAll();
   } else if (hits && hits->IsVisible()) {
     std::vector<std::string> texts;
     hits->GetSelectedTexts(texts);
-    for (const std::string& text : texts)
-      if (!target->HasItemText(text.c_str())) {
-        target->AddItem(text.c_str());
-        setCountLabel(listId);
-      }
+    target->AddItems(texts, true);
+    setCountLabel(listId);
     hits->SelectAll(false);
     updateLimitWarning();
   }
@@ -337,33 +362,37 @@ void CAddressBookDialog::updateLimitWarning() {
   for (int id = LIST_TO; id <= LIST_BCC; ++id)
     if (CMutilSelectList* l = list(id)) total += l->GetCount();
   bool over = total > MAX_RECIPIENTS;
-  setVisible(_T("warningctl"), over);
-  setVisible(_T("warninglabel"), over);
-  setEnabled(_T("okbtn"), !over);
+  if (!bindControls()) return;
+  setVisible(controls_.warning, over);
+  setVisible(controls_.warningLabel, over);
+  setEnabled(controls_.ok, !over);
 }
 
 void CAddressBookDialog::setAddButtonsEnabled(bool enabled) {
-  for (LPCTSTR name : kAddButtons) setEnabled(name, enabled);
+  if (!bindControls()) return;
+  for (CControlUI* button : controls_.addButtons) setEnabled(button, enabled);
 }
 
 void CAddressBookDialog::disableRemoveButtons() {
-  for (LPCTSTR name : kRemoveButtons) setEnabled(name, false);
+  if (!bindControls()) return;
+  for (CControlUI* button : controls_.removeButtons) setEnabled(button, false);
 }
 
+// On every mouse move: constant work for the tree (its count of checked nodes), one pass over
+// each list's rows that stops at the first selected one.
 void CAddressBookDialog::updateButtonStates() {
+  if (!bindControls()) return;
   for (int id = LIST_TO; id <= LIST_BCC; ++id) {
     CMutilSelectList* l = list(id);
-    setEnabled(kRemoveButtons[id - 1], l && l->GetSelectedCount() > 0);
+    setEnabled(controls_.removeButtons[id - 1], l && l->HasSelection());
   }
   bool canAdd = false;
   CCheckTreeView* view = tree();
   CMutilSelectList* hits = list(LIST_SEARCH);
   if (view && view->IsVisible()) {
-    std::vector<void*> checked;
-    view->GetCheckedData(checked);
-    canAdd = !checked.empty();
+    canAdd = view->HasCheckedNode();
   } else if (hits && hits->IsVisible()) {
-    canAdd = hits->GetSelectedCount() > 0;
+    canAdd = hits->HasSelection();
   }
   setAddButtonsEnabled(canAdd);
 }
@@ -380,7 +409,12 @@ void CAddressBookDialog::search(const std::string& keyword) {
   std::vector<Sptr<INode>> found;
   ContactDb::instance()->search(keyword, found);
   clearList(LIST_SEARCH);
-  for (Sptr<INode>& hit : found) addContactToList(dynamic_cast<Contact*>(hit.get()), LIST_SEARCH);
+  std::vector<std::string> texts;
+  texts.reserve(found.size());
+  for (Sptr<INode>& hit : found)
+    if (auto* contact = dynamic_cast<Contact*>(hit.get())) texts.push_back(entryText(contact));
+  // The hits never count toward the limit: the warning stays as clearList left it.
+  if (CMutilSelectList* hitsList = list(LIST_SEARCH)) hitsList->AddItems(texts, true);
 }
 
 // ---- OK -------------------------------------------------------------------------------------

@@ -75,6 +75,7 @@ void CCheckTreeView::RemoveAll() {
   // The rows are gone: drop the nodes without touching them.
   delete root_;
   live_.clear();
+  checkedCount_ = 0;
   root_ = new CheckTreeNode();
 }
 
@@ -175,12 +176,13 @@ CheckTreeNode* CCheckTreeView::AddNode(COptionUI* expandButton, CheckTreeNode* p
 
   parent->children.push_back(node);
   live_.insert(node);
+  if (checked) ++checkedCount_;
   if (parent->expandButton) parent->expandButton->SetVisible(true);
   return node;
 }
 
 void CCheckTreeView::forget(CheckTreeNode* node) {
-  live_.erase(node);
+  if (live_.erase(node) != 0 && node->checked) --checkedCount_;
   for (CheckTreeNode* c : node->children) forget(c);
 }
 
@@ -224,10 +226,27 @@ void CCheckTreeView::ToggleExpand(CheckTreeNode* node, bool onLabel) {
   NeedUpdate();
 }
 
-void CCheckTreeView::setState(CheckTreeNode* node, bool checked) {
-  if (!node || node == root_ || node->checked == checked) return;
+void CCheckTreeView::mark(CheckTreeNode* node, bool checked) {
+  if (node->checked != checked && node != root_ && live_.count(node) != 0) {
+    if (checked)
+      ++checkedCount_;
+    else
+      --checkedCount_;
+  }
   node->checked = checked;
   if (node->checkBox) node->checkBox->Selected(checked);
+}
+
+void CCheckTreeView::markSubtree(CheckTreeNode* node, bool checked) {
+  for (CheckTreeNode* c : node->children) {
+    mark(c, checked);
+    markSubtree(c, checked);
+  }
+}
+
+void CCheckTreeView::setState(CheckTreeNode* node, bool checked) {
+  if (!node || node == root_ || node->checked == checked) return;
+  mark(node, checked);
   if (node->row && node->row->IsVisible() && !node->children.empty()) NeedUpdate();
 }
 
@@ -259,19 +278,14 @@ void CCheckTreeView::SetNodeChecked(CheckTreeNode* node, bool checked) {
 
 bool CCheckTreeView::SetSubtreeChecked(CheckTreeNode* node, bool checked) {
   if (!node || node == root_) return false;
-  for (CheckTreeNode* c : node->children) {
-    c->checked = checked;
-    if (c->checkBox) c->checkBox->Selected(checked);
-    SetSubtreeChecked(c, checked);
-  }
+  markSubtree(node, checked);
   return true;
 }
 
 void CCheckTreeView::UncheckAll() {
   for (CheckTreeNode* top : root_->children) {
-    top->checked = false;
-    if (top->checkBox) top->checkBox->Selected(false);
-    SetSubtreeChecked(top, false);
+    mark(top, false);
+    markSubtree(top, false);
   }
 }
 
@@ -305,19 +319,27 @@ bool CCheckTreeView::OnExpandEvent(void* param) {
   return true;
 }
 
+void CCheckTreeView::toggleFromBox(CheckTreeNode* node) {
+  SetNodeChecked(node, !node->checked);
+  // The box flips itself when the click completes, and so lands on the node's state.
+  if (node->checkBox) node->checkBox->Selected(!node->checked);
+  notify(_T("CheckChange"));
+}
+
 bool CCheckTreeView::OnCheckEvent(void* param) {
   auto* event = static_cast<TEventUI*>(param);
   if (!event) return true;
   if (event->Type == UIEVENT_SETCURSOR) {
     abui::SetCursor(abui::HandCursor());
   } else if (event->Type == UIEVENT_BUTTONDOWN || event->Type == UIEVENT_DBLCLICK) {
+    if (CheckTreeNode* node = nodeOf(event->pSender)) toggleFromBox(node);
+  } else if (event->Type == UIEVENT_KEYDOWN) {
+    // Space and Return activate a focused box just as a completed click does (the box flips
+    // itself afterwards): the node must follow, or box and node would disagree.
     CheckTreeNode* node = nodeOf(event->pSender);
-    if (node) {
-      SetNodeChecked(node, !node->checked);
-      // The box flips itself when the click completes, and so lands on the node's state.
-      if (node->checkBox) node->checkBox->Selected(!node->checked);
-      notify(_T("CheckChange"));
-    }
+    if (node && node->checkBox == event->pSender && (event->chKey == VK_SPACE || event->chKey == VK_RETURN) &&
+        node->checkBox->IsVisible() && node->checkBox->IsEnabled())
+      toggleFromBox(node);
   } else if (event->Type == UIEVENT_BUTTONUP) {
     // A press released outside the box does not complete the click: show the node's state.
     CheckTreeNode* node = nodeOf(event->pSender);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <unordered_set>
 
 using namespace DuiLib;
 
@@ -43,6 +44,18 @@ bool CMutilSelectList::isSelected(CControlUI* row) {
   return item && item->IsSelected();
 }
 
+void CMutilSelectList::AddItems(const std::vector<std::string>& texts, bool skipPresent) {
+  std::unordered_set<std::string> present;
+  if (skipPresent) {
+    for (int i = 0; i < GetCount(); ++i)
+      if (CControlUI* label = textControlOf(GetItemAt(i))) present.insert(label->GetText().str());
+  }
+  for (const std::string& text : texts) {
+    if (skipPresent && !present.insert(text).second) continue;
+    AddItem(text.c_str());
+  }
+}
+
 void CMutilSelectList::AddItem(LPCTSTR text) {
   CControlUI* row = nullptr;
   if (builder_.GetMarkup()->IsValid())
@@ -76,16 +89,24 @@ int CMutilSelectList::GetSelectedCount() {
   int n = 0;
   for (int i = 0; i < GetCount(); ++i) {
     CControlUI* row = GetItemAt(i);
-    if (textControlOf(row) && isSelected(row)) ++n;
+    if (isSelected(row) && textControlOf(row)) ++n;
   }
   return n;
+}
+
+bool CMutilSelectList::HasSelection() {
+  for (int i = 0; i < GetCount(); ++i) {
+    CControlUI* row = GetItemAt(i);
+    if (isSelected(row) && textControlOf(row)) return true;
+  }
+  return false;
 }
 
 void CMutilSelectList::GetSelectedTexts(std::vector<std::string>& out) {
   for (int i = 0; i < GetCount(); ++i) {
     CControlUI* row = GetItemAt(i);
-    CControlUI* label = textControlOf(row);
-    if (label && isSelected(row)) out.push_back(label->GetText().str());
+    if (!isSelected(row)) continue;
+    if (CControlUI* label = textControlOf(row)) out.push_back(label->GetText().str());
   }
 }
 

@@ -3,6 +3,7 @@
 #include <ace/Guard_T.h>
 
 #include <new>
+#include <unordered_map>
 
 #include "addressbook/ContactDb.h"
 #include "jobs/LongTimeTask.h"
@@ -91,23 +92,105 @@ void AddressBookClient::OnUpdate(const std::vector<Sptr<INode>>& roots,
                                  std::map<std::string, Sptr<INode>> newGroups,
                                  std::map<std::string, Sptr<INode>> newContacts, int status) {
   IM_TRACE("AddressBookClient::OnUpdate");
+  std::list<Model> unheld;
   if (status == 0) {
     Guard g(modelMutex);
     installLocked(roots, newGroups, newContacts);
     state = STATE_UPDATED;
+    takeUnheldLocked(unheld);
   } else {
     // A failed or cancelled fetch keeps what is installed.
     Guard g(modelMutex);
     state = STATE_IDLE;
   }
   listeners.forEach([&](IAddrbookListener* listener) { listener->OnAddrbookUpdate(roots, status); });
+  breakAll(unheld);  // after the listeners: nobody can reach these, and nobody waits for this
 }
 
 void AddressBookClient::setModel(const std::vector<Sptr<INode>>& roots,
                                  std::map<std::string, Sptr<INode>> newGroups,
                                  std::map<std::string, Sptr<INode>> newContacts) {
+  std::list<Model> unheld;
+  {
+    Guard g(modelMutex);
+    installLocked(roots, newGroups, newContacts);
+    takeUnheldLocked(unheld);
+  }
+  breakAll(unheld);
+}
+
+bool AddressBookClient::heldFromOutside(const Model& model) {
+  // Every reference the model's own links and containers make, node by node; a node with more
+  // owners than that (less the one copy made here) is held by someone else.
+  std::unordered_map<INode*, int> inside;
+  std::vector<Sptr<INode>> groups, contacts;  // one copy of each node while counting
+  {
+    std::vector<Sptr<INode>> pending(model.rootGroups);
+    for (const Sptr<INode>& g : model.rootGroups)
+      if (g) ++inside[g.get()];
+    for (const auto& entry : model.groups) {
+      if (!entry.second) continue;
+      ++inside[entry.second.get()];
+      pending.push_back(entry.second);
+    }
+    for (const auto& entry : model.contacts) {
+      if (!entry.second) continue;
+      if (inside[entry.second.get()]++ == 0) contacts.push_back(entry.second);
+    }
+    std::unordered_map<INode*, bool> seen;
+    std::vector<Sptr<INode>> links;
+    while (!pending.empty()) {
+      Sptr<INode> node = pending.back();
+      pending.pop_back();
+      if (!node || seen[node.get()]) continue;
+      seen[node.get()] = true;
+      groups.push_back(node);
+      IGroup* group = static_cast<IGroup*>(node.get());
+      if (group->getParent()) ++inside[group->getParent().get()];
+      links.clear();
+      group->getGroups(links);
+      for (const Sptr<INode>& child : links) {
+        if (!child) continue;
+        ++inside[child.get()];
+        pending.push_back(child);
+      }
+      links.clear();
+      group->getContacts(links);
+      for (const Sptr<INode>& member : links) {
+        if (!member) continue;
+        if (inside[member.get()]++ == 0) contacts.push_back(member);
+      }
+    }
+    for (const Sptr<INode>& c : contacts) {
+      links.clear();
+      static_cast<IContact*>(c.get())->getParents(links);
+      for (const Sptr<INode>& parent : links)
+        if (parent) ++inside[parent.get()];
+    }
+  }  // every temporary copy is gone here: groups and contacts hold one each
+  // groups and contacts hold each node once.
+  for (const Sptr<INode>& g : groups)
+    if (g.useCount() > inside[g.get()] + 1) return true;
+  for (const Sptr<INode>& c : contacts)
+    if (c.useCount() > inside[c.get()] + 1) return true;
+  return false;
+}
+
+void AddressBookClient::takeUnheldLocked(std::list<Model>& out) {
+  for (std::list<Model>::iterator it = retiredModels.begin(); it != retiredModels.end();) {
+    if (heldFromOutside(*it)) {
+      ++it;
+    } else {
+      std::list<Model>::iterator next = std::next(it);
+      out.splice(out.end(), retiredModels, it);
+      it = next;
+    }
+  }
+}
+
+size_t AddressBookClient::retiredModelCount() {
   Guard g(modelMutex);
-  installLocked(roots, newGroups, newContacts);
+  return retiredModels.size();
 }
 
 void AddressBookClient::installLocked(const std::vector<Sptr<INode>>& roots,
@@ -128,6 +211,14 @@ Sptr<INode> AddressBookClient::findContact(const std::string& name) {
   Guard g(modelMutex);
   std::map<std::string, Sptr<INode>>::const_iterator it = contacts.find(name);
   return it == contacts.end() ? Sptr<INode>() : it->second;
+}
+
+void AddressBookClient::findContacts(const std::vector<std::string>& names, std::vector<Sptr<INode>>& out) {
+  Guard g(modelMutex);
+  for (const std::string& name : names) {
+    std::map<std::string, Sptr<INode>>::const_iterator it = contacts.find(name);
+    if (it != contacts.end() && it->second) out.push_back(it->second);
+  }
 }
 
 std::vector<Sptr<INode>> AddressBookClient::getRootGroups() {

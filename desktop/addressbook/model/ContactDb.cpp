@@ -29,18 +29,28 @@ std::string creationText() {
   return sql;
 }
 
-// A LIKE pattern piece that matches `text` literally (escape character "\").
-std::string likeLiteral(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::string::const_iterator it = text.begin(); it != text.end(); ++it) {
-    if (*it == '%' || *it == '_' || *it == '\\') out += '\\';
-    out += *it;
-  }
-  return out;
+bool isAscii(const std::string& text) {
+  for (unsigned char c : text)
+    if (c >= 0x80) return false;
+  return true;
 }
 
-std::string utf8(const std::string& gb) { return CodingTransform::gb2312_to_utf8(gb); }
+// ASCII is the same in GB2312 and UTF-8: only other text goes through the converter.
+std::string utf8(const std::string& gb) { return isAscii(gb) ? gb : CodingTransform::gb2312_to_utf8(gb); }
+std::string gb2312(const std::string& utf) { return isAscii(utf) ? utf : CodingTransform::utf8_to_gb2312(utf); }
+
+// The department of consecutive contacts is mostly the same group's name: its UTF-8 form is
+// kept for the next row (per thread; only the installing job thread builds rows).
+const std::string& departmentUtf8(const std::string& gb) {
+  thread_local std::string lastGb, lastUtf8;
+  thread_local bool valid = false;
+  if (!valid || gb != lastGb) {
+    lastUtf8 = utf8(gb);
+    lastGb = gb;
+    valid = true;
+  }
+  return lastUtf8;
+}
 
 }  // namespace
 
@@ -84,11 +94,12 @@ CppSQLite3Command ContactDb::insertContact(Sptr<INode> contact, Sptr<INode> grou
   command.sql =
       "insert into xcapContactsInfo (userId, contactId, displayName, nickName, department, "
       "fullName) values (?,?,?,?,?,?);";
+  command.params.reserve(6);
   command.params.push_back(utf8(userId()));
   command.params.push_back(utf8(name));
   command.params.push_back(utf8(displayName));
   command.params.push_back(utf8(nickName));
-  command.params.push_back(utf8(department));
+  command.params.push_back(departmentUtf8(department));
   command.params.push_back(utf8(fullName));
   return command;
 }
@@ -106,27 +117,29 @@ void ContactDb::search(const std::string& keyword, std::vector<Sptr<INode>>& res
     StringParser::tokenize(user, "@", parts);
     if (parts.size() == 2) suffix = "@" + parts[1];
   }
-  std::string contains = "%" + likeLiteral(keyword) + "%";
+  // "%" and "_" in the keyword are LIKE wildcards; the values are bound, never SQL text.
+  std::string contains = "%" + keyword + "%";
   CppSQLite3Params params;
+  params.reserve(4);
   params.push_back(utf8(user));
   params.push_back(utf8(contains));
-  params.push_back(utf8(contains));
-  params.push_back(utf8(contains + likeLiteral(suffix)));
+  params.push_back(params.back());
+  params.push_back(utf8(contains + suffix));
+  // "+userId": the LIKE tests need every row of the user anyway, and a plain scan of the table
+  // is cheaper than reaching each row through the user-id index.
   const char* sql =
-      "select * from xcapContactsInfo where userId = ? and (displayName like ? escape '\\' "
-      "or nickName like ? escape '\\' or contactId like ? escape '\\') "
-      "group by contactId order by displayName asc ;";
+      "select contactId from xcapContactsInfo where +userId = ? and (displayName like ? "
+      "or nickName like ? or contactId like ?) group by contactId order by displayName asc ;";
   CppSQLite3Query rows;
   if (!LocalDb::instance()->execQuery(sql, params, rows)) return;
-  AddressBookClient* client = AddressBookClient::instance();
+  std::vector<std::string> ids;
   try {
     while (!rows.eof()) {
-      std::string id = CodingTransform::utf8_to_gb2312(rows.textField("contactId"));
-      Sptr<INode> found = client->findContact(id);
-      if (found) result.push_back(found);
+      ids.push_back(gb2312(rows.textField("contactId")));
       rows.nextRow();
     }
   } catch (const CppSQLite3Exception&) {
     // A step that fails ends the search with the hits found so far.
   }
+  AddressBookClient::instance()->findContacts(ids, result);
 }

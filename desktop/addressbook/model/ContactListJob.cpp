@@ -13,8 +13,8 @@ typedef ACE_Guard<ACE_Thread_Mutex> Guard;
 namespace {
 
 // One fetch at a time in the process. The factory shares one usage per user among its holders,
-// and that usage talks through the client of the job that made it: a cancelled job's client
-// must not be used by (or leave a pending cancel for) the fetch of a later job. Held on the job
+// and that usage talks through the client of the job that made it: a cancelled job's client is
+// stopped for good and must not be used by the fetch of a later job. Held on the job
 // thread from taking the usage to handing it back; no other lock of the address book is held
 // with it, and cancel never takes it.
 ACE_Thread_Mutex& fetchGate() {
@@ -51,9 +51,14 @@ void ContactListJob::cancel() {
   if (finished_) return;  // the job has ended and told its observers: nothing left to cancel
   if (cancelled.exchange(true)) return;  // the first cancel acts and notifies, later ones not
   status = 2;
-  Sptr<IXcapClient> client = getXcapClient();
-  if (client) client->cancel();
+  // Observers hear of the cancel on this thread before the request is stopped: stopped first,
+  // the job thread could end and report before this thread does, and the canceller (the
+  // update dialog's stop command) would not see the outcome at once.
   notifyObservers();
+  // The client is the job's own: stopping it for good ends a running request, and keeps one
+  // that is about to start from going out.
+  Sptr<IXcapClient> client = getXcapClient();
+  if (client) client->stop();
 }
 
 void ContactListJob::execute_i() { IM_TRACE("ContactListJob::execute_i"); }
@@ -198,8 +203,9 @@ void CL_UpdateJob::execute_i() {
   if (isCancelled()) return;  // cancelled before its turn: nothing is fetched
   ResourceListsAppUsage* usage = getResourceLists();
   if (usage == 0) return;
-  // A cancel that came before the client was handed over found nothing to abort: it is seen
-  // here instead (cancel sets the flag before it looks for the client).
+  // A cancel that came before the client was handed over found nothing to stop: it is seen
+  // here instead (cancel sets the flag before it looks for the client). One that finds the
+  // client stops it for good, so the request below fails at once without going out.
   if (isCancelled()) {
     releaseResourceLists(usage);
     return;

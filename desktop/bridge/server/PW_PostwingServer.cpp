@@ -59,9 +59,11 @@ void PW_PostwingServer::stop() {
   IM_TRACE("PW_PostwingServer::stop");
   if (!started_) return;
   started_ = false;
-  acceptor_.close();
   PW_HookManager::instance()->stop();
+  // The reactor thread ends first: closing the acceptor under a running accept would race it
+  // (ACE's acceptor then drops the half-made handler without closing it).
   PW_ServerTask::instance()->stop();
+  acceptor_.close();
   // The reactor thread has ended: close what is still connected.
   std::set<PW_AddinUiSvrHandler*> open;
   {

@@ -4,12 +4,56 @@
 #include "log/IM_LogManager.h"
 #include "log/IM_Trace.h"
 
+#include <ace/Dev_Poll_Reactor.h>
 #include <ace/Guard_T.h>
 #include <ace/OS_NS_sys_time.h>
 #include <ace/Reactor.h>
-#include <ace/Select_Reactor.h>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
 
 typedef ACE_Guard<ACE_Thread_Mutex> Guard;
+
+namespace {
+
+// Most descriptors the reactor's table holds (its size is allocated up front).
+const rlim_t kReactorHandleLimit = 65536;
+
+// Raises the process's descriptor limit as far as the system allows (the hard limit, or the
+// kernel's per-process maximum when the hard limit is unlimited), so that the local server
+// keeps accepting agents while thousands of local connections are open. The limit in force.
+rlim_t raiseDescriptorLimit() {
+  rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
+  if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= limit.rlim_max) return limit.rlim_cur;
+  rlimit wanted = limit;
+  wanted.rlim_cur = limit.rlim_max;
+  if (setrlimit(RLIMIT_NOFILE, &wanted) == 0) return wanted.rlim_cur;
+  unsigned long kernelMax = 0;
+  if (FILE* f = std::fopen("/proc/sys/fs/nr_open", "r")) {
+    if (std::fscanf(f, "%lu", &kernelMax) != 1) kernelMax = 0;
+    std::fclose(f);
+  }
+  if (kernelMax > limit.rlim_cur) {
+    wanted.rlim_cur = std::min<rlim_t>(kernelMax, limit.rlim_max);
+    if (setrlimit(RLIMIT_NOFILE, &wanted) == 0) return wanted.rlim_cur;
+  }
+  return limit.rlim_cur;
+}
+
+// An epoll reactor: unlike select() it has no limit of 1024 descriptors, and idle
+// connections cost nothing while it waits.
+ACE_Reactor* makeReactor() {
+  const rlim_t limit = raiseDescriptorLimit();
+  const size_t size = size_t(std::min(limit == RLIM_INFINITY ? kReactorHandleLimit : limit, kReactorHandleLimit));
+  IM_LOG_INFO("PW_ServerTask, [descriptor limit = %lu, reactor size = %lu]", (unsigned long)limit,
+              (unsigned long)size);
+  return new ACE_Reactor(new ACE_Dev_Poll_Reactor(size), true);
+}
+
+}  // namespace
 
 // ---- PW_ServerTask ------------------------------------------------------------------------
 
@@ -19,7 +63,7 @@ PW_ServerTask* PW_ServerTask::instance() {
   return task;
 }
 
-PW_ServerTask::PW_ServerTask() : reactor_(new ACE_Reactor(new ACE_Select_Reactor(), true)), cond_(mutex_) {}
+PW_ServerTask::PW_ServerTask() : reactor_(makeReactor()), cond_(mutex_) {}
 
 int PW_ServerTask::start() {
   IM_TRACE("PW_ServerTask::start");

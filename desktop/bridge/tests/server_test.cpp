@@ -12,9 +12,15 @@
 
 #include <ace/OS_NS_fcntl.h>
 #include <ace/Reactor.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -372,4 +378,58 @@ TEST_F(ServerTest, ConnectionsThatComeAndGoWhileRepliesAreSentLeaveNothingBehind
   PW_Message reply;
   ASSERT_TRUE(last.readUnit(reply));
   EXPECT_EQ(reply.getField("handle"), "last");
+}
+
+// Agents wait on an idle connection while their dialog is open, and anything on the machine
+// can open local connections: with thousands of idle ones open, every one stays open and a
+// new agent is still served.
+TEST_F(ServerTest, ThousandsOfIdleConnectionsStayOpenAndANewAgentIsServed) {
+  const int kIdle = 3000;
+  rlimit limit;
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &limit));
+  // Both ends of each connection live in this process.
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < rlim_t(2 * kIdle + 512)) {
+    GTEST_SKIP() << "the system allows only " << limit.rlim_cur << " descriptors";
+  }
+  struct Sockets {
+    std::vector<int> fds;
+    ~Sockets() {
+      for (int fd : fds) ::close(fd);
+    }
+  } idle;
+  sockaddr_in to;
+  std::memset(&to, 0, sizeof to);
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  to.sin_port = htons(u_short(port_));
+  for (int i = 0; i < kIdle; ++i) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0) << "connection " << i;
+    idle.fds.push_back(fd);
+    ASSERT_EQ(0, ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to)) << "connection " << i;
+  }
+  ASSERT_TRUE(w32subst::waitUntil([&] { return server()->connectionCount() == kIdle; }, 30000))
+      << server()->connectionCount() << " of " << kIdle << " connections held";
+
+  RawClient agent(port_);
+  ASSERT_TRUE(agent.ok());
+  ASSERT_TRUE(agent.send(unit("showAddrDialog", {{"handle", "4242"}})));
+  ASSERT_TRUE(posted(WM_PW_SHOWADDRBOOK));
+  EXPECT_EQ(server()->pendingAddrHandle(), "4242");
+  EXPECT_TRUE(server()->sendSelectedAddr({"a@corp"}, {}, {}));
+  PW_Message reply;
+  ASSERT_TRUE(agent.readUnit(reply));
+  EXPECT_EQ(reply.getCommand(), "setSelectedAddr");
+  EXPECT_EQ(reply.getField("handle"), "4242");
+
+  // No idle connection was cut.
+  EXPECT_EQ(server()->connectionCount(), kIdle + 1);
+  for (int i = 0; i < kIdle; i += 97) {
+    char byte;
+    EXPECT_EQ(-1, ::recv(idle.fds[i], &byte, 1, MSG_DONTWAIT)) << "connection " << i << " was closed";
+    EXPECT_EQ(EAGAIN, errno);
+  }
+  for (int fd : idle.fds) ::close(fd);
+  idle.fds.clear();
+  EXPECT_TRUE(w32subst::waitUntil([] { return server()->connectionCount() == 1; }, 30000));
 }

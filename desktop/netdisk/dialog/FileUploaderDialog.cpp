@@ -8,9 +8,12 @@
 #include "log/IM_Trace.h"
 #include "ui/HintDialog.h"
 #include "ui/UIStatic.h"
+#include "util/Config.h"
+#include "win32/shellexecute.h"
 
 #include <ace/Guard_T.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -142,8 +145,14 @@ void CFileUploaderDialog::onListFile(const std::vector<NetDiskFileItem>& files, 
 void CFileUploaderDialog::onRenameFile(const std::string&, const std::string&, int) {}
 
 void CFileUploaderDialog::onDeleteFile(const std::string& name, int error) {
-  if (error != 0) return postError(error);
   Event e;
+  if (error != 0) {
+    // The file is still there: its row goes back to what it showed, so it can be tried again.
+    postError(error);
+    e.kind = Event::DELETE_FAILED;
+    e.name = name;
+    return queueEvent(e);
+  }
   e.kind = Event::DELETE_FILE;
   e.name = name;
   queueEvent(e);
@@ -208,7 +217,7 @@ void CFileUploaderDialog::onDownloadUrl(const std::map<std::string, std::string>
 
 // ---- UI thread: messages ----------------------------------------------------------------------
 
-LRESULT CFileUploaderDialog::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM, BOOL& bHandled) {
+LRESULT CFileUploaderDialog::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) {
   switch (uMsg) {
     case WM_PW_UPLOADEVENT:
       showError(static_cast<int>(wParam));
@@ -216,6 +225,15 @@ LRESULT CFileUploaderDialog::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARA
     case WM_PW_CHECKALL:
       checkAll();
       return 0;
+    case WM_NOTIFY: {
+      const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
+      if (header == nullptr || header->code != EN_LINK) {
+        bHandled = FALSE;
+        return 0;
+      }
+      openLink(*reinterpret_cast<const ENLINK*>(lParam));
+      return 0;
+    }
     case WM_PW_NETDISKEVENT: {
       Event e;
       {
@@ -285,6 +303,28 @@ void CFileUploaderDialog::onWindowInit() {
   if (CControlUI* title = find("titallabel")) title->SetText(("Ferrow企业邮箱超大附件（" + userMail_ + "）").c_str());
   if (CControlUI* edit = find("search_edit"))
     if (edit->GetText().IsEmpty()) edit->SetText(kSearchHint);
+  // The net disk's own pages, as a link that opens in the browser.
+  if (CControlUI* c = find("netdisk_link_edit")) {
+    if (CRichEditUI* links = static_cast<CRichEditUI*>(c->GetInterface("RichEdit"))) {
+      std::string server = Config::instance()->getStrValue("VASTO", "spaceServer", "");
+      links->SetAutoURLDetect(true);
+      links->SetEventMask(links->GetEventMask() | ENM_LINK);
+      links->SetText(server.empty() ? "" : ("网页版网盘：http://" + server + "/space/").c_str());
+    }
+  }
+}
+
+void CFileUploaderDialog::openLink(const ENLINK& link) {
+  if (link.msg != WM_LBUTTONUP) return;
+  CRichEditUI* links = nullptr;
+  if (CControlUI* c = find("netdisk_link_edit")) links = static_cast<CRichEditUI*>(c->GetInterface("RichEdit"));
+  if (links == nullptr) return;
+  CHARRANGE range = link.chrg;
+  links->SetSel(range);
+  CDuiString address = links->GetSelText();
+  if (address.IsEmpty()) return;
+  IM_LOG_INFO("CFileUploaderDialog::openLink, [address = %s]", address.GetData());
+  ::ShellExecuteA(nullptr, "open", address.GetData(), nullptr, nullptr, SW_SHOW);
 }
 
 void CFileUploaderDialog::applyEvent(const Event& e) {
@@ -297,7 +337,11 @@ void CFileUploaderDialog::applyEvent(const Event& e) {
       break;
     }
     case Event::DELETE_FILE:
+      deleting_.erase(lowerName(e.name));
       removeRow(e.name);
+      break;
+    case Event::DELETE_FAILED:
+      restoreDeletedRow(e.name);
       break;
     case Event::LIST_UPLOADS:
       addUploadRows(e.tasks);
@@ -319,10 +363,15 @@ void CFileUploaderDialog::applyEvent(const Event& e) {
       // stopped, not a pause): a finished upload is shown as finished, a resumed one that had
       // to wait as waiting.
       const UploadTaskStatus& task = e.tasks.front();
-      if (task.state == UploadTaskStatus::FINISHED)
+      if (task.state == UploadTaskStatus::FINISHED) {
         refreshUpload(task);
-      else
+      } else {
+        // A resume carries what the records hold: an upload that starts again because its
+        // file changed shows its progress back at the start.
+        if (CListContainerElementUI* row = findRow(task.relpath))
+          if (row->GetTag() == kUploadRow) showProgressOf(row, task);
         setRowOperator(task.relpath, task.state == UploadTaskStatus::WAITING ? 2 : 1);
+      }
       break;
     }
     case Event::LINKS:
@@ -401,9 +450,19 @@ void CFileUploaderDialog::onDeleteClicked(CListContainerElementUI* row) {
   if (showHint((name + "删除后将无法恢复，您确定要删除吗？").c_str(), "删除", "", true) != 1) return;
   // The row may have gone while the box was open.
   if (findRow(name) != row) return;
-  if (CControlUI* d = sub(row, "fui_delete")) d->SetVisible(false);
+  RowBeforeDeletion before;
+  CControlUI* del = sub(row, "fui_delete");
+  CControlUI* status = sub(row, "fui_status");
+  if (status) {
+    before.status = status->GetText().str();
+    before.statusTag = status->GetTag();
+  }
+  before.deleteVisible = del == nullptr || del->IsVisible();
+  before.operatorVisible = op == nullptr || op->IsVisible();
+  deleting_[lowerName(name)] = before;
+  if (del) del->SetVisible(false);
   if (op) op->SetVisible(false);
-  if (CControlUI* s = sub(row, "fui_status")) s->SetText("删除中");
+  if (status) status->SetText("删除中");
   NetDiskClient::instance()->deleteFile(name);
 }
 
@@ -485,13 +544,23 @@ void CFileUploaderDialog::insert() {
     showError(12);
     return;
   }
+  linkNames_ = names;
   enableInsert(false);
   setInformation("正在插入附件，请稍候", kInfoColor);
 }
 
 void CFileUploaderDialog::sendLinks(const std::map<std::string, std::string>& links) {
   std::map<std::string, std::string> entries;
+  std::vector<std::string> missing;  // asked for, or answered, without a link
+  for (const std::string& name : linkNames_) {
+    std::map<std::string, std::string>::const_iterator it = links.find(name);
+    if (it == links.end() || it->second.empty()) missing.push_back(name);
+  }
   for (std::map<std::string, std::string>::const_iterator it = links.begin(); it != links.end(); ++it) {
+    if (it->second.empty()) {
+      if (std::find(missing.begin(), missing.end(), it->first) == missing.end()) missing.push_back(it->first);
+      continue;
+    }
     CListContainerElementUI* row = findRow(it->first);
     if (row == nullptr) continue;
     std::string size;
@@ -499,16 +568,67 @@ void CFileUploaderDialog::sendLinks(const std::map<std::string, std::string>& li
     if (!endsWith(size, 'B')) size += "B";
     entries[it->first + "?" + size] = it->second;
   }
+  linkNames_.clear();
+  if (!missing.empty()) {
+    // Never an empty link in the mail: the user learns which files have none.
+    std::string names;
+    for (size_t i = 0; i < missing.size(); ++i) names += (i == 0 ? "" : "、") + missing[i];
+    IM_LOG_ERROR("CFileUploaderDialog::sendLinks, [status = no link, files = %s]", names.c_str());
+    setInformation("以下文件没有取得下载链接：" + names, kErrorColor);
+  }
   if (entries.empty()) {
     // Not one link came back: nothing to insert, and the user may try again.
-    IM_LOG_ERROR("CFileUploaderDialog::sendLinks, [status = no link, reason = the net disk gave none]");
-    showError(12);
+    if (missing.empty()) showError(12);
     enableInsert(checkedCount_ > 0);
     return;
   }
   if (!PW_PostwingServer::instance()->sendAttachment(entries, m_hWnd))
     IM_LOG_WARN("CFileUploaderDialog::sendLinks, [status = links not sent, reason = no requester or clipboard]");
+  if (!missing.empty()) {
+    // The others went to the mail; the window stays so the message above can be read.
+    enableInsert(checkedCount_ > 0);
+    return;
+  }
   Close(1);
+}
+
+void CFileUploaderDialog::restoreDeletedRow(const std::string& name) {
+  std::map<std::string, RowBeforeDeletion>::iterator it = deleting_.find(lowerName(name));
+  CListContainerElementUI* row = findRow(name);
+  if (it == deleting_.end() || row == nullptr) {
+    if (it != deleting_.end()) deleting_.erase(it);
+    return;
+  }
+  const RowBeforeDeletion& before = it->second;
+  if (CControlUI* status = sub(row, "fui_status")) {
+    status->SetText(before.status.c_str());
+    status->SetTag(before.statusTag);
+  }
+  if (CControlUI* del = sub(row, "fui_delete")) del->SetVisible(before.deleteVisible);
+  if (CControlUI* op = sub(row, "fui_operator")) op->SetVisible(before.operatorVisible);
+  deleting_.erase(it);
+}
+
+void CFileUploaderDialog::showProgressOf(CListContainerElementUI* row, const UploadTaskStatus& task) {
+  if (CProgressUI* slider = asProgress(sub(row, "fui_slider"))) {
+    int value = 0;
+    if (task.fileLength > 0)
+      value = static_cast<int>(static_cast<double>(task.transferred) * 100 / static_cast<double>(task.fileLength));
+    slider->SetValue(value);
+  }
+  if (CControlUI* size = sub(row, "fui_filesize")) {
+    char buf[96];
+    double t = static_cast<double>(task.transferred > 0 ? task.transferred : 0);
+    double n = static_cast<double>(task.fileLength);
+    if (task.fileLength >= 1048576)
+      snprintf(buf, sizeof(buf), "%.2fM/%.2fM", t / 1048576, n / 1048576);
+    else if (task.fileLength >= 1024)
+      snprintf(buf, sizeof(buf), "%.2fK/%.2fK", t / 1024, n / 1024);
+    else
+      snprintf(buf, sizeof(buf), "%dB/%dB", static_cast<int>(t), static_cast<int>(task.fileLength));
+    size->SetText(buf);
+    size->SetTag(static_cast<UINT_PTR>(t));
+  }
 }
 
 // ---- UI thread: check boxes -------------------------------------------------------------------

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "db/SqlLike.h"
+
 namespace {
 
 const char* kDbNotOpen = "Database not open";
@@ -138,10 +140,19 @@ void CppSQLite3Query::nextRow() {
   } else if (rc == SQLITE_ROW) {
     eof_ = false;
   } else {
-    rc = sqlite3_finalize(vm_);
+    // The text first: when the connection was closed under this cursor, the
+    // finalize below releases it, and it can no longer be asked. Such a
+    // closed connection answers every question with "misuse" already: the
+    // step's own code then gives the text.
+    std::string message;
+    if (db_ != nullptr) {
+      message = sqlite3_errcode(db_) == SQLITE_MISUSE && rc != SQLITE_MISUSE ? sqlite3_errstr(rc)
+                                                                              : sqlite3_errmsg(db_);
+    }
+    sqlite3_finalize(vm_);
     vm_ = nullptr;
     ownVM_ = false;
-    throwDbError(rc, db_);
+    throw CppSQLite3Exception(rc, message.c_str());
   }
 }
 
@@ -325,6 +336,7 @@ void CppSQLite3DB::open(const char* utf8Path) {
   // The time-out first, so that the journal pragma waits for a busy file too.
   sqlite3_busy_timeout(db_, busyTimeoutMs_);
   setWalMode();
+  installFastLike(db_);  // same matches as SQLite's LIKE; on failure SQLite's own stays
 }
 
 void CppSQLite3DB::close() {

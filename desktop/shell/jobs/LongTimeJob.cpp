@@ -8,7 +8,11 @@
 #include "jobs/LongTimeTask.h"
 
 LongTimeJob::LongTimeJob()
-    : mode(1), jobId_(LongTimeTask::instance()->newJobId()), registryUsers_(0) {
+    : mode(1),
+      jobId_(LongTimeTask::instance()->newJobId()),
+      registryUsers_(0),
+      posted_(false),
+      cancelRequested_(false) {
   LongTimeTask::instance()->registerJob(this);
 }
 

@@ -145,19 +145,39 @@ int LongTimeTask::postJob(LongTimeJob* job) {
   if (job == 0) return -1;
   LongTimeData* data = 0;
   ACE_NEW_RETURN(data, LongTimeData(job), -1);
+  // From here on the job is whole until the runner retires it: cancelJob may
+  // call it. A cancel that came before is applied now, before the queue.
+  bool cancelNow = false;
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, g, registryLock_, -1);
+    job->posted_ = true;
+    cancelNow = job->cancelRequested_;
+  }
+  if (cancelNow) job->cancel();
   if (this->putq(data) == -1) {
     data->release();
+    // Back to the creator, who may delete it once no caller is inside it.
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, g, registryLock_, -1);
+    job->posted_ = false;
+    while (job->registryUsers_ > 0) registryIdle_.wait();
     return -1;
   }
   return 0;
 }
 
-LongTimeJob* LongTimeTask::borrowJob(const std::string& id) {
+LongTimeJob* LongTimeTask::borrowJob(const std::string& id, bool cancelling) {
   ACE_GUARD_RETURN(ACE_Thread_Mutex, g, registryLock_, 0);
   std::map<std::string, LongTimeJob*>::iterator it = registry_.find(id);
   if (it == registry_.end()) return 0;
-  ++it->second->registryUsers_;
-  return it->second;
+  LongTimeJob* job = it->second;
+  if (cancelling && !job->posted_) {
+    // Not posted: the job may be half built or being deleted by its creator,
+    // so it is not called now; the post applies the cancel.
+    job->cancelRequested_ = true;
+    return 0;
+  }
+  ++job->registryUsers_;
+  return job;
 }
 
 void LongTimeTask::releaseJob(LongTimeJob* job) {
@@ -166,14 +186,16 @@ void LongTimeTask::releaseJob(LongTimeJob* job) {
 }
 
 void LongTimeTask::cancelJob(const std::string& id) {
-  LongTimeJob* job = borrowJob(id);
+  LongTimeJob* job = borrowJob(id, true);
   if (job == 0) return;
   job->cancel();
   releaseJob(job);
 }
 
 int LongTimeTask::removeJobObserver(const std::string& id, Sptr<LongTimeJobObserver> observer) {
-  LongTimeJob* job = borrowJob(id);
+  // removeObserver is the base class's own, alive from the first to the last
+  // moment of the registration: safe on a job that is not posted.
+  LongTimeJob* job = borrowJob(id, false);
   if (job == 0) return -1;
   int result = job->removeObserver(observer);
   releaseJob(job);

@@ -2,8 +2,10 @@
 // hooks) and again inside the mail-client process (made by the CBT hook procedure). Owned by
 // the registry of its process (PostwingWindRegistry), which hands it out as a shared object.
 //
-// Inside the mail client the object learns the compose window's controls once (the child
-// enumeration, on the UI thread), subclasses one container control (and Foxmail 7's
+// Inside the mail client the object learns the compose window's controls (the child
+// enumeration, on the UI thread: when the object is made, and again when a later event names a
+// window of the compose window it has not learned, as when the window was shown before its
+// form was complete), subclasses one container control (and Foxmail 7's
 // recipient edits), shows the small menu that offers the enterprise address book or the mail
 // client's own, replays the intercepted click when the user picks the client's own, asks the
 // desktop program for its dialogs through the agent, and types addresses or pastes links
@@ -16,14 +18,18 @@
 //   thread of the desktop process, where the object has no agent).
 // - fillTo/fillCc/fillBcc/insertAttachment: any thread (the agent's receive thread); they act
 //   on the window only through posted messages and synthesised input.
-// Locks: listMutex_ (recursive) guards messages_, children_ and the control fields below
-// (container_ ... button2_, the previous procedures); agentMutex_ (recursive) guards agent_,
-// ownedAgent_ and every request made through them. Neither is held while the other is taken.
+// Locks: listMutex_ (recursive) guards messages_ and the control fields below (container_ ...
+// button2_, the previous procedures) and is held while a replay calls the mail client;
+// agentMutex_ (recursive) guards agent_, ownedAgent_ and every request made through them.
+// Neither is held while the other is taken. childrenMutex_ guards children_ alone and is never
+// held while anything else is called: every lookup of the process asks every object for its
+// children, so a lookup on one UI thread must not wait for a replay on another.
 #pragma once
 
 #include "win32/windows.h"
 
 #include <ace/Recursive_Thread_Mutex.h>
+#include <ace/Thread_Mutex.h>
 #include <ace/Time_Value.h>
 
 #include <string>
@@ -145,8 +151,9 @@ class PostwingWind {
   int kind_;
   HHOOK cbtHook_ = nullptr;
   HHOOK cwpHook_ = nullptr;
-  mutable ACE_Recursive_Thread_Mutex listMutex_;  // guards messages_, children_, controls, bitmaps_
+  mutable ACE_Recursive_Thread_Mutex listMutex_;  // guards messages_, controls, bitmaps_
   std::vector<RecordedMessage> messages_;
+  mutable ACE_Thread_Mutex childrenMutex_;  // guards children_ (a leaf: nothing is called under it)
   std::vector<HWND> children_;
   std::vector<HBITMAP> bitmaps_;
   mutable ACE_Recursive_Thread_Mutex agentMutex_;  // guards agent_, ownedAgent_

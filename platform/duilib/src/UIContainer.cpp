@@ -51,7 +51,8 @@ bool CContainerUI::Add(CControlUI* pControl) {
 
 bool CContainerUI::AddAt(CControlUI* pControl, int iIndex) {
   if (!pControl || iIndex < 0 || iIndex > (int)m_items.size()) return false;
-  if (GetItemIndex(pControl) >= 0) return false;
+  // Only a control that names this container as its parent can be one of its items already.
+  if (pControl->GetParent() == this && GetItemIndex(pControl) >= 0) return false;
   m_items.insert(m_items.begin() + iIndex, pControl);
   if (m_pManager) {
     m_pManager->InitControls(pControl, this);
@@ -78,15 +79,21 @@ bool CContainerUI::RemoveAt(int iIndex) {
   m_items.erase(m_items.begin() + iIndex);
   if (m_pManager) m_pManager->NeedUpdate();
   NeedUpdate();
-  if (m_bAutoDestroy) delete c;
+  if (m_bAutoDestroy)
+    delete c;
+  else if (m_pManager)
+    m_pManager->ForgetNames(c);  // out of the window's tree: no longer found by name
   return true;
 }
 
 void CContainerUI::RemoveAll() {
   std::vector<CControlUI*> items;
   items.swap(m_items);
-  if (m_bAutoDestroy)
+  if (m_bAutoDestroy) {
     for (auto* c : items) delete c;
+  } else if (m_pManager) {
+    for (auto* c : items) m_pManager->ForgetNames(c);
+  }
   if (m_pManager) m_pManager->NeedUpdate();
   NeedUpdate();
 }

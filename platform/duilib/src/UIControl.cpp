@@ -24,9 +24,17 @@ LPVOID CControlUI::GetInterface(LPCTSTR pstrName) {
 
 bool CControlUI::Activate() { return IsVisible() && IsEnabled(); }
 
+void CControlUI::SetName(LPCTSTR pstrName) {
+  if (m_nNameKey != 0 && m_pManager) m_pManager->ForgetName(this);
+  m_sName = pstrName;
+  if (m_pManager) m_pManager->RememberName(this);
+}
+
 void CControlUI::SetManager(CPaintManagerUI* pManager, CControlUI* pParent, bool bInit) {
+  if (m_nNameKey != 0 && m_pManager && m_pManager != pManager) m_pManager->ForgetName(this);
   m_pManager = pManager;
   m_pParent = pParent;
+  if (m_pManager) m_pManager->RememberName(this);
   if (bInit && m_pParent) Init();
 }
 

@@ -30,8 +30,36 @@ void CListBaseUI::SetManager(CPaintManagerUI* pManager, CControlUI* pParent, boo
   m_pHeader->SetManager(pManager, this, bInit);
 }
 
-void CListBaseUI::Renumber() {
-  for (int i = 0; i < GetCount(); ++i)
+void CListBaseUI::LayoutChildren(RECT rc) {
+  CVerticalLayoutUI::LayoutChildren(rc);
+  m_aShownRows.clear();
+  for (auto* c : m_items)
+    if (c->IsVisible()) m_aShownRows.push_back(ShownRow{c, c->m_rcItem.top, c->m_rcItem.bottom});
+  m_bShownRowsValid = true;
+}
+
+CControlUI* CListBaseUI::FindControl(FINDCONTROLPROC Proc, LPVOID pData, UINT uFlags) {
+  const UINT hit = UIFIND_VISIBLE | UIFIND_HITTEST | UIFIND_TOP_FIRST;
+  if ((uFlags & hit) != hit || (uFlags & UIFIND_ME_FIRST) || !m_bShownRowsValid)
+    return CVerticalLayoutUI::FindControl(Proc, pData, uFlags);
+  if (!IsVisible()) return nullptr;
+  if ((uFlags & UIFIND_ENABLED) && !IsEnabled()) return nullptr;
+  const POINT pt = *static_cast<POINT*>(pData);
+  if (!RectContains(m_rcItem, pt)) return nullptr;
+  // The rows are stacked: the last one whose top is at or above the point, then upwards
+  // while a row still reaches below the point (the order a top-first walk tries them).
+  auto after = std::upper_bound(m_aShownRows.begin(), m_aShownRows.end(), pt.y,
+                                [](LONG y, const ShownRow& r) { return y < r.top; });
+  for (auto it = after; it != m_aShownRows.begin();) {
+    const ShownRow& shown = *--it;
+    if (shown.bottom <= pt.y) break;
+    if (CControlUI* r = shown.row->FindControl(Proc, pData, uFlags)) return r;
+  }
+  return CControlUI::FindControl(Proc, pData, uFlags);
+}
+
+void CListBaseUI::Renumber(int from) {
+  for (int i = std::max(from, 0); i < GetCount(); ++i)
     if (IListItemUI* it = itemOf(GetItemAt(i))) it->SetIndex(i);
 }
 
@@ -39,9 +67,10 @@ bool CListBaseUI::Add(CControlUI* pControl) { return CListBaseUI::AddAt(pControl
 
 bool CListBaseUI::AddAt(CControlUI* pControl, int iIndex) {
   if (!CVerticalLayoutUI::AddAt(pControl, iIndex)) return false;
+  m_bShownRowsValid = false;
   if (IListItemUI* it = itemOf(pControl)) it->SetOwner(OwnerControl());
   if (m_iCurSel >= iIndex) ++m_iCurSel;
-  Renumber();
+  Renumber(iIndex);
   return true;
 }
 
@@ -52,24 +81,28 @@ bool CListBaseUI::Remove(CControlUI* pControl) {
 }
 
 bool CListBaseUI::RemoveAt(int iIndex) {
+  m_bShownRowsValid = false;  // before the row may be destroyed
   if (!CVerticalLayoutUI::RemoveAt(iIndex)) return false;
   if (m_iCurSel == iIndex)
     m_iCurSel = -1;
   else if (m_iCurSel > iIndex)
     --m_iCurSel;
-  Renumber();
+  Renumber(iIndex);
   return true;
 }
 
 void CListBaseUI::RemoveAll() {
   m_iCurSel = -1;
+  m_bShownRowsValid = false;
   CVerticalLayoutUI::RemoveAll();
 }
 
 bool CListBaseUI::SetItemIndex(CControlUI* pControl, int iIndex) {
   CControlUI* cur = GetItemAt(m_iCurSel);
+  int from = GetItemIndex(pControl);
   if (!CVerticalLayoutUI::SetItemIndex(pControl, iIndex)) return false;
-  Renumber();
+  m_bShownRowsValid = false;
+  Renumber(std::min(from, iIndex));
   m_iCurSel = cur ? GetItemIndex(cur) : -1;
   return true;
 }

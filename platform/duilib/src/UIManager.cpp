@@ -52,6 +52,10 @@ CControlUI* CALLBACK findByName(CControlUI* c, LPVOID data) {
   return c->GetName() == static_cast<LPCTSTR>(data) ? c : nullptr;
 }
 CControlUI* CALLBACK findHit(CControlUI* c, LPVOID) { return c; }
+CControlUI* CALLBACK forgetName(CControlUI* c, LPVOID pm) {
+  static_cast<CPaintManagerUI*>(pm)->ForgetName(c);
+  return nullptr;
+}
 
 const UINT kMaxTimerEventsPerAdvance = 100000;
 }  // namespace
@@ -65,6 +69,13 @@ CPaintManagerUI::~CPaintManagerUI() {
   m_pRoot = nullptr;
   delete root;
   m_aTimers.clear();
+  // Named controls that outlive the window (taken out, not destroyed) forget this manager.
+  for (auto& name : m_mNameHash)
+    for (CControlUI* c : name.second.controls)
+      if (c) {
+        c->m_nNameKey = 0;
+        c->m_pManager = nullptr;
+      }
 }
 
 void CPaintManagerUI::SetInstance(HINSTANCE hInst) {
@@ -231,10 +242,62 @@ void CPaintManagerUI::ReapObjects(CControlUI* pControl) {
   if (m_pEventClick == pControl) m_pEventClick = nullptr;
   if (m_pRoot == pControl) m_pRoot = nullptr;
   KillTimer(pControl);
+  ForgetName(pControl);
+}
+
+void CPaintManagerUI::RememberName(CControlUI* pControl) {
+  if (!pControl || pControl->m_nNameKey != 0 || pControl->m_sName.IsEmpty()) return;
+  NameSlot& slot = m_mNameHash[pControl->m_sName.str()];
+  slot.controls.push_back(pControl);
+  ++slot.live;
+  pControl->m_nNameKey = slot.controls.size();
+}
+
+void CPaintManagerUI::ForgetName(CControlUI* pControl) {
+  if (!pControl || pControl->m_nNameKey == 0) return;
+  auto it = m_mNameHash.find(pControl->m_sName.str());
+  size_t at = (size_t)pControl->m_nNameKey - 1;
+  pControl->m_nNameKey = 0;
+  if (it == m_mNameHash.end() || at >= it->second.controls.size() || it->second.controls[at] != pControl) return;
+  NameSlot& slot = it->second;
+  slot.controls[at] = nullptr;
+  if (--slot.live == 0) {
+    m_mNameHash.erase(it);
+    return;
+  }
+  if (slot.controls.size() >= 64 && slot.live < slot.controls.size() / 4) {
+    // Mostly holes: close them (the order stays).
+    size_t out = 0;
+    for (CControlUI* c : slot.controls) {
+      if (!c) continue;
+      slot.controls[out++] = c;
+      c->m_nNameKey = out;
+    }
+    slot.controls.resize(out);
+    slot.head = 0;
+  }
+}
+
+void CPaintManagerUI::ForgetNames(CControlUI* pSubtree) {
+  if (pSubtree) pSubtree->FindControl(forgetName, this, UIFIND_ALL);
 }
 
 CControlUI* CPaintManagerUI::FindControl(LPCTSTR pstrName) const {
   if (!m_pRoot || !pstrName) return nullptr;
+  auto it = m_mNameHash.find(pstrName);
+  if (it != m_mNameHash.end()) {
+    NameSlot& slot = it->second;
+    while (slot.head < slot.controls.size() && !slot.controls[slot.head]) ++slot.head;
+    for (size_t i = slot.head; i < slot.controls.size(); ++i) {
+      CControlUI* found = slot.controls[i];
+      if (!found) continue;
+      // Only a control of the window's tree (a row built but not yet added is not).
+      for (CControlUI* c = found; c; c = c->GetParent())
+        if (c == m_pRoot) return found;
+    }
+  }
+  // Not kept here: a control of this tree that another manager has taken over for a while
+  // (the items a sub-menu window shows) is still this tree's.
   return m_pRoot->FindControl(findByName, (LPVOID)pstrName, UIFIND_ALL | UIFIND_ME_FIRST);
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <atomic>
 #include <functional>
 #include <thread>
@@ -435,6 +436,126 @@ TEST_F(Lists, DragReachesTheListAsDownMovesUp) {
   EXPECT_EQ(std::vector<int>({UIEVENT_BUTTONDOWN, UIEVENT_MOUSEMOVE, UIEVENT_MOUSEMOVE, UIEVENT_MOUSEMOVE,
                               UIEVENT_BUTTONUP}),
             rec->types);
+}
+
+// Insertions and removals anywhere: every row's index is its place, and the current selection
+// moves with its row.
+TEST_F(Lists, IndexesAfterInsertingAndRemovingInTheMiddle) {
+  for (int i = 0; i < 8; ++i) list->Add(row(std::to_string(i).c_str()));
+  list->SelectItem(5);
+  CControlUI* current = list->GetItemAt(5);
+  struct Step {
+    const char* what;
+    std::function<bool()> act;
+  } steps[] = {
+      {"insert at 3", [&] { return list->AddAt(row("x"), 3); }},
+      {"insert at 0", [&] { return list->AddAt(row("y"), 0); }},
+      {"append", [&] { return list->Add(row("z")); }},
+      {"remove at 2", [&] { return list->RemoveAt(2); }},
+      {"remove the first", [&] { return list->Remove(list->GetItemAt(0)); }},
+      {"move the last to 1", [&] { return list->SetItemIndex(list->GetItemAt(list->GetCount() - 1), 1); }},
+  };
+  for (auto& step : steps) {
+    SCOPED_TRACE(step.what);
+    ASSERT_TRUE(step.act());
+    for (int i = 0; i < list->GetCount(); ++i) EXPECT_EQ(i, index(list->GetItemAt(i))) << "row " << i;
+    EXPECT_EQ(current, list->GetItemAt(list->GetCurSel()));
+  }
+}
+
+// The mouse finds the row under it (and the control inside the row) as rows are added, hidden,
+// shown and removed; the list itself where no row is.
+TEST_F(Lists, HitTestFindsTheRowUnderThePointAfterEveryChange) {
+  for (const char* t : {"a", "b", "c", "d", "e"}) list->Add(row(t));  // 20 high each
+  auto textAt = [&](int y) -> std::string {
+    CControlUI* c = pm.FindControl(POINT{100, y});
+    if (c == list) return "list";
+    return c && c->GetName() == "rowlabel" ? c->GetText().str() : std::string("other");
+  };
+  auto all = [&] {
+    std::string out;
+    for (int y : {0, 19, 20, 45, 79, 85, 99, 100, 300}) out += textAt(y) + " ";
+    return out;
+  };
+  EXPECT_EQ("a a b c d e e list list ", all());
+  list->GetItemAt(1)->SetInternVisible(false);  // b takes no room: c moves up
+  EXPECT_EQ("a a c d e list list list list ", all());
+  list->GetItemAt(1)->SetInternVisible(true);
+  list->AddAt(row("x"), 0);
+  EXPECT_EQ("x x a b c d d e list ", all());
+  list->RemoveAt(2);  // b
+  EXPECT_EQ("x x a c d e e list list ", all());
+  EXPECT_EQ(CDuiString("TabItemHly"), pm.FindControl(POINT{198, 25})->GetName()) << "the marker at the row's right";
+}
+
+// Lookups by name follow the tree: controls added from a skin or by code, named before or after
+// they are added, renamed, moved out without being destroyed, destroyed; list rows too.
+TEST_F(Lists, FindControlByNameFollowsAddRenameAndRemove) {
+  CControlUI* r0 = row("a");
+  CControlUI* r1 = row("b");
+  EXPECT_EQ(nullptr, pm.FindControl("rowlabel")) << "rows built for the window but not yet in it";
+  list->Add(r0);
+  list->Add(r1);
+  CControlUI* label0 = pm.FindSubControlByName(r0, "rowlabel");
+  CControlUI* label1 = pm.FindSubControlByName(r1, "rowlabel");
+  EXPECT_EQ(label0, pm.FindControl("rowlabel")) << "of two, the first added";
+  list->Remove(r0);
+  EXPECT_EQ(label1, pm.FindControl("rowlabel"));
+
+  auto* byCode = new CListLabelElementUI();
+  byCode->SetName("late");
+  list->Add(byCode);
+  EXPECT_EQ(byCode, pm.FindControl("late"));
+  auto* namedAfter = new CListLabelElementUI();
+  list->AddAt(namedAfter, 0);
+  EXPECT_EQ(nullptr, pm.FindControl("after"));
+  namedAfter->SetName("after");
+  EXPECT_EQ(namedAfter, pm.FindControl("after"));
+  namedAfter->SetName("renamed");
+  EXPECT_EQ(nullptr, pm.FindControl("after"));
+  EXPECT_EQ(namedAfter, pm.FindControl("renamed"));
+  EXPECT_TRUE(list->RemoveAt(0));  // destroyed
+  EXPECT_EQ(nullptr, pm.FindControl("renamed"));
+
+  // A container that keeps what it gives up: the child is out of the window until added again.
+  auto* box = new CListContainerElementUI();
+  box->SetAutoDestroy(false);
+  auto* inner = new CLabelUI();
+  inner->SetName("inner");
+  box->Add(inner);
+  list->Add(box);
+  EXPECT_EQ(inner, pm.FindControl("inner"));
+  EXPECT_TRUE(box->Remove(inner));
+  EXPECT_EQ(nullptr, pm.FindControl("inner"));
+  EXPECT_TRUE(box->Add(inner));
+  EXPECT_EQ(inner, pm.FindControl("inner"));
+  box->RemoveAll();
+  EXPECT_EQ(nullptr, pm.FindControl("inner"));
+  delete inner;
+  EXPECT_EQ(byCode, pm.FindControl("late"));
+  EXPECT_EQ(nullptr, pm.FindControl("nothing"));
+  EXPECT_EQ(nullptr, pm.FindControl(nullptr));
+}
+
+// A named control taken out of a window that then goes can still be renamed and destroyed: it
+// no longer points at the gone manager.
+TEST(Controls, ANamedControlOutlivingItsManagerCanBeRenamedAndDestroyed) {
+  auto* kept = new CLabelUI();
+  kept->SetName("kept");
+  {
+    CPaintManagerUI pm;
+    auto* root = new CVerticalLayoutUI();
+    root->SetAutoDestroy(false);
+    pm.AttachDialog(root);
+    root->Add(kept);
+    EXPECT_EQ(kept, pm.FindControl("kept"));
+    root->RemoveAll();
+    EXPECT_EQ(nullptr, pm.FindControl("kept"));
+    kept->SetName("still");  // taken out, still with the manager
+  }
+  EXPECT_EQ(nullptr, kept->GetManager());
+  kept->SetName("renamed");
+  delete kept;
 }
 
 TEST(Controls, InternVisibilityComesFromTheContainer) {

@@ -69,6 +69,15 @@ class SsoClient {
                    const std::string& service, const std::string& errorReturnUrl,
                    const std::string& systemid, std::string& ticket, std::string& location,
                    const std::string& op = "");
+  // Synchronous login by this password alone, for a password the user typed:
+  // the stored cookies are neither sent nor trusted, so it succeeds only when
+  // the server accepts the password. Success merges the answer's cookies into
+  // the store (as authenticate does); a refused password leaves the stored
+  // cookies as they were. Outputs and codes as authenticate.
+  int authenticateWithPassword(const std::string& user, const std::string& password,
+                               const std::string& service, const std::string& errorReturnUrl,
+                               const std::string& systemid, std::string& ticket,
+                               std::string& location, const std::string& op = "");
   // Asynchronous login: the handler is told on a worker thread.
   int authenticate(const std::string& user, const std::string& password,
                    const std::string& service, const std::string& errorReturnUrl,

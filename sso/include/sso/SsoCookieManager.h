@@ -53,7 +53,8 @@ class SsoCookieManager {
   // in response order, and a cookie with an empty value or an expiry in the
   // past removes that name. Cookies the response does not mention are kept.
   // A response without cookies changes nothing. A "CASTGC" cookie also sets
-  // the user's ticket-granting record (the last one of the response wins).
+  // the user's ticket-granting record to its value (the last one of the
+  // response wins; a removal's value too: an empty one gives the empty record).
   static void saveCookies(const std::string& systemId, const std::string& user,
                           HTTPResponse& response);
 
@@ -65,13 +66,14 @@ class SsoCookieManager {
   static std::list<std::string> getCookies(const std::string& systemId, const std::string& user);
 
   // Removes the pair's entry; the same user's cookies of other systems stay.
-  // Removing a list that held "CASTGC" also forgets the user's record.
   static void clearCookie(const std::string& systemId, const std::string& user);
 
-  // Removes the user's cookies under every system id and the user's record.
+  // Removes the user's cookies under every system id.
   static void clearCookie(const std::string& user);
 
-  // A copy of the user's ticket-granting record, or an empty one.
+  // A copy of the user's ticket-granting record, or an empty one. A record is
+  // only ever replaced by a later "CASTGC", never removed: clearing a user's
+  // cookies leaves the last record readable.
   static SsoTgc getTgc(const std::string& user);
 
   // Guards cookiesMap_ and tgcMap. Public so that a caller can make several

@@ -1,14 +1,21 @@
 // Safe DOM parse and strict numbers for the generated XML bindings.
 #include "bindings/XmlHardening.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <cstring>
+#include <vector>
 #include <mutex>
 #include <system_error>
 
 #include <xercesc/dom/DOM.hpp>
+#include <xercesc/framework/MemBufFormatTarget.hpp>
 #include <xercesc/framework/Wrapper4InputSource.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
 #include <xsd/cxx/tree/text.hxx>
@@ -57,6 +64,99 @@ namespace
   // Entity expansions a document may need; a document of ours needs none but
   // the predefined ones, which do not count.
   const XMLSize_t kEntityExpansionLimit = 100;
+
+  // Deepest element nesting a document may have (the root element is level 1).
+  // The documents of this system nest a few levels (a PIDF note sits at 4, a
+  // buddy in a group of groups at about 6); 256 leaves room for any address
+  // book that people build by hand, matches the nesting limit of the JSON
+  // decoder, and keeps the generated constructors and the library's tree
+  // building, which both go down one call per level, far from the bottom of
+  // any thread's stack.
+  const unsigned long kMaxDepth = Xcap_Bindings::MAX_ELEMENT_DEPTH;
+
+  [[noreturn]] void
+  refuse (const std::string& message)
+  {
+    xsd::cxx::tree::diagnostics<char> d;
+    d.push_back (xsd::cxx::tree::error<char> (
+      xsd::cxx::tree::severity::error, std::string (), 0, 0, message));
+    throw xsd::cxx::tree::parsing<char> (d);
+  }
+
+  // The nesting depth of the document's elements, counted without recursion;
+  // stops counting as soon as the limit is passed.
+  unsigned long
+  element_depth (const DOMDocument& doc, unsigned long limit)
+  {
+    unsigned long depth (0), deepest (0);
+    const DOMNode* n (doc.getDocumentElement ());
+    while (n != 0)
+    {
+      if (n->getNodeType () == DOMNode::ELEMENT_NODE)
+      {
+        ++depth;
+        if (depth > deepest)
+        {
+          deepest = depth;
+          if (deepest > limit)
+            return deepest;
+        }
+        if (const DOMNode* c = n->getFirstChild ())
+        {
+          n = c;
+          continue;
+        }
+        --depth;
+      }
+      // Next in document order: a sibling, or the sibling of the nearest
+      // ancestor that has one (each ancestor climbed out of is closed).
+      while (n != 0 && n->getNextSibling () == 0)
+      {
+        n = n->getParentNode ();
+        if (n == 0 || n->getNodeType () != DOMNode::ELEMENT_NODE)
+          return deepest;
+        --depth;
+      }
+      if (n != 0)
+        n = n->getNextSibling ();
+    }
+    return deepest;
+  }
+
+  // Stops the parse as soon as an element opens deeper than the bound, so that
+  // a document nested millions of levels deep is not built first. Each check
+  // climbs at most bound + 1 parents.
+  class DepthFilter: public DOMLSParserFilter
+  {
+  public:
+    explicit DepthFilter (unsigned long limit): limit_ (limit), exceeded_ (false) {}
+
+    bool exceeded () const { return exceeded_; }
+
+    FilterAction
+    startElement (DOMElement* e) override
+    {
+      unsigned long depth (0);
+      for (const DOMNode* n (e); n != 0 && n->getNodeType () == DOMNode::ELEMENT_NODE;
+           n = n->getParentNode ())
+      {
+        if (++depth > limit_)
+        {
+          exceeded_ = true;
+          return FILTER_INTERRUPT;
+        }
+      }
+      return FILTER_ACCEPT;
+    }
+
+    FilterAction acceptNode (DOMNode*) override { return FILTER_ACCEPT; }
+
+    DOMNodeFilter::ShowType getWhatToShow () const override { return DOMNodeFilter::SHOW_ELEMENT; }
+
+  private:
+    unsigned long limit_;
+    bool exceeded_;
+  };
 
   // Sets up one parser with the runtime's options (comments dropped, datatype
   // normalisation, entity references expanded, namespaces, no ignorable
@@ -141,18 +241,58 @@ namespace
 
     xsd::cxx::xml::dom::bits::error_handler_proxy<char> ehp (eh);
     configure (parser->getDomConfig (), prop, flags, &sm, &ehp);
+    DepthFilter depth (kMaxDepth);
+    parser->setFilter (&depth);
 
+    // Whatever Xerces throws (a DOMException for an XML version it does not
+    // support, say) becomes the bindings' parsing exception: callers catch
+    // xml_schema exceptions only.
     XSD_DOM_AUTO_PTR<DOMDocument> doc;
+    std::string failure;
     try
     {
       doc.reset (parse (*parser));
     }
-    catch (const DOMLSException&)
+    catch (const DOMLSException& e)
     {
+      failure = "the document could not be read: " +
+        xsd::cxx::xml::transcode<char> (e.getMessage ());
+    }
+    catch (const DOMException& e)
+    {
+      failure = "the document could not be read: " +
+        xsd::cxx::xml::transcode<char> (e.getMessage ());
+    }
+    catch (const OutOfMemoryException&)
+    {
+      failure = "the document could not be read: out of memory";
+    }
+    catch (const XMLException& e)
+    {
+      failure = "the document could not be read: " +
+        xsd::cxx::xml::transcode<char> (e.getMessage ());
     }
 
+    if (depth.exceeded ())
+      refuse ("the document nests its elements deeper than " +
+              std::to_string (kMaxDepth) + " levels");
+
     if (ehp.failed ())
+    {
+      // The diagnostics are in the caller's handler, which throws them.
       doc.reset ();
+      return doc;
+    }
+
+    if (doc.get () == 0)
+      refuse (failure.empty () ? std::string ("the document could not be read") : failure);
+
+    // Refused before any object is built: the generated constructors, and the
+    // callers walking the objects, recurse once per level. (The filter stops
+    // the parse early; this walk is the guarantee whatever Xerces reports.)
+    if (element_depth (*doc, kMaxDepth) > kMaxDepth)
+      refuse ("the document nests its elements deeper than " +
+              std::to_string (kMaxDepth) + " levels");
 
     return doc;
   }
@@ -246,6 +386,135 @@ namespace
     return negative ? -v : v;
   }
 
+  // The attributes of the watcher-information elements in declaration order.
+  const char* const kWatcherinfoOrder[] = {"version", "state", 0};
+  const char* const kWatcherListOrder[] = {"resource", "package", 0};
+  const char* const kWatcherOrder[] = {
+    "display-name", "status", "event", "expiration", "id", "inviter-message",
+    "inviter-display-name", "duration-subscribed", "xml:lang", 0};
+
+  const char* const*
+  attribute_order (const std::string& element)
+  {
+    if (element == "watcherinfo")
+      return kWatcherinfoOrder;
+    if (element == "watcher-list")
+      return kWatcherListOrder;
+    if (element == "watcher")
+      return kWatcherOrder;
+    return 0;
+  }
+
+  bool
+  is_name_end (char c)
+  {
+    return is_xml_space (c) || c == '>' || c == '/';
+  }
+
+  // Rewrites the start tags of the elements that attribute_order knows, in
+  // text written by the DOM writer (no prefix on these elements, attribute
+  // values quoted, "<" escaped everywhere but in markup), with their
+  // attributes in declaration order: namespace declarations first as
+  // written, then the known attributes, then any other.
+  std::string
+  reorder_attributes (const std::string& text)
+  {
+    std::string out;
+    out.reserve (text.size ());
+    size_t i (0);
+    while (i < text.size ())
+    {
+      size_t lt (text.find ('<', i));
+      if (lt == std::string::npos)
+      {
+        out.append (text, i, std::string::npos);
+        break;
+      }
+      out.append (text, i, lt - i);
+      size_t p (lt + 1);
+      while (p < text.size () && !is_name_end (text[p]))
+        ++p;
+      const char* const* order (attribute_order (text.substr (lt + 1, p - lt - 1)));
+      if (order == 0)
+      {
+        out.append (text, lt, p - lt);
+        i = p;
+        continue;
+      }
+
+      // name="value" pairs up to the end of the tag.
+      std::vector<std::pair<std::string, std::string> > attrs;
+      size_t q (p);
+      bool ok (true);
+      for (;;)
+      {
+        while (q < text.size () && is_xml_space (text[q]))
+          ++q;
+        if (q >= text.size ())
+        {
+          ok = false;
+          break;
+        }
+        if (text[q] == '>' || text[q] == '/')
+          break;
+        size_t eq (text.find ('=', q));
+        if (eq == std::string::npos || eq + 1 >= text.size () ||
+            (text[eq + 1] != '"' && text[eq + 1] != '\''))
+        {
+          ok = false;
+          break;
+        }
+        size_t close (text.find (text[eq + 1], eq + 2));
+        if (close == std::string::npos)
+        {
+          ok = false;
+          break;
+        }
+        attrs.push_back (std::make_pair (text.substr (q, eq - q),
+                                         text.substr (q, close + 1 - q)));
+        q = close + 1;
+      }
+      if (!ok)
+      {
+        out.append (text, lt, std::string::npos);
+        break;
+      }
+
+      std::vector<std::string> written;
+      for (size_t a (0); a < attrs.size (); ++a)
+        if (attrs[a].first == "xmlns" || attrs[a].first.compare (0, 6, "xmlns:") == 0)
+          written.push_back (attrs[a].second);
+      for (const char* const* n (order); *n != 0; ++n)
+        for (size_t a (0); a < attrs.size (); ++a)
+          if (attrs[a].first == *n)
+            written.push_back (attrs[a].second);
+      for (size_t a (0); a < attrs.size (); ++a)
+      {
+        const std::string& name (attrs[a].first);
+        bool known (name == "xmlns" || name.compare (0, 6, "xmlns:") == 0);
+        for (const char* const* n (order); !known && *n != 0; ++n)
+          known = name == *n;
+        if (!known)
+          written.push_back (attrs[a].second);
+      }
+
+      out.append (text, lt, p - lt);
+      for (size_t w (0); w < written.size (); ++w)
+        out += " " + written[w];
+      i = q;
+    }
+    return out;
+  }
+
+  bool
+  is_utf8 (const std::string& encoding)
+  {
+    std::string e;
+    for (char c : encoding)
+      e += static_cast<char> (std::toupper (static_cast<unsigned char> (c)));
+    return e == "UTF-8" || e == "UTF8";
+  }
+
   std::string
   attribute_name (const DOMAttr& a)
   {
@@ -275,6 +544,92 @@ namespace xsd
               xercesc::Wrapper4InputSource wrap (&is, false);
               return p.parse (&wrap);
             });
+        }
+
+        template <>
+        bool
+        serialize<char> (xercesc::XMLFormatTarget& target,
+                         const xercesc::DOMDocument& doc,
+                         const std::basic_string<char>& encoding,
+                         xercesc::DOMErrorHandler& eh,
+                         unsigned long flags)
+        {
+          using namespace xercesc;
+
+          const XMLCh ls[] = {chLatin_L, chLatin_S, chNull};
+          DOMImplementation* impl (DOMImplementationRegistry::getDOMImplementation (ls));
+
+          bits::error_handler_proxy<char> ehp (eh);
+          XSD_DOM_AUTO_PTR<DOMLSSerializer> writer (impl->createLSSerializer ());
+          DOMConfiguration* conf (writer->getDomConfig ());
+          conf->setParameter (XMLUni::fgDOMErrorHandler, &ehp);
+
+          if (conf->canSetParameter (XMLUni::fgDOMWRTDiscardDefaultContent, true))
+            conf->setParameter (XMLUni::fgDOMWRTDiscardDefaultContent, true);
+
+          if (!(flags & dont_pretty_print) &&
+              conf->canSetParameter (XMLUni::fgDOMWRTFormatPrettyPrint, true))
+          {
+            conf->setParameter (XMLUni::fgDOMWRTFormatPrettyPrint, true);
+            if (conf->canSetParameter (XMLUni::fgDOMWRTXercesPrettyPrint, true))
+              conf->setParameter (XMLUni::fgDOMWRTXercesPrettyPrint, false);
+          }
+
+          if ((flags & no_xml_declaration) &&
+              conf->canSetParameter (XMLUni::fgDOMXMLDeclaration, false))
+            conf->setParameter (XMLUni::fgDOMXMLDeclaration, false);
+
+          const DOMElement* root (doc.getDocumentElement ());
+          const bool reorder (
+            root != 0 && is_utf8 (encoding) && root->getNamespaceURI () != 0 &&
+            transcode<char> (root->getNamespaceURI ()) == "urn:ietf:params:xml:ns:watcherinfo");
+
+          MemBufFormatTarget buffer;
+          XSD_DOM_AUTO_PTR<DOMLSOutput> out (impl->createLSOutput ());
+          out->setEncoding (xml::string (encoding).c_str ());
+          out->setByteStream (reorder ? static_cast<XMLFormatTarget*> (&buffer) : &target);
+
+          // What Xerces throws while writing surfaces as the bindings' own
+          // serialization exception, as a parse's does as parsing.
+          std::string failure;
+          bool written (false);
+          try
+          {
+            written = writer->write (&doc, out.get ());
+          }
+          catch (const DOMException& e)
+          {
+            failure = transcode<char> (e.getMessage ());
+          }
+          catch (const OutOfMemoryException&)
+          {
+            failure = "out of memory";
+          }
+          catch (const XMLException& e)
+          {
+            failure = transcode<char> (e.getMessage ());
+          }
+          if (!failure.empty ())
+          {
+            tree::diagnostics<char> d;
+            d.push_back (tree::error<char> (tree::severity::error, std::string (), 0, 0,
+                                            "the document could not be written: " + failure));
+            throw tree::serialization<char> (d);
+          }
+
+          if (!written || ehp.failed ())
+            return false;
+
+          if (reorder)
+          {
+            std::string text (reinterpret_cast<const char*> (buffer.getRawBuffer ()),
+                              buffer.getLen ());
+            text = reorder_attributes (text);
+            target.writeChars (reinterpret_cast<const XMLByte*> (text.data ()),
+                               static_cast<XMLSize_t> (text.size ()), 0);
+            target.flush ();
+          }
+          return true;
         }
 
         template <>

@@ -8,7 +8,9 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "bindings/common-policy.hxx"
 #include "bindings/pidf.hxx"
@@ -215,4 +217,63 @@ TEST (Safety, ConcurrentParsesDoNotDisturbEachOther)
   for (std::thread& t : threads)
     t.join ();
   EXPECT_EQ (0, failures.load ());
+}
+
+// Nesting depth is bounded for every root: a document nested exactly as deep as the bound
+// parses (the unknown elements are skipped), one level more fails as a parsing error before
+// any object is built, and so does one nested 12,500 levels deep; nothing but the bindings'
+// own exceptions comes out, whatever Xerces itself refuses (an XML version it does not know).
+TEST (Safety, DeepNestingAndUnknownVersionsFailAsParsing)
+{
+  struct Shell
+  {
+    const char* name;
+    std::string open;  // the root element, with a first member where one is required
+    std::string close;
+  };
+  const Shell shells[] = {
+    {"resource-lists", "<resource-lists xmlns='urn:ietf:params:xml:ns:resource-lists'>", "</resource-lists>"},
+    {"ruleset", "<ruleset xmlns='urn:ietf:params:xml:ns:common-policy'>", "</ruleset>"},
+    {"xcap-error", "<xcap-error xmlns='urn:ietf:params:xml:ns:xcap-error'><not-utf-8/>", "</xcap-error>"},
+    {"watcherinfo", "<watcherinfo xmlns='urn:ietf:params:xml:ns:watcherinfo' version='1' state='full'>",
+     "</watcherinfo>"},
+    {"presence", "<presence xmlns='urn:ietf:params:xml:ns:pidf' entity='pres:a'>", "</presence>"},
+  };
+  std::vector<Root> rs (roots ());
+  const int bound = static_cast<int> (Xcap_Bindings::MAX_ELEMENT_DEPTH);
+  for (size_t i = 0; i < rs.size (); ++i)
+  {
+    SCOPED_TRACE (rs[i].name);
+    ASSERT_EQ (std::string (rs[i].name), shells[i].name);
+    // levels counts the root element too.
+    auto nested = [&] (int levels)
+    {
+      std::string open, close;
+      for (int l = 1; l < levels; ++l)
+      {
+        open += "<x xmlns='urn:other'>";
+        close += "</x>";
+      }
+      return shells[i].open + open + close + shells[i].close;
+    };
+    EXPECT_EQ ("ok", outcome (rs[i].parse, nested (bound)));
+    EXPECT_EQ ("parsing", outcome (rs[i].parse, nested (bound + 1)));
+    EXPECT_NE (std::string::npos,
+               parsingDiagnostics (rs[i].parse, nested (bound + 1)).find ("deeper than 256"));
+    EXPECT_EQ ("parsing", outcome (rs[i].parse, nested (12500)));
+
+    const std::string valid = fill (rs[i].valid, "x");
+    EXPECT_EQ ("parsing", outcome (rs[i].parse, "<?xml version=\"1.5\"?>" + valid));
+    EXPECT_EQ ("parsing", outcome (rs[i].parse, "<?xml version=\"2.0\" encoding=\"UTF-8\"?>\n" + valid));
+    EXPECT_EQ ("ok", outcome (rs[i].parse, "<?xml version=\"1.1\"?>" + valid));
+  }
+
+  // The resource lists as the address book gets them: 12,500 nested lists.
+  std::string deep = "<resource-lists xmlns='urn:ietf:params:xml:ns:resource-lists'>";
+  for (int l = 0; l < 12500; ++l)
+    deep += "<list name='a'>";
+  for (int l = 0; l < 12500; ++l)
+    deep += "</list>";
+  deep += "</resource-lists>";
+  EXPECT_EQ ("parsing", outcome (rs[0].parse, deep));
 }

@@ -89,6 +89,22 @@ TEST (Watcherinfo, RoundTripKeepsEveryValue)
   EXPECT_NE (std::string::npos, text.find ("<watcherinfo xmlns=\"urn:ietf:params:xml:ns:watcherinfo\""));
   EXPECT_NE (std::string::npos, text.find (u8"李娜"));
 
+  // Each element's attributes come out in the order of its declaration.
+  EXPECT_NE (std::string::npos,
+             text.find ("<watcherinfo xmlns=\"urn:ietf:params:xml:ns:watcherinfo\" version=\"0\" state=\"full\">"))
+    << text;
+  EXPECT_NE (std::string::npos,
+             text.find ("<watcher-list resource=\"sip:zhangwei@corp.example.com\" package=\"presence.winfo\">"))
+    << text;
+  EXPECT_NE (std::string::npos,
+             text.find (u8"<watcher display-name=\"李娜\" status=\"pending\" event=\"subscribe\""
+                        u8" expiration=\"4294967301\" id=\"w1\" inviter-message=\"你好，加我为联系人吧\""
+                        u8" inviter-display-name=\"张伟\" duration-subscribed=\"3600\" xml:lang=\"zh-CN\">"))
+    << text;
+  EXPECT_NE (std::string::npos,
+             text.find ("<watcher status=\"active\" event=\"approved\" id=\"w2\">sip:wangfang@corp.example.com</watcher>"))
+    << text;
+
   std::unique_ptr<watcherinfo> back (parseText (parseInfo, text));
   EXPECT_EQ (describe (w), describe (*back));
   EXPECT_EQ (

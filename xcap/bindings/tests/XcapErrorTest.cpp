@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <typeindex>
 
 #include "bindings/xcap-error.hxx"
+
+#include <xsd/cxx/tree/type-serializer-map.hxx>
 #include "BindingsTestSupport.h"
 
 using namespace Xcap_Error;
@@ -127,4 +130,89 @@ TEST (XcapError, FailuresTable)
     SCOPED_TRACE (c.what);
     EXPECT_EQ (c.expected, outcome (parseError, c.xml));
   }
+}
+
+// Every member of the error-element group is registered with the runtime's serializer map
+// under its own name, and an error document written through it carries each member's
+// content: "exists" with its "alt-value" elements, then "field"; "uniqueness-failure" with its
+// "exists" elements, then "phrase"; "no-parent" with "ancestor", then "phrase".
+TEST (XcapError, MembersAreWrittenThroughTheSerializerMap)
+{
+  xml_schema::namespace_infomap ns;
+  ns[""].name = NS;
+  auto write = [&] (const xml_schema::type& member)
+  {
+    xcap_error e (member);
+    std::ostringstream os;
+    xcap_error_ (os, e, ns, "UTF-8");
+    return os.str ();
+  };
+
+  // Each member comes out under its own name (its serializer registration), and reads back
+  // as the same class.
+  const std::pair<std::function<std::unique_ptr<xml_schema::type> ()>, const char*> members[] = {
+    {[] { return std::unique_ptr<xml_schema::type> (new extension); }, "extension"},
+    {[] { return std::unique_ptr<xml_schema::type> (new schema_validation_error); }, "schema-validation-error"},
+    {[] { return std::unique_ptr<xml_schema::type> (new not_xml_frag); }, "not-xml-frag"},
+    {[] { return std::unique_ptr<xml_schema::type> (new no_parent); }, "no-parent"},
+    {[] { return std::unique_ptr<xml_schema::type> (new cannot_insert); }, "cannot-insert"},
+    {[] { return std::unique_ptr<xml_schema::type> (new not_xml_att_value); }, "not-xml-att-value"},
+    {[] { return std::unique_ptr<xml_schema::type> (new uniqueness_failure); }, "uniqueness-failure"},
+    {[] { return std::unique_ptr<xml_schema::type> (new not_well_formed); }, "not-well-formed"},
+    {[] { return std::unique_ptr<xml_schema::type> (new constraint_failure); }, "constraint-failure"},
+    {[] { return std::unique_ptr<xml_schema::type> (new cannot_delete); }, "cannot-delete"},
+    {[] { return std::unique_ptr<xml_schema::type> (new not_utf_8); }, "not-utf-8"},
+  };
+  for (const auto& m : members)
+  {
+    SCOPED_TRACE (m.second);
+    std::unique_ptr<xml_schema::type> member (m.first ());
+    const std::string text (write (*member));
+    EXPECT_NE (std::string::npos, text.find ("<" + std::string (m.second) + "/>")) << text;
+    std::unique_ptr<xcap_error> back (parseText (parseError, text));
+    EXPECT_EQ (std::type_index (typeid (*member)), std::type_index (typeid (back->error_element ())));
+  }
+
+  uniqueness_failure u;
+  exists first ("uri");
+  first.alt_value ().push_back ("a1");
+  first.alt_value ().push_back ("a2");
+  u.exists ().push_back (first);
+  u.exists ().push_back (exists ("id"));
+  u.phrase ("taken");
+  std::string text (write (u));
+  size_t at = text.find ("<uniqueness-failure phrase=\"taken\">");
+  ASSERT_NE (std::string::npos, at) << text;
+  size_t a1 = text.find ("<alt-value>a1</alt-value>", at);
+  size_t a2 = text.find ("<alt-value>a2</alt-value>", at);
+  size_t second = text.find ("<exists field=\"id\"/>", at);
+  EXPECT_NE (std::string::npos, text.find ("<exists field=\"uri\">", at)) << text;
+  EXPECT_LT (a1, a2);
+  EXPECT_LT (a2, second);
+  EXPECT_NE (std::string::npos, second) << text;
+
+  // What was written parses back into the same member.
+  std::unique_ptr<xcap_error> back (parseText (parseError, text));
+  const uniqueness_failure& ub (dynamic_cast<const uniqueness_failure&> (back->error_element ()));
+  ASSERT_EQ (2u, ub.exists ().size ());
+  EXPECT_EQ ("uri", ub.exists ()[0].field ());
+  ASSERT_EQ (2u, ub.exists ()[0].alt_value ().size ());
+  EXPECT_EQ ("a2", ub.exists ()[0].alt_value ()[1]);
+  EXPECT_EQ ("taken", *ub.phrase ());
+
+  no_parent np;
+  np.ancestor (xml_schema::uri ("http://xcap.example/root/~~/a"));
+  np.phrase ("missing");
+  text = write (np);
+  EXPECT_NE (std::string::npos,
+             text.find ("<no-parent phrase=\"missing\">")) << text;
+  EXPECT_NE (std::string::npos, text.find ("<ancestor>http://xcap.example/root/~~/a</ancestor>")) << text;
+  back = parseText (parseError, text);
+  const no_parent& nb (dynamic_cast<const no_parent&> (back->error_element ()));
+  ASSERT_TRUE (nb.ancestor ().present ());
+  EXPECT_EQ ("missing", *nb.phrase ());
+
+  text = write (not_utf_8 ());
+  EXPECT_NE (std::string::npos, text.find ("<not-utf-8/>")) << text;
+  EXPECT_NE (nullptr, dynamic_cast<const not_utf_8*> (&parseText (parseError, text)->error_element ()));
 }

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 const std::string ResourceListsAppUsage::ALL_NODE = "";
 const std::string ResourceListsAppUsage::ORGNIZATION_NODE = "organization";
@@ -40,6 +41,18 @@ long long msecSince(const std::chrono::steady_clock::time_point& start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                start)
       .count();
+}
+
+// Every node's selector repeats the names of all its ancestors, so a document of long names
+// nested deep (each level within the parser's bound) would make selectors far larger than the
+// document itself. The tree building of one decodeTree call on this thread may spend at most
+// this many selector bytes; it is set when the call starts.
+thread_local size_t selectorBudget = 0;
+
+// Takes a new node's selector out of the budget; throws when the document would need more.
+void spendSelector(const std::string& selector) {
+  if (selector.size() > selectorBudget) throw std::length_error("selectors too large");
+  selectorBudget -= selector.size();
 }
 
 }  // namespace
@@ -115,9 +128,11 @@ XCAPAccessResult ResourceListsAppUsage::refreshBuddyTree() {
   std::set<BuddyEntry> localBuddies;
   XCAPAccessResult rc = getBuddys(localEtag, localTree, localBuddies);
   if (rc != XCAP_SUCCESS) return rc;
-  // Any negative limit means no limit.
+  // -1 means no limit; any other negative limit refuses every document.
   int limit = Config::instance()->getIntValue("XCAP", "maxResourceListSize", -1);
-  if (limit >= 0 && localBuddies.size() > static_cast<size_t>(limit)) return XCAP_DECODE_FAILED;
+  if (limit != -1 &&
+      (limit < 0 || localBuddies.size() > static_cast<size_t>(limit)))
+    return XCAP_DECODE_FAILED;
   {
     Guard guard(mutex_);
     cachedEtag_.swap(localEtag);
@@ -264,7 +279,12 @@ XCAPAccessResult ResourceListsAppUsage::decodeTree(const std::string& text, tree
                 static_cast<int>(msecSince(start)), user_.c_str());
 
     start = std::chrono::steady_clock::now();
+    // Sixteen times the document and a mebibyte: far more than any real address book needs
+    // (its selectors add up to a few times its text), and never more than linear in its size.
+    selectorBudget = 16 * text.size() + 1024 * 1024;
     const Xcap_ResourceLists::resource_lists::list_sequence& lists = doc->list();
+    // The new top-level lists go before what the tree already holds, in document order.
+    Position previous = tree.end();
     for (Xcap_ResourceLists::resource_lists::list_const_iterator l = lists.begin();
          l != lists.end(); ++l) {
       if (!l->name().present()) continue;
@@ -272,8 +292,11 @@ XCAPAccessResult ResourceListsAppUsage::decodeTree(const std::string& text, tree
       if (skipGroupsList_ && name == GROUP_LIST_NAME) continue;
       std::string displayName;
       if (l->display_name().present()) displayName = decodeText(*l->display_name());
-      // Top-level lists follow what the tree already holds, in document order.
-      Position node = tree.insert(tree.end(), TreeNode(name, name, displayName));
+      TreeNode top(name, name, displayName);
+      spendSelector(top.selector());
+      Position node = previous == tree.end() ? tree.insert(tree.begin(), top)
+                                             : tree.insert_after(previous, top);
+      previous = node;
       if (name == ORGNIZATION_NODE) {
         decodeRootList(tree, node, *l, buddies);
       } else {
@@ -295,6 +318,7 @@ void ResourceListsAppUsage::decodeRootList(tree<TreeNode>& tree, Position positi
   if (list.entry().empty()) return;
   TreeNode freeNode(position->selector() + "/" + FREE_NODE, FREE_NODE,
                     decodeText(FREE_NODE_DISPLAY_NAME_UTF8));
+  spendSelector(freeNode.selector());
   Position freePosition = tree.append_child(position, freeNode);
   insertEntryToTree(tree, freePosition, list, buddies);
 }
@@ -309,16 +333,37 @@ void ResourceListsAppUsage::decodeList(tree<TreeNode>& tree, Position position,
 void ResourceListsAppUsage::insertListToTree(tree<TreeNode>& tree, Position position,
                                              const Xcap_ResourceLists::listType& list,
                                              std::set<BuddyEntry>& buddies) {
-  const Xcap_ResourceLists::listType::list_sequence& lists = list.list();
-  for (Xcap_ResourceLists::listType::list_const_iterator l = lists.begin(); l != lists.end();
-       ++l) {
-    if (!l->name().present()) continue;
-    std::string name = decodeText(*l->name());
-    std::string displayName;
-    if (l->display_name().present()) displayName = decodeText(*l->display_name());
-    Position child =
-        tree.append_child(position, TreeNode(position->selector() + "/" + name, name, displayName));
-    decodeList(tree, child, *l, buddies);
+  // Walks the nested lists with a stack of its own rather than by recursion, in document
+  // order (a list's entries, then each nested list with everything in it, in turn), so the
+  // buddy set keeps the first occurrence of a user id whatever the nesting.
+  struct Pending {
+    Position node;
+    const Xcap_ResourceLists::listType* list;
+  };
+  std::vector<Pending> stack;
+  stack.push_back(Pending{position, &list});
+  bool first = true;
+  while (!stack.empty()) {
+    Pending current = stack.back();
+    stack.pop_back();
+    // The list this walk started from has its entries placed by the caller.
+    if (!first) insertEntryToTree(tree, current.node, *current.list, buddies);
+    first = false;
+    const Xcap_ResourceLists::listType::list_sequence& lists = current.list->list();
+    size_t mark = stack.size();
+    for (Xcap_ResourceLists::listType::list_const_iterator l = lists.begin(); l != lists.end();
+         ++l) {
+      if (!l->name().present()) continue;
+      std::string name = decodeText(*l->name());
+      std::string displayName;
+      if (l->display_name().present()) displayName = decodeText(*l->display_name());
+      TreeNode node(current.node->selector() + "/" + name, name, displayName);
+      spendSelector(node.selector());
+      Position child = tree.append_child(current.node, node);
+      stack.push_back(Pending{child, &*l});
+    }
+    // The first nested list is walked first.
+    std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());
   }
 }
 
@@ -337,6 +382,7 @@ void ResourceListsAppUsage::insertEntryToTree(tree<TreeNode>& tree, Position pos
     if (e->gender().present()) gender = decodeText(*e->gender());
 
     TreeNode node(position->selector() + "/" + uri, uri, displayName);
+    spendSelector(node.selector());
     node.nodeType(ELEMENT_BUDDY);
     node.displayPicture(picture);
     node.signature(signature);

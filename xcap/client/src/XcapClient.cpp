@@ -69,6 +69,10 @@ void XcapClient::cancel() {
   if (downloadMode_ == DOWNLOAD_STREAMED && httpClient_ != 0) httpClient_->cancel();
 }
 
+void XcapClient::stop() {
+  if (httpClient_ != 0) httpClient_->stop();
+}
+
 void XcapClient::freeBody() {
   if (body_ != 0) {
     body_->release();
@@ -100,7 +104,8 @@ int XcapClient::generateUri(const std::string& relativePath, std::string& reques
   IM_TRACE("XcapClient::generateUri");
   // The same encoded path goes on the wire in both forms, and the ticket is asked for the
   // service the server will see.
-  std::string path = CodingTransform::urlencode(xcapRoot_ + relativePath, false, false);
+  // relativePath is already encoded (XcapUri::toRequestPath).
+  std::string path = CodingTransform::urlencode(xcapRoot_, false, false) + relativePath;
   if (authenticateMode_ != AUTH_SSO || hasCookie()) {
     requestUri = path;
     return 0;
@@ -149,7 +154,8 @@ int XcapClient::httpMethodExec(HTTPRequest& request, HTTPResponse& response) {
   }
   if (rc == -1) {
     response.clearBody();  // what arrived before the failure is no document
-    clearCookies();
+    // A cancelled or stopped request says nothing about the session: the cookies stay.
+    if (httpClient_->getLastError() != "cancelled") clearCookies();
     return -1;
   }
   saveCookies(response);
@@ -158,7 +164,7 @@ int XcapClient::httpMethodExec(HTTPRequest& request, HTTPResponse& response) {
 
 int XcapClient::send(const XcapUri& uri, const RequestShape& shape, HTTPResponse& response) {
   std::string requestUri;
-  if (generateUri(uri.toString(), requestUri) == -1) return -1;
+  if (generateUri(uri.toRequestPath(), requestUri) == -1) return -1;
   HTTPRequest request(*shape.method, requestUri, HTTPMessage::HTTP_1_1);
   request.setHost(hostPort_);
   if (shape.contentType != 0) request.setContentType(*shape.contentType);

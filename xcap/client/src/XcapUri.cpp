@@ -1,5 +1,7 @@
 #include "corvane/XcapUri.h"
 
+#include "util/CodingTransform.h"
+
 #include <cstdio>
 
 // ---- DocumentSelector ----
@@ -134,6 +136,20 @@ std::string ResourceSelector::toString() const {
   return cached_;
 }
 
+std::string ResourceSelector::toRequestPath() const {
+  std::string text = documentSelector_;
+  if (nodeSelector_.empty()) return CodingTransform::urlencode(text, false, false);
+  text += "/~~" + nodeSelector_;
+  std::string path = CodingTransform::urlencode(text, false, false);
+  if (!namespaces_.empty()) {
+    std::string query;
+    for (XcapNamespaceMap::const_iterator it = namespaces_.begin(); it != namespaces_.end(); ++it)
+      query += "xmlns(" + it->first + "=" + it->second + ")";
+    path += "?" + CodingTransform::urlencode(query, false, false);
+  }
+  return path;
+}
+
 // ---- URIs ----
 
 XcapUri::XcapUri() : resourceSelector_(0) {}
@@ -142,6 +158,10 @@ XcapUri::~XcapUri() { delete resourceSelector_; }
 
 std::string XcapUri::toString() const {
   return resourceSelector_ != 0 ? resourceSelector_->toString() : std::string();
+}
+
+std::string XcapUri::toRequestPath() const {
+  return resourceSelector_ != 0 ? resourceSelector_->toRequestPath() : std::string();
 }
 
 DocumentUri::DocumentUri(DocumentSelector* documentSelector)

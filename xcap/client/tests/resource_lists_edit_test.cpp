@@ -466,3 +466,44 @@ TEST_F(ResourceListsEditTest, ConcurrentReadsAndEditsOnOneUsage) {
   std::string doc = xcap_.documentOf(docPath(user_));
   for (int i = 0; i < 10; ++i) EXPECT_TRUE(doc.find("t" + std::to_string(i) + "@corp.example") != std::string::npos);
 }
+
+// "?", "#" and "%" inside a user id or a selector value stay inside the request path: the
+// document of a user whose id holds them is read, and a group "a?b" with a buddy
+// "x?y@example.com" is added and comes back from the server's node selector as written.
+TEST_F(ResourceListsEditTest, ReservedCharactersInValuesStayInThePath) {
+  const std::string user = "q?#%" + freshUser("reserved");
+  xcap_.putDocument(docPath(user), kDoc);
+  ResourceListsAppUsage* u =
+      AppUsageFactory::instance()->getResourceLists(user, client(user, AUTH_PLAIN), false);
+  ASSERT_NE(nullptr, u);
+  std::shared_ptr<void> release(nullptr, [u](void*) { AppUsageFactory::instance()->releaseResourceLists(u); });
+
+  tree<TreeNode> t;
+  ASSERT_EQ(XCAP_SUCCESS, u->getBuddyTree(t));
+  HttpRequestRecord get = xcap_.http().lastRequest();
+  EXPECT_EQ("", get.query);
+  EXPECT_NE(std::string::npos, get.path.find("/q%3F%23%25reserved")) << get.path;
+
+  ASSERT_EQ(XCAP_SUCCESS, u->addGroup(group("", "a?b", "A?B"), group("organization")));
+  HttpRequestRecord put = xcap_.http().lastRequest();
+  EXPECT_EQ("", put.query);
+  EXPECT_NE(std::string::npos, put.path.find("a%3Fb")) << put.path;
+  ASSERT_EQ(XCAP_SUCCESS, u->addBuddy(buddy("x?y@example.com", "X"), group("organization/a?b")));
+  EXPECT_EQ("", xcap_.http().lastRequest().query);
+
+  t.clear();
+  ASSERT_EQ(XCAP_SUCCESS, u->getBuddyTree(t));
+  const TreeNode* g = find(t, "organization/a?b");
+  ASSERT_NE(nullptr, g);
+  EXPECT_EQ("A?B", g->displayName());
+  const TreeNode* b = find(t, "organization/a?b/x?y@example.com");
+  ASSERT_NE(nullptr, b);
+  EXPECT_EQ("X", b->displayName());
+
+  // And away again through the same selectors.
+  ASSERT_EQ(XCAP_SUCCESS, u->removeBuddy(buddy("x?y@example.com"), group("organization/a?b")));
+  t.clear();
+  ASSERT_EQ(XCAP_SUCCESS, u->getBuddyTree(t));
+  EXPECT_EQ(nullptr, find(t, "organization/a?b/x?y@example.com"));
+  EXPECT_NE(nullptr, find(t, "organization/a?b"));
+}

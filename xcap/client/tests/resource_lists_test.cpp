@@ -333,15 +333,16 @@ TEST_F(ResourceListsTest, FailureTable) {
   }
 }
 
-// XCAP/maxResourceListSize bounds the distinct buddies; any negative value means no limit.
+// XCAP/maxResourceListSize bounds the distinct buddies; -1 means no limit, and any other
+// negative value refuses every document, even one without buddies.
 TEST_F(ResourceListsTest, ListSizeLimit) {
   struct Case {
     const char* limit;
     int buddies;
     XCAPAccessResult result;
   } cases[] = {{"2", 2, XCAP_SUCCESS}, {"2", 3, XCAP_DECODE_FAILED}, {"0", 1, XCAP_DECODE_FAILED},
-               {"0", 0, XCAP_SUCCESS}, {"-1", 50, XCAP_SUCCESS},     {"-5", 3, XCAP_SUCCESS},
-               {"-5", 0, XCAP_SUCCESS}};
+               {"0", 0, XCAP_SUCCESS}, {"-1", 50, XCAP_SUCCESS},     {"-1", 0, XCAP_SUCCESS},
+               {"-5", 3, XCAP_DECODE_FAILED}, {"-5", 0, XCAP_DECODE_FAILED}, {"-2", 0, XCAP_DECODE_FAILED}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.limit) + " with " + std::to_string(c.buddies));
     Config::instance()->setValue("XCAP", "maxResourceListSize", c.limit);
@@ -404,17 +405,100 @@ TEST_F(ResourceListsTest, ConcurrentReaders) {
   }
 }
 
-// decodeTree on its own: what a caller's tree holds stays first, in its order.
-TEST_F(ResourceListsTest, DecodeTreeAppendsAfterExistingNodes) {
+// decodeTree on its own: the document's top-level lists go first, in document order, before
+// what the caller's tree already holds, which keeps its order.
+TEST_F(ResourceListsTest, DecodeTreePutsNewTopLevelNodesFirst) {
   std::unique_ptr<ResourceListsAppUsage> u = usage(freshUser("decode"), CODING_UTF8);
   tree<TreeNode> t;
   t.insert(t.end(), TreeNode("first", "first", ""));
+  t.insert(t.end(), TreeNode("second", "second", ""));
   std::set<BuddyEntry> buddies;
-  ASSERT_EQ(XCAP_SUCCESS, u->decodeTree(smallDoc(2), t, buddies));
+  const std::string doc = "<resource-lists xmlns='" + kNs + "'><list name='a'><entry uri='x@corp'/>"
+                          "</list><list name='b'/></resource-lists>";
+  ASSERT_EQ(XCAP_SUCCESS, u->decodeTree(doc, t, buddies));
   std::vector<NodeRow> rows = rowsOf(t);
-  ASSERT_EQ(4u, rows.size());
-  EXPECT_EQ("first", rows[0].selector);
-  EXPECT_EQ("mybuddys", rows[1].selector);
-  EXPECT_EQ(2u, buddies.size());
+  ASSERT_EQ(5u, rows.size());
+  EXPECT_EQ("a", rows[0].selector);
+  EXPECT_EQ("a/x@corp", rows[1].selector);
+  EXPECT_EQ("b", rows[2].selector);
+  EXPECT_EQ("first", rows[3].selector);
+  EXPECT_EQ("second", rows[4].selector);
+  EXPECT_EQ(1u, buddies.size());
+
+  // Into an empty tree the first list becomes the only top-level node, the rest follow it.
+  tree<TreeNode> empty;
+  std::set<BuddyEntry> none;
+  ASSERT_EQ(XCAP_SUCCESS, u->decodeTree(doc, empty, none));
+  rows = rowsOf(empty);
+  ASSERT_EQ(3u, rows.size());
+  EXPECT_EQ("a", rows[0].selector);
+  EXPECT_EQ("b", rows[2].selector);
   EXPECT_EQ(XCAP_DECODE_FAILED, u->decodeTree("not xml", t, buddies));
+}
+
+// Nesting: a document as deep as the parser accepts decodes whole, each list under the one
+// around it, entries before nested lists and the first occurrence of a buddy kept; one level
+// deeper, and a document thousands of levels deep, fail to decode and leave nothing behind.
+TEST_F(ResourceListsTest, DeepDocumentsDecodeUpToTheBoundAndFailBeyond) {
+  const int kDepthBound = 256;  // the bindings' nesting bound, Xcap_Bindings::MAX_ELEMENT_DEPTH
+  std::unique_ptr<ResourceListsAppUsage> u = usage(freshUser("deep"), CODING_UTF8);
+  // levels counts every element: resource-lists, then the lists, then an entry at the bottom.
+  auto nested = [&](int levels) {
+    std::string doc = "<resource-lists xmlns='" + kNs + "'>";
+    int lists = levels - 2;
+    for (int i = 0; i < lists; ++i) {
+      // The deepest list's entries are at the last level: no display-name below them.
+      std::string shown = i + 1 < lists ? "<display-name>d" + std::to_string(i) + "</display-name>" : "";
+      doc += "<list name='l" + std::to_string(i) + "'><entry uri='dup@corp'>" + shown + "</entry>";
+    }
+    doc += "<entry uri='bottom@corp'/>";
+    for (int i = 0; i < lists; ++i) doc += "</list>";
+    return doc + "</resource-lists>";
+  };
+  {
+    tree<TreeNode> t;
+    std::set<BuddyEntry> buddies;
+    ASSERT_EQ(XCAP_SUCCESS, u->decodeTree(nested(kDepthBound), t, buddies));
+    const int lists = kDepthBound - 2;
+    std::vector<NodeRow> rows = rowsOf(t);
+    ASSERT_EQ(static_cast<size_t>(2 * lists + 1), rows.size());
+    std::string selector;
+    for (int i = 0; i < lists; ++i) {
+      selector += (i == 0 ? "" : "/") + std::string("l") + std::to_string(i);
+      EXPECT_EQ(selector, rows[2 * i].selector);
+      EXPECT_EQ(selector + "/dup@corp", rows[2 * i + 1].selector);
+    }
+    EXPECT_EQ(selector + "/bottom@corp", rows.back().selector);
+    ASSERT_EQ(2u, buddies.size());
+    EXPECT_EQ("d0", buddies.rbegin()->displayName());  // dup@corp: the outermost occurrence
+  }
+  for (int levels : {kDepthBound + 1, 12500}) {
+    SCOPED_TRACE(levels);
+    tree<TreeNode> t;
+    std::set<BuddyEntry> buddies;
+    EXPECT_EQ(XCAP_DECODE_FAILED, u->decodeTree(nested(levels), t, buddies));
+    EXPECT_EQ(0u, t.size());
+    EXPECT_EQ(0u, buddies.size());
+  }
+
+  // Within the bound, long names nested deep would make the selectors grow with the square
+  // of the depth (200 levels of 10 KB names: 2 MB of text, 200 MB of selectors): refused.
+  // The same names side by side decode.
+  const std::string longName(10000, 'n');
+  std::string deepLong = "<resource-lists xmlns='" + kNs + "'>";
+  std::string wide = deepLong;
+  for (int i = 0; i < 200; ++i) {
+    deepLong += "<list name='" + longName + std::to_string(i) + "'>";
+    wide += "<list name='" + longName + std::to_string(i) + "'><entry uri='" + longName + "'/></list>";
+  }
+  for (int i = 0; i < 200; ++i) deepLong += "</list>";
+  deepLong += "</resource-lists>";
+  wide += "</resource-lists>";
+  tree<TreeNode> t;
+  std::set<BuddyEntry> buddies;
+  EXPECT_EQ(XCAP_DECODE_FAILED, u->decodeTree(deepLong, t, buddies));
+  t.clear();
+  buddies.clear();
+  EXPECT_EQ(XCAP_SUCCESS, u->decodeTree(wide, t, buddies));
+  EXPECT_EQ(400u, t.size());
 }

@@ -103,6 +103,30 @@ TEST_F(XcapClientTest, TicketFirstThenSessionCookie) {
   EXPECT_EQ(1u, sso_.issuedTickets().size());
 }
 
+// Bracketed IPv6 addresses for both servers, as the configuration writes them: the client the
+// factory makes reaches the XCAP server, and its sign-on reaches the single sign-on server.
+TEST_F(XcapClientTest, IPv6LoopbackServersByBracketedAddress) {
+  if (xcap_.http().ipv6Port() == 0 || sso_.http().ipv6Port() == 0) GTEST_SKIP() << "no ::1 on this machine";
+  SsoClient::instance()->setServer(sso_.http().ipv6HostPort());
+  xcap_.requireSso(true);
+  std::string user = newUser("six");
+  xcap_.putDocument(docPath(user), "<doc/>");
+  const std::string address = xcap_.http().ipv6HostPort();
+  Sptr<IXcapClient> c(XcapClientFactory::instance()->createXcapClient(user, address, AUTH_SSO, DOWNLOAD_BLOCKING,
+                                                                      kPassword));
+  ASSERT_TRUE(c);
+
+  HTTPResponse response;
+  ASSERT_EQ(0, c->getDocument(docUri(user), response));
+  EXPECT_EQ(200, response.getStatus());
+  EXPECT_EQ("<doc/>", bodyOf(response));
+  ASSERT_EQ(1u, xcap_.requestCount());
+  EXPECT_EQ(address, xcap_.requests()[0].header("Host"));
+  ASSERT_EQ(1u, sso_.issuedTickets().size());
+  EXPECT_EQ("http://" + address + "/xcap/resource-lists/myusers/" + user + "/buddys", sso_.issuedTickets()[0].service);
+  EXPECT_EQ(sso_.http().ipv6HostPort(), sso_.requests()[0].header("Host"));
+}
+
 TEST_F(XcapClientTest, RefusedSignOnSendsNothing) {
   xcap_.requireSso(true);
   std::string user = newUser("refused");
@@ -434,4 +458,34 @@ TEST_F(XcapClientTest, OversizedBodiesFail) {
       EXPECT_EQ(1000u, bodyOf(response).size());
     }
   }
+}
+
+// A cancel with no request running changes nothing: the next request goes out and succeeds,
+// and in single sign-on mode the user's cookies stay. stop() keeps every later request of
+// that client from reaching the server.
+TEST_F(XcapClientTest, IdleCancelLeavesTheNextRequestAndTheCookies) {
+  xcap_.requireSso(true);
+  std::string user = newUser("idle");
+  xcap_.putDocument(docPath(user), "<doc/>");
+  Sptr<IXcapClient> c = client(user, AUTH_SSO, DOWNLOAD_STREAMED);
+  HTTPResponse response;
+  ASSERT_EQ(0, c->getDocument(docUri(user), response));
+  ASSERT_TRUE(SsoCookieManager::hasCookie("xcap", user));
+  ASSERT_TRUE(SsoCookieManager::hasCookie("sso", user));
+
+  c->cancel();
+  ASSERT_EQ(0, c->getDocument(docUri(user), response));
+  EXPECT_EQ(200, response.getStatus());
+  EXPECT_EQ("<doc/>", bodyOf(response));
+  EXPECT_TRUE(SsoCookieManager::hasCookie("xcap", user));
+  EXPECT_TRUE(SsoCookieManager::hasCookie("sso", user));
+  EXPECT_EQ(1u, passwordLogins());
+
+  size_t before = xcap_.requestCount();
+  c->stop();
+  EXPECT_EQ(-1, c->getDocument(docUri(user), response));
+  EXPECT_EQ(-1, c->getDocument(docUri(user), response));
+  EXPECT_EQ(before, xcap_.requestCount());
+  EXPECT_TRUE(SsoCookieManager::hasCookie("xcap", user));
+  EXPECT_TRUE(SsoCookieManager::hasCookie("sso", user));
 }

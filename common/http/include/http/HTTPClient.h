@@ -32,6 +32,8 @@ class HTTPClient {
 
   // "host:port" (a host alone means port 80, or 443 with useSSL).
   explicit HTTPClient(const std::string& hostPort);
+  // `host` is a name, an IPv4 address, or an IPv6 address with or without
+  // its brackets ("[::1]" as StringParser::parseAddr leaves it, or "::1").
   HTTPClient(const std::string& host, int port);
   virtual ~HTTPClient();
 
@@ -69,11 +71,15 @@ class HTTPClient {
   // unread or sets itself.
   int invoke(HTTPRequest& request, HTTPResponse& response);
 
-  // Ends the running exchange (or the next one, when none runs) with -1.
-  // The flag clears when that exchange returns. Any thread.
+  // Ends the running exchange with -1; with none running it does nothing, so
+  // the next exchange runs as usual. Any thread.
   void cancel();
-  void stop();           // the same as cancel
-  bool stopped() const;  // a cancel is pending. Any thread.
+  // Stops the client for good: the running exchange ends with -1, and so does
+  // every later one, at once and without sending anything. For a client made
+  // for one job, whose cancel must also hold when it comes just before the
+  // transfer starts. Any thread.
+  void stop();
+  bool stopped() const;  // stop was called, or a cancel is pending. Any thread.
 
   // Why the last exchange failed ("" after a success). Owner's thread.
   const std::string& getLastError() const;

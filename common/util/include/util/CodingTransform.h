@@ -10,7 +10,8 @@ class CodingTransform {
   //  formMode true  - a query value or a local-protocol field: keeps A-Z a-z 0-9 - _ . ~,
   //                   writes a blank as '+', escapes every other byte ('/', '&', '=', '+',
   //                   '%', non-ASCII bytes ...).
-  //  formMode false - a URI path: keeps the unreserved characters and / : @ ! $ & ' ( ) * , ; = ?,
+  //  formMode false - a URI path: keeps the unreserved characters and / : @ ! $ & ' ( ) * , ; =
+  //                   ("?" and "#", which would end the path, and "%" are escaped),
   //                   writes a blank as "%20", escapes every other byte ('+' included, so that
   //                   urldecode gives the path back).
   //  keepEscapes    - when true, a '%' already followed by two hexadecimal digits is kept as it

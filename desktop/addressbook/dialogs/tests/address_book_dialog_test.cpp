@@ -10,7 +10,10 @@
 #include "duilib/UIAutomation.h"
 #include "ui/HintDialog.h"
 
+#include <algorithm>
 #include <memory>
+
+#include "util/CodingTransform.h"
 
 using namespace DuiLib;
 using namespace abdlgtest;
@@ -335,6 +338,117 @@ TEST_F(PickerTest, TheTreeKeepsItsContactsAliveWhenTheClientDropsTheModel) {
   EXPECT_EQ(to, std::vector<std::string>{kCarol});
   EXPECT_EQ(aliveAfterClear, 3);                // the tree's three contacts
   EXPECT_EQ(Contact::liveCount(), before);      // freed with the window
+}
+
+// A book of a few thousand: three departments of ten teams of 100; a quarter of the display
+// names Latin, the rest Chinese; every fiftieth person also in a team of the next department;
+// every seventh person's nick name holds "kw7".
+struct LargeBook {
+  static const int kPeople = 3000;
+  static std::string display(int i) {
+    char n[8];
+    std::snprintf(n, sizeof(n), "%05d", i);
+    return (i % 4 == 3 ? std::string("Emp") : std::string(u8"员工")) + n;
+  }
+  static std::string uri(int i) { return "p" + std::to_string(i) + "@corp.example"; }
+  static std::string entry(int i) {
+    return "<entry uri=\"" + uri(i) + "\"><display-name>" + display(i) + "</display-name><nickname>n" +
+           std::to_string(i) + (i % 7 == 0 ? " kw7" : "") + "</nickname></entry>";
+  }
+  static std::string document() {
+    std::string doc = u8"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                      u8"<resource-lists xmlns=\"urn:ietf:params:xml:ns:resource-lists\">"
+                      u8"<list name=\"organization\"><display-name>示例公司</display-name>";
+    for (int d = 0; d < 3; ++d) {
+      doc += "<list name=\"d" + std::to_string(d) + "\"><display-name>" + u8"部门" + std::to_string(d) + "</display-name>";
+      for (int t = d * 10; t < d * 10 + 10; ++t) {
+        doc += "<list name=\"t" + std::to_string(t) + "\"><display-name>" + u8"小组" + std::to_string(t) + "</display-name>";
+        for (int i = t * 100; i < t * 100 + 100; ++i) doc += entry(i);
+        // also here: every fiftieth person of the previous department's same team number
+        for (int i = ((t + 20) % 30) * 100; i < ((t + 20) % 30) * 100 + 100; ++i)
+          if (i % 50 == 7) doc += entry(i);
+        doc += "</list>";
+      }
+      doc += "</list>";
+    }
+    return doc + "</list></resource-lists>\n";
+  }
+  // The entry text of a person, as the picker shows it (GBK).
+  static std::string text(int i) { return CodingTransform::utf8_to_gb2312(display(i)) + "<" + uri(i) + ">"; }
+};
+
+TEST_F(PickerTest, SearchAndMovesOverABookOfThousandsKeepHitsCountLabelsAndTheLimit) {
+  xcap_.putDocument(docPath(), LargeBook::document());
+  fetch();
+  // The hits of "kw7", ordered by display name (UTF-8 bytes: the Latin names first).
+  std::vector<int> people;
+  for (int i = 0; i < LargeBook::kPeople; i += 7) people.push_back(i);
+  std::stable_sort(people.begin(), people.end(), [](int a, int b) { return LargeBook::display(a) < LargeBook::display(b); });
+  std::vector<std::string> expectedHits;
+  for (int i : people) expectedHits.push_back(LargeBook::text(i));
+  // The first department: its 1,000 people and the 20 of the third department also in it.
+  std::vector<std::string> department;
+  for (int t = 0; t < 10; ++t) {
+    std::vector<int> team;
+    for (int i = t * 100; i < t * 100 + 100; ++i) team.push_back(i);
+    for (int i = (t + 20) * 100; i < (t + 20) * 100 + 100; ++i)
+      if (i % 50 == 7) team.push_back(i);
+    // a group lists its contacts by display name
+    std::stable_sort(team.begin(), team.end(), [](int a, int b) { return LargeBook::display(a) < LargeBook::display(b); });
+    for (int i : team) department.push_back(LargeBook::text(i));
+  }
+
+  runPicker([&](CAddressBookDialog& d) {
+    CControlUI* edit = A::Find(d, "keywordedit");
+    ASSERT_TRUE(A::TypeText(edit, "kw7"));
+    EXPECT_EQ(entries(d, "searchlst"), expectedHits);
+    // Hits never count toward the limit.
+    EXPECT_FALSE(visible(d, "warningctl"));
+    EXPECT_TRUE(enabled(d, "okbtn"));
+    ASSERT_TRUE(A::TypeText(edit, "kw"));  // the next keystroke replaces the hits: no doubles
+    EXPECT_EQ(list(d, "searchlst")->GetCount(), (int)expectedHits.size());
+    ASSERT_TRUE(A::TypeText(edit, "kw7"));
+
+    // Sixty hits to To: over the limit.
+    list(d, "searchlst")->SelectRange(0, 59);
+    A::MouseMove(d);
+    EXPECT_TRUE(enabled(d, "reRightbtn"));
+    A::Click(A::Find(d, "reRightbtn"));
+    EXPECT_EQ(entries(d, "reselectlist"), std::vector<std::string>(expectedHits.begin(), expectedHits.begin() + 60));
+    EXPECT_EQ(A::Find(d, "relabel")->GetText().str(), "收件人(60)");
+    EXPECT_TRUE(visible(d, "warningctl"));
+    EXPECT_TRUE(visible(d, "warninglabel"));
+    EXPECT_FALSE(enabled(d, "okbtn"));
+    EXPECT_EQ(list(d, "searchlst")->GetSelectedCount(), 0);
+    A::MouseMove(d);
+    EXPECT_FALSE(enabled(d, "reRightbtn"));
+    A::Click(A::Find(d, "recleanbtn"));
+    EXPECT_EQ(A::Find(d, "relabel")->GetText().str(), "收件人(0)");
+    EXPECT_FALSE(visible(d, "warningctl"));
+    EXPECT_TRUE(enabled(d, "okbtn"));
+
+    // A checked department to Cc: each person once, in the tree's order.
+    ASSERT_TRUE(A::TypeText(edit, ""));
+    CCheckTreeView* t = tree(d);
+    CheckTreeNode* first = t->GetChildNode(t->GetChildNode(t->GetRoot(), 0), 0);
+    ASSERT_TRUE(first && first->checkBox);
+    A::MouseMove(d);
+    EXPECT_FALSE(enabled(d, "ccRightbtn"));
+    A::Click(first->checkBox);
+    A::MouseMove(d);
+    EXPECT_TRUE(enabled(d, "ccRightbtn"));
+    A::Click(A::Find(d, "ccRightbtn"));
+    EXPECT_EQ(entries(d, "ccselectlist"), department);
+    EXPECT_EQ(A::Find(d, "cclabel")->GetText().str(), "抄送人(1020)");
+    EXPECT_TRUE(visible(d, "warningctl"));
+    EXPECT_FALSE(t->HasCheckedNode());
+    A::MouseMove(d);
+    EXPECT_FALSE(enabled(d, "ccRightbtn"));
+    A::Click(first->checkBox);
+    A::Click(A::Find(d, "ccRightbtn"));  // already there: nothing more
+    EXPECT_EQ(list(d, "ccselectlist")->GetCount(), 1020);
+    A::Click(A::Find(d, "cancelbtn"));
+  });
 }
 
 TEST(PickerTexts, EntryTextsFollowTheDisplayNameTheNameAndTheNickName) {

@@ -215,6 +215,59 @@ TEST_F(TreeTest, CheckMarksPassDownToEveryDescendantAndUpToCompleteAncestors) {
   EXPECT_FALSE(s1.check->IsSelected());
 }
 
+// The keyboard toggles a focused check box as a click does: the node (and its subtree and
+// ancestors) follows, so box and node always agree and the checked contacts are the ones shown.
+TEST_F(TreeTest, SpaceAndReturnOnACheckBoxMoveTheNodeWithTheBox) {
+  Row g = add(nullptr, "G", true, true);
+  Row c1 = add(g.node, "c1", false);
+  Row c2 = add(g.node, "c2", false);
+  const std::vector<const Row*> all = {&g, &c1, &c2};
+  auto key = [&](const Row& r, int vk) {
+    A::Focus(r.check);
+    ASSERT_EQ(host_->GetPaintManager().GetFocus(), r.check);
+    ::SendMessageA(host_->GetHWND(), WM_KEYDOWN, vk, 0);
+  };
+  auto checkedTexts = [&] {
+    std::vector<void*> data;
+    tree_->GetCheckedData(data);
+    std::vector<std::string> texts;
+    for (void* d : data) texts.push_back(static_cast<const char*>(d));
+    return texts;
+  };
+  struct Step {
+    const Row* row;
+    int vk;
+    std::vector<std::string> checked;
+  } steps[] = {
+      {&c1, VK_SPACE, {"c1"}},
+      {&c2, VK_SPACE, {"G", "c1", "c2"}},  // the group is complete
+      {&c1, VK_SPACE, {"c2"}},             // and no longer
+      {&g, VK_RETURN, {"G", "c1", "c2"}},  // a group passes its mark down
+      {&g, VK_SPACE, {}},
+  };
+  int changes = 0;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(static_cast<const char*>(step.row->node->data));
+    key(*step.row, step.vk);
+    EXPECT_EQ(checkedTexts(), step.checked);
+    for (const Row* r : all) EXPECT_EQ(r->check->IsSelected(), r->node->checked) << (const char*)r->node->data;
+    EXPECT_EQ(tree_->HasCheckedNode(), !step.checked.empty());
+    EXPECT_EQ(host_->count("CheckChange"), ++changes);
+  }
+  // Other keys, and Space reaching a disabled box (which does not flip), change nothing.
+  key(c1, 'A');
+  c2.check->SetEnabled(false);
+  TEventUI space;
+  space.Type = UIEVENT_KEYDOWN;
+  space.pSender = c2.check;
+  space.chKey = VK_SPACE;
+  space.wParam = VK_SPACE;
+  c2.check->Event(space);
+  EXPECT_TRUE(checkedTexts().empty());
+  for (const Row* r : all) EXPECT_FALSE(r->check->IsSelected());
+  EXPECT_EQ(host_->count("CheckChange"), changes);
+}
+
 TEST_F(TreeTest, APressReleasedOutsideTheBoxLeavesItShowingTheNodesStateAndButtonsShowTheHand) {
   Row g = add(nullptr, "G", true, true);
   Row c = add(g.node, "c", false);

@@ -17,6 +17,7 @@
 #include "corvane/AppUsage.h"
 #include "corvane/ResourceListsAppUsage.h"
 #include "corvane/XcapClient.h"
+#include "http/HTTPResponse.h"
 #include "jobs/LongTimeTask.h"
 #include "sso/SsoClient.h"
 #include "testing/FakeSsoServer.h"
@@ -243,7 +244,7 @@ TEST_F(AddressBookTest, FetchBuildsTheOrganizationsGroupsAndContactsAndFillsTheT
   EXPECT_EQ(std::vector<std::string>{"organization/sales/zhangwei@corp.example"}, search("张"));
   EXPECT_EQ(std::vector<std::string>{"organization/rd/qa/bob@corp.example"}, search("bob"));
   EXPECT_EQ(std::vector<std::string>{"organization/sales/frank@corp.example"}, search("O'Neil"));
-  EXPECT_EQ(std::vector<std::string>{"organization/sales/pct@corp.example"}, search("%"));
+  EXPECT_EQ(std::vector<std::string>{"organization/sales/pct@corp.example"}, search("100%"));
   EXPECT_TRUE(search("'); delete from xcapContactsInfo; --").empty());
   EXPECT_EQ(10, rows());
 }
@@ -285,13 +286,62 @@ TEST_F(AddressBookTest, ASecondFetchRetiresTheFirstModelWholeUntilClear) {
   expectModelFreed();
 }
 
+// A replaced model lives only while someone outside it holds one of its nodes: five fetches
+// keep one model alive, a held contact keeps its whole model linked, and the model goes at the
+// first install after the holder lets go.
+TEST_F(AddressBookTest, AReplacedModelIsReleasedOnceNothingHoldsIt) {
+  ASSERT_EQ(0, fetch());
+  drainJobs();
+  const int contacts = Contact::liveCount() - contactsBefore_;
+  const int groups = Group::liveCount() - groupsBefore_;
+  ASSERT_GT(contacts, 0);
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(0, fetch());
+  drainJobs();
+  EXPECT_EQ(0u, client()->retiredModelCount());
+  EXPECT_EQ(contacts, Contact::liveCount() - contactsBefore_);
+  EXPECT_EQ(groups, Group::liveCount() - groupsBefore_);
+
+  Sptr<INode> held = client()->findContact("bob@corp.example");
+  ASSERT_TRUE(held);
+  ASSERT_EQ(0, fetch());
+  drainJobs();
+  EXPECT_EQ(1u, client()->retiredModelCount());
+  EXPECT_EQ(2 * contacts, Contact::liveCount() - contactsBefore_);
+  std::vector<Sptr<INode>> parents;
+  asContact(held)->getParents(parents);
+  ASSERT_FALSE(parents.empty()) << "the held model stays linked";
+  std::vector<Sptr<INode>> members;
+  asGroup(parents[0])->getContacts(members);
+  EXPECT_FALSE(members.empty());
+  parents.clear();
+  members.clear();
+  ASSERT_EQ(0, fetch());  // the held model stays; the one replaced now, held by nobody, goes
+  drainJobs();
+  EXPECT_EQ(1u, client()->retiredModelCount());
+  EXPECT_EQ(2 * contacts, Contact::liveCount() - contactsBefore_);
+  held.reset();
+  ASSERT_EQ(0, fetch());
+  drainJobs();
+  EXPECT_EQ(0u, client()->retiredModelCount());
+  EXPECT_EQ(contacts, Contact::liveCount() - contactsBefore_);
+  EXPECT_EQ(groups, Group::liveCount() - groupsBefore_);
+  client()->clear();
+  expectModelFreed();
+}
+
 TEST_F(AddressBookTest, FailuresMapToJobStatusesAndKeepTheInstalledModel) {
   ASSERT_EQ(0, fetch());
   std::vector<Sptr<INode>> roots = client()->getRootGroups();
+  // 12,500 nested lists (about 275 KB): refused by the parser's depth bound, on the job thread.
+  std::string deep = "<resource-lists xmlns='urn:ietf:params:xml:ns:resource-lists'>";
+  for (int i = 0; i < 12500; ++i) deep += "<list name='a'>";
+  for (int i = 0; i < 12500; ++i) deep += "</list>";
+  deep += "</resource-lists>";
   struct {
     const char* what;
     HttpReply reply;
   } cases[] = {
+      {"12,500 nested lists", HttpReply(200, deep, "application/resource-lists+xml")},
       {"404", HttpReply(404)},
       {"500", HttpReply(500, "oops")},
       {"not XML", HttpReply(200, "garbage", "application/resource-lists+xml")},
@@ -408,6 +458,25 @@ TEST_F(AddressBookTest, JobsOnTheRunner) {
   ASSERT_TRUE(client);
   own.getAppUsageFactory();
   EXPECT_EQ(client.get(), own.getXcapClient().get());
+
+  // Cancelled once its client exists but before its request: the request never goes out,
+  // not even one that starts later; an idle client of another job is not touched.
+  own.cancel();
+  EXPECT_EQ(2, own.getStatus());
+  HTTPResponse response;
+  UserDocumentUri doc("resource-lists", "myusers/" + user_, "buddys");
+  EXPECT_EQ(-1, client->getDocument(doc, response));
+  EXPECT_EQ(1u, gets());
+  CL_UpdateJob other;
+  other.xcapUserID(user_);
+  other.xcapPassword(kPassword);
+  other.xcapAuthenticateMode(AUTH_SSO);
+  other.xcapAddress(xcap_.hostPort());
+  ASSERT_TRUE(other.getAppUsageFactory() != 0);
+  other.getXcapClient()->cancel();  // nothing runs: changes nothing
+  EXPECT_EQ(0, other.getXcapClient()->getDocument(doc, response));
+  EXPECT_EQ(200, response.getStatus());
+  EXPECT_EQ(2u, gets());
 }
 
 // The usage's ETag cache: while another holder keeps the user's usage, the second fetch is

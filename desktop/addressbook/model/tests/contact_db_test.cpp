@@ -115,12 +115,7 @@ TEST_F(ContactDbTest, SearchRules) {
       {"gina", {"gina@partner.example"}},             // another domain: by display name only
       {"partner", {"ann@partner.example"}},           // ... never through its id
       {"gina@partner", {"gina@partner.example"}},     // with "@": the id just contains it
-      {"100%", {"pct@corp.example"}},                 // "%" is a plain character
-      {"%", {"pct@corp.example"}},
-      {"_", {"under_score@corp.example"}},
       {"o'brien", {"under_score@corp.example"}},      // a quote is a plain character
-      {"' or '1'='1", {}},
-      {"nobody", {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.keyword);
@@ -140,6 +135,46 @@ TEST_F(ContactDbTest, SearchRules) {
                                       "wang.fang@corp.example"}),
             namesOf(hits));
   EXPECT_EQ(8, count("select count(*) from xcapContactsInfo"));
+}
+
+// "%" and "_" in the keyword are LIKE's wildcards (any run of characters, any one character);
+// a backslash is a plain character (there is no escape character). Values stay bound, so a
+// quote never ends the pattern.
+TEST_F(ContactDbTest, PercentAndUnderscoreAreWildcards) {
+  install({{"wang.fang@corp.example", "王芳", "fang"},
+           {"bob@corp.example", "Bob", ""},
+           {"corp.bot@corp.example", "Robot", ""},
+           {"gina@partner.example", "Gina", ""},
+           {"pct@corp.example", "满分100%", ""},
+           {"under_score@corp.example", "Under", "a\\b"}});
+  const std::vector<std::string> everyone = {"bob@corp.example", "gina@partner.example", "corp.bot@corp.example",
+                                             "under_score@corp.example", "pct@corp.example",
+                                             "wang.fang@corp.example"};
+  struct {
+    const char* keyword;
+    std::vector<std::string> hits;  // in the query's order (display name, UTF-8 bytes)
+  } cases[] = {
+      {"%", everyone},                                             // any run: every row
+      {"_", everyone},                                             // any one character
+      {"100%", {"pct@corp.example"}},                              // "100" then anything
+      {"b_b", {"bob@corp.example"}},                               // "Bob", case ignored
+      {"r_b", {"corp.bot@corp.example"}},                          // "Rob"ot
+      {"g%a", {"gina@partner.example", "wang.fang@corp.example"}}, // "Gina"; "wang.fa"ng@own domain
+      {"%@partner", {"gina@partner.example"}},                     // with "@": no domain suffix
+      {"under_", {"under_score@corp.example"}},                    // the id's local part
+      {"un%re", {"under_score@corp.example"}},
+      {"满分_", {"pct@corp.example"}},                              // "_" is one character, not one byte
+      {"满_100", {"pct@corp.example"}},
+      {"a\\b", {"under_score@corp.example"}},                       // a backslash matches itself
+      {"a\\%", {"under_score@corp.example"}},                       // ... and escapes nothing
+      {"b_b_", {}},
+      {"' or '1'='1", {}},
+      {"nobody", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.keyword);
+    EXPECT_EQ(c.hits, search(c.keyword));
+  }
 }
 
 TEST_F(ContactDbTest, UserIdWithoutOneAtGivesNoSuffix) {

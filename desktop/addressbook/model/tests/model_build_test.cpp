@@ -9,6 +9,8 @@
 #include "jobs/LongTimeTask.h"
 #include "log/IM_LogManager.h"
 
+#include <set>
+
 using namespace abtest;
 
 namespace {
@@ -19,6 +21,16 @@ class ModelCatcher : public IContactListListener {
   void OnUpdate(const std::vector<Sptr<INode>>& roots, std::map<std::string, Sptr<INode>> g,
                 std::map<std::string, Sptr<INode>> c, int s) override {
     ++calls;
+    // A model the catcher drops for good is unlinked, or its group-contact cycles leak.
+    std::set<INode*> kept;
+    for (const Sptr<INode>& n : roots) kept.insert(n.get());
+    for (const auto& e : g) kept.insert(e.second.get());
+    for (const auto& e : c) kept.insert(e.second.get());
+    bool shared = false;
+    for (const Sptr<INode>& n : rootGroups) shared = shared || kept.count(n.get()) != 0;
+    for (const auto& e : groups) shared = shared || kept.count(e.second.get()) != 0;
+    for (const auto& e : contacts) shared = shared || kept.count(e.second.get()) != 0;
+    if (!shared) breakModelLinks(rootGroups, groups, contacts);
     rootGroups = roots;
     groups = g;
     contacts = c;

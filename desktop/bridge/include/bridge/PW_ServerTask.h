@@ -22,7 +22,8 @@ class PW_ServerTask : public ACE_Task<ACE_MT_SYNCH> {
   // Ends the event loop and waits for the thread. Nothing when it does not run.
   int stop();
   bool running() const;
-  // The reactor, made with the task, kept for the life of the process.
+  // The reactor (epoll), made with the task, kept for the life of the process. Making it
+  // raises the process's descriptor limit as far as the system allows.
   ACE_Reactor* reactor() const { return reactor_; }
 
   int svc() override;

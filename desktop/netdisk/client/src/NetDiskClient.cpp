@@ -57,6 +57,7 @@ void NetDiskClient::resetState() {
   usedSpace_ = 0;
   runningThreads_ = 0;
   uploadingFileStatus_.clear();
+  newUploads_.clear();
   holdNewTasks_ = false;
   readConfig();
 }

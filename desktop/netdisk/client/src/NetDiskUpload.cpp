@@ -143,11 +143,13 @@ void NetDiskClient::processAddFileUpload(const std::string& name, const std::str
 
   unfinishedNames_.push_back(relpath);
   localFiles_[localFile] = relpath;
+  newUploads_.insert(relpath);
   int r = addUploadTask_i(relpath);
   if (r == -1) {
     // The task row could not be read back: nothing was admitted.
     removeName(unfinishedNames_, relpath);
     localFiles_.erase(localFile);
+    newUploads_.erase(relpath);
     db->deleteUpFileTask(relpath, 0);
     db->deleteFile(relpath, 0);
     forEachListener([&](INetDiskClientListener* l) { l->onAddUploadTask(refused, NETDISK_ERR_NO_TASK); });
@@ -224,7 +226,11 @@ int NetDiskClient::startUploadThread(const std::string& name, int upStatus, int 
     stepSchedule_[name] = std::make_pair(-1, 1);
     s.upStatus = 0;
     ++s.runningThreads;
-    spawnStep(new CreateFileTask(name, s.fileLength, s.blockCount), name, 0, -1);
+    CreateFileTask* task = new CreateFileTask(name, s.fileLength, s.blockCount);
+    // Only an upload added in this run is sure to have no file on the server: any other may
+    // have one from before (created, then stopped before booking, or restarted).
+    task->setRemoveUnfinished(newUploads_.erase(name) == 0);
+    spawnStep(task, name, 0, -1);
   } else if (upStatus == 1) {
     stepSchedule_[name] = std::make_pair(-1, 3);
     s.upStatus = 1;
@@ -245,6 +251,7 @@ int NetDiskClient::startUploadThread(const std::string& name, int upStatus, int 
     ++s.runningThreads;
     UploadFileTask* task = new UploadFileTask(name, localFile, index, offset, length, count);
     task->setExpectedFileLength(s.fileLength);
+    task->setExpectedMtime(s.mtime);
     spawnStep(task, name, 2, index);
   }
   return 0;
@@ -286,6 +293,7 @@ int NetDiskClient::updateFromDatabase(const std::string& name, UploadingFileStat
   FileEntryRecord file;
   if (db->getFile(name, 0, file) == 0) status.date = file.expireTime;
   status.localFile = row.localFile;
+  status.mtime = row.mtime;
   status.fileLength = row.size;
   status.transferred = row.xferSize;
   status.blockSize = row.blockSize > 0 ? row.blockSize : BLOCK_SIZE;
@@ -601,6 +609,12 @@ void NetDiskClient::processUploadThreadComplete(const std::string& name, int upS
     dropped = updateThreadState(name, 1, -1, -1, false);
     SyncDb::instance()->deleteUpFileTask(name, 0);
     updateSpaceInfo(status.fileLength, false, true);
+    // Its row now reads as a listed finished file: deleting it gives the space back.
+    FileEntryRecord file;
+    if (SyncDb::instance()->getFile(name, 0, file) == 0) {
+      file.status = 1;
+      SyncDb::instance()->updateFile(file);
+    }
     removeName(unfinishedNames_, name);
     if (!contains(finishedNames_, name)) finishedNames_.push_back(name);
     for (std::map<std::string, std::string>::iterator l = localFiles_.begin(); l != localFiles_.end();) {
@@ -631,12 +645,21 @@ void NetDiskClient::updateToDatabase(const std::string& name, int blockIndex) {
   IM_LOG_INFO("NetDiskClient::updateToDatabase,update database after send block,relpath is%s, blockIndex is %d.",
               name.c_str(), blockIndex);
   SyncDb* db = SyncDb::instance();
-  db->deleteUpBlockTask(name, blockIndex);
-  UpFileTaskRecord row;
-  if (db->getUpFileTask(name, row) != 0) return;
-  int blockSize = row.blockSize > 0 ? row.blockSize : BLOCK_SIZE;
-  row.xferSize += blockLengthOf(row.size, blockSize, blockIndex);
-  db->updateUpFileTask(row);
+  int64_t size = 0;
+  int blockSize = BLOCK_SIZE;
+  std::map<std::string, UploadingFileStatus>::const_iterator it = uploadingFileStatus_.find(name);
+  if (it != uploadingFileStatus_.end()) {
+    size = it->second.fileLength;
+    blockSize = it->second.blockSize > 0 ? it->second.blockSize : BLOCK_SIZE;
+  } else {
+    UpFileTaskRecord row;
+    if (db->getUpFileTask(name, row) != 0) return;
+    size = row.size;
+    if (row.blockSize > 0) blockSize = row.blockSize;
+  }
+  if (db->bookConfirmedBlock(name, blockIndex, blockLengthOf(size, blockSize, blockIndex)) != 0)
+    IM_LOG_ERROR("NetDiskClient::updateToDatabase, [status = block not booked, relpath = %s, blockIndex = %d]",
+                 name.c_str(), blockIndex);
 }
 
 bool NetDiskClient::addTransferred(const std::string& name, int delta, int64_t& transferred, int64_t& fileLength) {
@@ -699,6 +722,12 @@ void NetDiskClient::processResumeUpload(const std::string& name, int requestNumb
     }
     return;
   }
+  if (!contains(processList_, name) && !contains(waitList_, name) && restartIfChanged(name, row) &&
+      row.size >= MAX_FILE_SIZE) {
+    notifyUploadStatus(makeStatus(name, row.localFile, row.size, 0, UploadTaskStatus::STOPPED), 0,
+                       NETDISK_ERR_TOO_LARGE);
+    return;
+  }
   if (contains(processList_, name) || contains(waitList_, name)) {
     // Already admitted: admitting it twice would run it twice.
     int state = contains(processList_, name) ? UploadTaskStatus::UPLOADING : UploadTaskStatus::WAITING;
@@ -735,6 +764,37 @@ void NetDiskClient::processResumeUpload(const std::string& name, int requestNumb
     notifyUploadStatus(makeStatus(name, row.localFile, row.size, row.xferSize, UploadTaskStatus::STOPPED), 0,
                        NETDISK_ERR_NO_TASK);
   }
+}
+
+bool NetDiskClient::restartIfChanged(const std::string& name, UpFileTaskRecord& row) {
+  std::map<std::string, UploadingFileStatus>::const_iterator held = uploadingFileStatus_.find(name);
+  if (held != uploadingFileStatus_.end() && held->second.runningThreads > 0) return false;  // its blocks tell
+  int64_t size = getLocalFileSize(row.localFile);
+  std::string mtime;
+  if (size < 0 || getLocalFileMtime(row.localFile, mtime) != 0) return false;
+  if (size == row.size && mtime == row.mtime) return false;
+  IM_LOG_WARN("NetDiskClient::restartIfChanged, [status = local file changed, upload starts again, relpath = %s, "
+              "size = %lld -> %lld, mtime = %s -> %s]",
+              name.c_str(), static_cast<long long>(row.size), static_cast<long long>(size), row.mtime.c_str(),
+              mtime.c_str());
+  SyncDb* db = SyncDb::instance();
+  row.size = size;
+  row.mtime = mtime;
+  row.xferSize = 0;
+  row.status = 0;
+  db->insertUpFileTask(row);  // the old row and its block rows go
+  UpFileTaskRecord fresh;
+  if (db->getUpFileTask(name, fresh) == 0) row = fresh;
+  FileEntryRecord file;
+  file.fileType = 0;
+  file.relpath = name;
+  file.size = size;
+  file.status = 0;
+  file.dirFlag = 0;
+  db->insertFile(file);
+  uploadingFileStatus_.erase(name);
+  newUploads_.erase(name);  // its create removes the server's unfinished file first
+  return true;
 }
 
 void NetDiskClient::processCancelAllUpload(int requestNumber) {

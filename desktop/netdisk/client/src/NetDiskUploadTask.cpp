@@ -71,6 +71,12 @@ void CreateFileTask::execute() {
   IM_LOG_INFO("call createLargeFile,fileName:%s,length:%lld,blockCount:%d.", name_.c_str(),
               static_cast<long long>(length_), blockCount_);
   CSyncProtocol protocol(userId_, password_);
+  if (removeUnfinished_) {
+    // A file of this upload may be on the server from before; its blocks are not wanted.
+    bool removed = protocol.RemoveByPaths(std::list<std::string>(1, name_));
+    IM_LOG_INFO("CreateFileTask::execute, [remove unfinished file, fileName = %s, result = %d]", name_.c_str(),
+                removed ? 1 : 0);
+  }
   std::string url, created;
   bool ok = protocol.CreateLargeFile("", name_, length_, "", blockCount_, url, created);
   IM_LOG_INFO("call createLargeFile,result:%d.", ok ? 1 : 0);
@@ -129,8 +135,22 @@ int UploadFileTask::getBlockMd5(std::string& md5) {
     fclose(f);
     return -1;
   }
-  md5 = FileMd5::compute(f, length_);
+  block_.resize(static_cast<size_t>(std::max(0, length_)));
+  size_t got = 0;
+  while (got < block_.size()) {
+    size_t n = fread(block_.data() + got, 1, block_.size() - got, f);
+    if (n == 0) break;
+    got += n;
+  }
   fclose(f);
+  block_.resize(got);  // a file that shrank: the length check below stops the block
+  unsigned char digest[EVP_MAX_MD_SIZE] = {0};
+  unsigned int n = 0;
+  if (EVP_Digest(block_.data(), block_.size(), digest, &n, EVP_md5(), 0) != 1 || n != 16) {
+    md5.clear();
+    return 0;
+  }
+  md5 = FileMd5::toHex(digest);
   return 0;
 }
 
@@ -148,18 +168,23 @@ void UploadFileTask::execute() {
     postStatus(5, "localFileAccessError", -reported_);
     return;
   }
-  if (fileLength(file_) != expectedLength_) {
+  // Checked after the block was read: a file changed before this point cannot slip through
+  // (a file rewritten at the same length shows in its modification time).
+  std::string mtime;
+  bool changed = fileLength(file_) != expectedLength_ ||
+                 (!expectedMtime_.empty() && (NetDiskClient::getLocalFileMtime(localFile_, mtime) != 0 ||
+                                              mtime != expectedMtime_));
+  fclose(file_);
+  file_ = 0;
+  if (changed || static_cast<int>(block_.size()) != length_) {
     IM_LOG_ERROR("UploadFileTask::execute file length modified.");
     postStatus(5, "localFileModify", -reported_);
-    fclose(file_);
-    file_ = 0;
     return;
   }
   std::unique_ptr<CSyncProtocol> protocol(new CSyncProtocol(userId_, password_));
   int retries = 0;
   bool ok = false;
   for (;;) {
-    if (fseeko(file_, static_cast<off_t>(offset_), SEEK_SET) != 0) break;
     IM_LOG_INFO("UploadFileTask::execute call UpLoadBlockData,blockIndex=%d,md5=%s", blockIndex_, md5.c_str());
     bool retry = false;
     ok = protocol->UpLoadBlockData(this, name_, blockIndex_, blockCount_, static_cast<uint32_t>(length_),
@@ -176,29 +201,23 @@ void UploadFileTask::execute() {
   result->delta = ok ? unreported_ : -reported_;
   result->setOwnerUserId(userId_);
   post(result);
-  fclose(file_);
-  file_ = 0;
+  std::vector<char>().swap(block_);
 }
 
 bool UploadFileTask::GetUpLoadData(int maxLength, ACE_Message_Block* block) {
-  if (block == 0 || file_ == 0) return false;
+  if (block == 0) return false;
   block->reset();
-  int64_t remaining = static_cast<int64_t>(length_) - reported_ - unreported_;
-  size_t want = static_cast<size_t>(std::max<int64_t>(0, std::min<int64_t>(remaining, maxLength)));
+  size_t at = static_cast<size_t>(reported_ + unreported_);
+  size_t want = at < block_.size() ? block_.size() - at : 0;
+  want = std::min(want, static_cast<size_t>(std::max(0, maxLength)));
   want = std::min(want, block->space());
-  size_t got = 0;
-  while (got < want) {
-    size_t n = fread(block->wr_ptr() + got, 1, want - got, file_);
-    if (n == 0) break;
-    got += n;
-  }
-  if (got == 0) {
+  if (want == 0) {
     IM_LOG_DEBUG("UploadFileTask::GetUpLoadData .transferLength_ = %d.", reported_ + unreported_);
     return false;
   }
-  block->wr_ptr(got);
-  unreported_ += static_cast<int>(got);
-  if (unreported_ >= PROGRESS_STEP) {
+  block->copy(block_.data() + at, want);
+  unreported_ += static_cast<int>(want);
+  while (unreported_ >= PROGRESS_STEP) {
     unreported_ -= PROGRESS_STEP;
     reported_ += PROGRESS_STEP;
     postStatus(1, std::string(), PROGRESS_STEP);
@@ -207,7 +226,7 @@ bool UploadFileTask::GetUpLoadData(int maxLength, ACE_Message_Block* block) {
 }
 
 bool UploadFileTask::RewindUpLoadData() {
-  if (file_ == 0 || fseeko(file_, static_cast<off_t>(offset_), SEEK_SET) != 0) return false;
+  if (static_cast<int>(block_.size()) != length_) return false;
   takeBackProgress();
   return true;
 }

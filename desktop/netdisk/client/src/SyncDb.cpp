@@ -49,6 +49,25 @@ void SyncDb::init() {
   createFileTable();
   createUpFileTaskTable();
   createUpBlockTaskTable();
+  // In WAL mode a commit then reaches the log without waiting for the disk: a crash of the
+  // program loses nothing committed, only a crash of the machine may lose the last commits
+  // (never the database's consistency). Uploads book a commit per confirmed block.
+  db()->execDML("PRAGMA synchronous=NORMAL;");
+}
+
+int SyncDb::bookConfirmedBlock(const std::string& name, int blockIndex, int64_t length) {
+  int id = findUpFileTaskId(name, 0);
+  if (id < 0) return -1;
+  // One transaction: the block leaves the list exactly when its bytes are counted, and a
+  // block booked twice is counted once.
+  std::vector<CppSQLite3Command> batch;
+  batch.push_back(CppSQLite3Command{
+      "update pw_upfile_task set xferSize=xferSize+? where id=? and exists "
+      "(select 1 from pw_upblock_task where fileId=? and blockIndex=?)",
+      CppSQLite3Params{static_cast<long long>(length), id, id, blockIndex}});
+  batch.push_back(CppSQLite3Command{"delete from pw_upblock_task where fileId=? and blockIndex=?",
+                                    CppSQLite3Params{id, blockIndex}});
+  return db()->execBatch(batch, true) ? 0 : -1;
 }
 
 int SyncDb::createFileTable() { return db()->createTable("pw_file", kCreateFile) ? 0 : -1; }

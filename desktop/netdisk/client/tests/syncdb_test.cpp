@@ -193,3 +193,35 @@ TEST_F(SyncDbTest, BlockRowsFromATemplateInOneTransaction) {
 }
 
 }  // namespace
+
+namespace {
+
+// A confirmed block leaves its row exactly when its bytes are counted: a failure in between
+// changes neither, and a block booked twice is counted once.
+TEST_F(SyncDbTest, ConfirmedBlockIsBookedInOneTransaction) {
+  UpFileTaskRecord r = task("t.bin", 3 * 524288);
+  r.status = 1;
+  ASSERT_EQ(0, sync.insertUpFileTask(r));
+  int id = sync.findUpFileTaskId("t.bin", 0);
+  UpBlockTaskRecord first;
+  first.fileId = id;
+  first.blockIndex = 0;
+  first.offset = 0;
+  first.length = 524288;
+  ASSERT_EQ(0, sync.insertUpBlockTasks(first, 3));
+
+  // The task row cannot be written (as a full disk would have it).
+  ASSERT_TRUE(db.execDML("create trigger stuck before update on pw_upfile_task begin select raise(abort, 'full'); end;"));
+  EXPECT_EQ(-1, sync.bookConfirmedBlock("t.bin", 1, 524288));
+  EXPECT_EQ(3, count("select count(*) from pw_upblock_task"));
+  EXPECT_EQ(0, count("select xferSize from pw_upfile_task"));
+
+  ASSERT_TRUE(db.execDML("drop trigger stuck;"));
+  EXPECT_EQ(0, sync.bookConfirmedBlock("t.bin", 1, 524288));
+  EXPECT_EQ(0, sync.bookConfirmedBlock("t.bin", 1, 524288));  // again: nothing more is counted
+  EXPECT_EQ(2, count("select count(*) from pw_upblock_task"));
+  EXPECT_EQ(524288, count("select xferSize from pw_upfile_task"));
+  EXPECT_EQ(-1, sync.bookConfirmedBlock("nobody.bin", 0, 10));
+}
+
+}  // namespace

@@ -10,17 +10,22 @@
 #include "client/NetDiskClient.h"
 #include "db/LocalDb.h"
 #include "duilib/UIAutomation.h"
+#include "sso/SsoClient.h"
 #include "sso/SsoCookieManager.h"
 #include "testing/FakeNetDiskServer.h"
 #include "testing/FakeSsoServer.h"
 #include "util/Config.h"
 #include "win32/w32subst.h"
+#include "win32/shellexecute.h"
 
 #include <ace/INET_Addr.h>
 #include <ace/Message_Block.h>
 #include <ace/SOCK_Connector.h>
 #include <ace/SOCK_Stream.h>
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -210,6 +215,7 @@ class UploaderDialogTest : public ::testing::Test {
     client->removeListener(&tasks);
     LocalDb::instance()->close();
     SsoCookieManager::clearCookie(kAlice);
+    SsoClient::destroy();  // its worker pool ends with each test
     Config::instance()->removeValue("VASTO", "maxThread");
     Config::instance()->removeValue("VASTO", "maxTask");
     Config::instance()->removeValue("COMMON", "listenPort");
@@ -499,6 +505,7 @@ TEST_F(UploaderDialogTest, ChosenFilesUploadWithProgressAndFinishCheckedAndOrder
 TEST_F(UploaderDialogTest, AnUploadWhoseNameTheListShowsGetsNoSecondRow) {
   disk.putFile(kAlice, "Report.PDF", std::string(2000, 'r'));
   home.write("REPORT.PDF", 100);
+  disk.holdUploads(true);  // the upload's later reports would refresh the row under that name
   open();
   ASSERT_TRUE(waitUi([this] { return rowCount() == 1; }));
   choose({"REPORT.PDF"});
@@ -820,3 +827,110 @@ TEST_F(UploaderOneTaskTest, InsertWhileUploadingAsksPausesAndSendsOnlyTheChecked
 }
 
 }  // namespace
+
+// ---- links fetched after the listing, failed deletions, the net disk's own page --------------
+
+TEST_F(UploaderDialogTest, InsertNeverPastesAnEmptyLinkAndNamesTheFilesWithout) {
+  startBridge();
+  BridgePeer peer(PW_PostwingServer::instance()->listenPort());
+  ASSERT_TRUE(peer.askAttach("5151"));
+  ASSERT_TRUE(w32subst::waitUntil([] { return PW_PostwingServer::instance()->pendingAttachHandle() == "5151"; }));
+  // The listing carries no links: the dialog has them fetched, one request per file.
+  disk.setListingLinks(false);
+  disk.putFile(kAlice, "a.txt", std::string(10, 'a'));
+  disk.putFile(kAlice, "b.txt", std::string(20, 'b'));
+  open();
+  ASSERT_TRUE(waitUi([this] { return rowCount() == 2; }));
+
+  // Not one link: nothing goes to the mail, the window stays and says which file has none.
+  disk.failNext(FakeNetDiskServer::DOWNLOAD, 500, 1);
+  ui.run([this] {
+    A::Check(cell("a.txt", "fui_check"), true);
+    A::Click(ctl("insert_enclosure_btn"));
+  });
+  ASSERT_TRUE(waitUi([this] { return ctl("information_label")->GetText() == "以下文件没有取得下载链接：a.txt"; }));
+  EXPECT_TRUE(IsWindow(hwnd));
+  EXPECT_EQ("5151", PW_PostwingServer::instance()->pendingAttachHandle());
+  EXPECT_TRUE(ui.call([this] { return ctl("insert_enclosure_btn")->IsEnabled(); }));
+
+  // One of two: the other is inserted, the one without is named, the window stays.
+  disk.failNext(FakeNetDiskServer::DOWNLOAD, 500, 1);
+  int downloads = disk.count(FakeNetDiskServer::DOWNLOAD);
+  ui.run([this] {
+    A::Check(cell("b.txt", "fui_check"), true);
+    A::Click(ctl("insert_enclosure_btn"));
+  });
+  PW_Message reply;
+  ASSERT_TRUE(peer.readUnit(reply));
+  EXPECT_EQ("setAttachment", reply.getCommand());
+  ASSERT_TRUE(waitUi([this] { return ctl("information_label")->GetText() == "以下文件没有取得下载链接：a.txt"; }));
+  EXPECT_EQ(downloads + 2, disk.count(FakeNetDiskServer::DOWNLOAD));
+  std::string html = clipboardHtml();
+  EXPECT_NE(std::string::npos, html.find(disk.linkToken(kAlice, "b.txt"))) << html;
+  EXPECT_EQ(std::string::npos, html.find("href=\"\"")) << html;
+  EXPECT_EQ(std::string::npos, html.find("a.txt")) << html;
+  EXPECT_EQ(1, occurrences(html, "<a href"));
+  EXPECT_TRUE(IsWindow(hwnd));
+}
+
+TEST_F(UploaderDialogTest, FailedDeletionGivesTheRowBackWithItsButtons) {
+  disk.putFile(kAlice, "keep.txt", std::string(30, 'k'));
+  open();
+  ASSERT_TRUE(waitUi([this] { return rowCount() == 1; }));
+  EXPECT_EQ("已完成", cellText("keep.txt", "fui_status"));
+  disk.failNext(FakeNetDiskServer::REMOVE, 500, 1);
+  clickCellAnswering("keep.txt", "fui_delete", "SureBtn");
+  ASSERT_TRUE(waitUi([this] { return ctl("information_label")->GetText() == "删除文件失败"; }));
+  ASSERT_TRUE(waitUi([this] { return cell("keep.txt", "fui_status")->GetText() == "已完成"; }));
+  EXPECT_EQ(1u, tag("keep.txt", "fui_status"));
+  EXPECT_TRUE(ui.call([this] { return cell("keep.txt", "fui_delete")->IsVisible(); }));
+  EXPECT_TRUE(ui.call([this] { return cell("keep.txt", "fui_operator")->IsVisible(); }));
+  EXPECT_TRUE(disk.hasFile(kAlice, "keep.txt"));
+  // Tried again, it goes.
+  clickCellAnswering("keep.txt", "fui_delete", "SureBtn");
+  ASSERT_TRUE(waitUi([this] { return dlg->findRow("keep.txt") == nullptr; }));
+  EXPECT_FALSE(disk.hasFile(kAlice, "keep.txt"));
+}
+
+TEST_F(UploaderDialogTest, ClickingTheNetDiskLinkOpensItWithTheShell) {
+  open();
+  w32subst::clearShellExecuteCalls();
+  const std::string address = "http://" + disk.hostPort() + "/space/";
+  EXPECT_NE(std::string::npos, text("netdisk_link_edit").find(address));
+  EXPECT_TRUE(ui.call([this] { return A::ClickLink(ctl("netdisk_link_edit"), 0); }));
+  std::vector<w32subst::ShellExecuteCall> calls = w32subst::shellExecuteCalls();
+  ASSERT_EQ(1u, calls.size());  // the button-up opens it, the button-down does not
+  EXPECT_EQ("open", calls[0].verb);
+  EXPECT_EQ(address, calls[0].file);
+  EXPECT_EQ(SW_SHOW, calls[0].showCmd);
+  EXPECT_FALSE(ui.call([this] { return A::ClickLink(ctl("netdisk_link_edit"), 1); }));  // no second link
+}
+
+// An upload whose file changed while it was stopped starts again: its row's progress goes back
+// to the start (here the new create is refused, so the row stays there).
+TEST_F(UploaderDialogTest, ResumedUploadOfAChangedFileShowsItsProgressBackAtTheStart) {
+  home.write("big.bin", 2 * kBlock + 1000);
+  disk.failBlock("big.bin", 1, 404);
+  open();
+  choose({"big.bin"});
+  ASSERT_TRUE(waitUi([this] { return ctl("information_label")->GetText() == "upblock返回失败"; }));
+  ASSERT_TRUE(waitUi([this] { return cell("big.bin", "fui_status")->GetText() == "暂停中"; }));
+  EXPECT_NE("0.00M/1.00M", cellText("big.bin", "fui_filesize"));
+  // Same length, other bytes, a later modification time.
+  const std::string path = home.path() + "/big.bin";
+  struct stat st;
+  ASSERT_EQ(0, stat(path.c_str(), &st));
+  {
+    std::fstream out(path, std::ios::in | std::ios::out | std::ios::binary);
+    out.write("changed", 7);
+  }
+  struct timespec times[2] = {st.st_atim, st.st_mtim};
+  times[1].tv_sec += 100;
+  ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0));
+  disk.failNext(FakeNetDiskServer::CREATE, 500, 1);
+  clickCell("big.bin", "fui_operator");
+  ASSERT_TRUE(waitUi([this] { return ctl("information_label")->GetText() == "服务器创建文件失败"; }));
+  ASSERT_TRUE(waitUi([this] { return cell("big.bin", "fui_status")->GetText() == "暂停中"; }));
+  EXPECT_EQ("0.00M/1.00M", cellText("big.bin", "fui_filesize"));
+  EXPECT_EQ(0, ui.call([this] { return static_cast<CProgressUI*>(cell("big.bin", "fui_slider")->GetInterface("Progress"))->GetValue(); }));
+}

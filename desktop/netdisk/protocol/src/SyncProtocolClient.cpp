@@ -11,16 +11,51 @@
 #include "util/Config.h"
 #include "util/StringParser.h"
 
+#include <ace/Guard_T.h>
 #include <ace/Message_Block.h>
+#include <ace/Thread_Mutex.h>
 
 #include <cstring>
+#include <map>
 #include <new>
 #include <vector>
 
 namespace {
 
 const char* const kSystemId = "npmp";
-const size_t kChunkSize = 4096;
+const size_t kChunkSize = 4096;  // the smallest head buffer
+const size_t kIdleClientsPerServer = 16;
+
+// HTTP clients (each with its kept connection) that no exchange uses now, by server. Step
+// tasks run on threads of their own, each with fresh transports: they take a client here and
+// give it back, so consecutive blocks reuse connections. Guarded by idleLock().
+ACE_Thread_Mutex& idleLock() {
+  static ACE_Thread_Mutex* m = new ACE_Thread_Mutex();
+  return *m;
+}
+std::map<std::string, std::vector<Sptr<HTTPClient> > >& idleClients() {
+  static auto* m = new std::map<std::string, std::vector<Sptr<HTTPClient> > >();
+  return *m;
+}
+
+Sptr<HTTPClient> takeIdle(const std::string& server) {
+  {
+    ACE_Guard<ACE_Thread_Mutex> g(idleLock());
+    std::vector<Sptr<HTTPClient> >& idle = idleClients()[server];
+    if (!idle.empty()) {
+      Sptr<HTTPClient> c = idle.back();
+      idle.pop_back();
+      return c;
+    }
+  }
+  return Sptr<HTTPClient>(new HTTPClient(server));
+}
+
+void giveBack(const std::string& server, const Sptr<HTTPClient>& client) {
+  ACE_Guard<ACE_Thread_Mutex> g(idleLock());
+  std::vector<Sptr<HTTPClient> >& idle = idleClients()[server];
+  if (idle.size() < kIdleClientsPerServer) idle.push_back(client);
+}
 
 // Copies `text` into `block` (grown when too small), positions reset.
 ACE_Message_Block* fill(ACE_Message_Block*& block, const char* data, size_t length) {
@@ -212,10 +247,12 @@ CSyncProtocolUpLoadClient::CSyncProtocolUpLoadClient(const std::string& spaceSer
       headSent_(false),
       closingSent_(false),
       pulled_(false),
-      chunk_(new ACE_Message_Block(kChunkSize)),
-      head_(0) {}
+      chunk_(new ACE_Message_Block(CHUNK_SIZE)),
+      head_(0),
+      reusable_(false) {}
 
 CSyncProtocolUpLoadClient::~CSyncProtocolUpLoadClient() {
+  if (uploadClient_ && reusable_) giveBack(spaceServer_, uploadClient_);
   delete chunk_;
   delete head_;
 }
@@ -234,15 +271,17 @@ int CSyncProtocolUpLoadClient::httpCall(HTTPRequest& request, HTTPResponse& resp
     return -1;
   }
   pulled_ = false;
-  client_ = Sptr<HTTPClient>(new HTTPClient(spaceServer_));
-  client_->setTimeout(timeout_, timeout_);
-  client_->setObserver(this);
+  if (!uploadClient_) uploadClient_ = takeIdle(spaceServer_);
+  uploadClient_->setTimeout(timeout_, timeout_);
+  uploadClient_->setObserver(this);
   request_ = &request;
   headSent_ = false;
   closingSent_ = false;
-  int r = client_->invoke(request, response) == 0 ? 0 : -1;
-  client_->setObserver(0);
+  int r = uploadClient_->invoke(request, response) == 0 ? 0 : -1;
+  uploadClient_->setObserver(0);
   request_ = 0;
+  if (r != 0) uploadClient_ = Sptr<HTTPClient>();  // its connection is not trusted again
+  reusable_ = r == 0;
   return r;
 }
 
@@ -255,7 +294,7 @@ ACE_Message_Block* CSyncProtocolUpLoadClient::nextRequestChunk() {
   if (closingSent_) return 0;
   chunk_->reset();
   pulled_ = true;
-  if (task_->GetUpLoadData(static_cast<int>(kChunkSize), chunk_)) return chunk_;
+  if (task_->GetUpLoadData(static_cast<int>(CHUNK_SIZE), chunk_)) return chunk_;
   closingSent_ = true;
   return fill(chunk_, closingDelimiter_.data(), closingDelimiter_.size());
 }

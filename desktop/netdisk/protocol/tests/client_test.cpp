@@ -105,6 +105,7 @@ class NetDiskClientTest : public ::testing::Test {
   void TearDown() override {
     SsoCookieManager::clearCookie(kUser);
     SsoCookieManager::clearCookie("bob@corp.com");
+    SsoClient::destroy();  // its worker pool ends with each test
     Config::instance()->removeValue("VASTO", "httpTimeout");
   }
 
@@ -602,12 +603,17 @@ TEST_F(NetDiskClientTest, CreateRefusesACompleteNameAndSpaceBeyondTheQuota) {
   EXPECT_FALSE(p.CreateLargeFile("", "done.bin", 3, "", 1, url, created));
   EXPECT_EQ(409, p.getLastStatus());
 
-  // Creating an unmerged name again starts it afresh.
+  // Creating an unmerged name again is refused too, and its stored block stays.
   ASSERT_TRUE(p.CreateLargeFile("", "u.bin", kBlock, "", 1, url, created));
   std::string block = pattern(kBlock, 41);
   BlockSource source(block);
   bool retry;
   ASSERT_TRUE(p.UpLoadBlockData(&source, "u.bin", 0, 1, kBlock, 0, FakeNetDiskServer::md5Hex(block), retry));
+  EXPECT_FALSE(p.CreateLargeFile("", "u.bin", kBlock, "", 1, url, created));
+  EXPECT_EQ(409, p.getLastStatus());
+  EXPECT_EQ((std::vector<int>{0}), disk.blocksReceived(kUser, "u.bin"));
+  // Once removed, the name can be created afresh.
+  ASSERT_TRUE(p.RemoveByPaths(std::list<std::string>(1, "u.bin")));
   ASSERT_TRUE(p.CreateLargeFile("", "u.bin", kBlock, "", 1, url, created));
   EXPECT_TRUE(disk.blocksReceived(kUser, "u.bin").empty());
 
@@ -617,6 +623,42 @@ TEST_F(NetDiskClientTest, CreateRefusesACompleteNameAndSpaceBeyondTheQuota) {
   // A block count that does not fit the size is refused.
   EXPECT_FALSE(p.CreateLargeFile("", "odd.bin", 10, "", 2, url, created));
   EXPECT_EQ(400, p.getLastStatus());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(NetDiskClientTest, MergeIsRefusedWithABlockMissingAndASecondTime) {
+  CSyncProtocol p(kUser, kPassword);
+  std::string url, created;
+  const std::string bytes = pattern(2 * kBlock + 10, 43);
+  ASSERT_TRUE(p.CreateLargeFile("", "m.bin", static_cast<int64_t>(bytes.size()), "", 3, url, created));
+  bool retry = false;
+  for (int i : {0, 2}) {
+    std::string block = bytes.substr(static_cast<size_t>(i) * kBlock, kBlock);
+    BlockSource source(block);
+    ASSERT_TRUE(p.UpLoadBlockData(&source, "m.bin", i, 3, static_cast<uint32_t>(block.size()),
+                                  static_cast<uint64_t>(i) * kBlock, FakeNetDiskServer::md5Hex(block), retry));
+  }
+  // Block 1 never came: no file is made of the others.
+  EXPECT_FALSE(p.MegerLargeFileBlock("m.bin", std::string(32, '0')));
+  EXPECT_EQ(409, p.getLastStatus());
+  EXPECT_FALSE(disk.isComplete(kUser, "m.bin"));
+  EXPECT_NE(std::string::npos, disk.lastError().find("block 1 is missing"));
+
+  std::string block = bytes.substr(kBlock, kBlock);
+  BlockSource source(block);
+  ASSERT_TRUE(p.UpLoadBlockData(&source, "m.bin", 1, 3, kBlock, kBlock, FakeNetDiskServer::md5Hex(block), retry));
+  ASSERT_TRUE(p.MegerLargeFileBlock("m.bin", std::string(32, '0')));
+  EXPECT_EQ(bytes, disk.fileBytes(kUser, "m.bin"));
+  EXPECT_EQ(FakeNetDiskServer::md5Hex(bytes), disk.fileMd5(kUser, "m.bin"));
+  // A merged file is not merged again, and takes no more blocks.
+  EXPECT_FALSE(p.MegerLargeFileBlock("m.bin", std::string(32, '0')));
+  EXPECT_EQ(409, p.getLastStatus());
+  BlockSource again(block);
+  EXPECT_FALSE(p.UpLoadBlockData(&again, "m.bin", 1, 3, kBlock, kBlock, FakeNetDiskServer::md5Hex(block), retry));
+  EXPECT_TRUE(disk.isComplete(kUser, "m.bin"));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "app/AppPlatform.h"
 
 #include "log/IM_LogManager.h"
+#include "win32/shellexecute.h"
 
 #include <ace/Guard_T.h>
 #include <ace/Thread_Mutex.h>
@@ -24,10 +25,6 @@ SaveFileDriver& driver() {  // guarded by hookLock()
   static SaveFileDriver* d = new SaveFileDriver();
   return *d;
 }
-std::vector<ShellExecuteCall>& calls() {  // guarded by hookLock()
-  static auto* v = new std::vector<ShellExecuteCall>();
-  return *v;
-}
 int& dialogCount() {  // guarded by hookLock()
   static int n = 0;
   return n;
@@ -49,11 +46,9 @@ BOOL GetSaveFileNameA(OPENFILENAMEA* ofn) {
   return ofn->lpstrFile[0] ? TRUE : FALSE;
 }
 
-HINSTANCE ShellExecuteA(HWND, LPCSTR verb, LPCSTR file, LPCSTR, LPCSTR, INT showCmd) {
+HINSTANCE ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory, INT showCmd) {
   IM_LOG_INFO("ShellExecute, [verb = %s] [file = %s]", text(verb).c_str(), text(file).c_str());
-  ACE_Guard<ACE_Thread_Mutex> g(hookLock());
-  calls().push_back(ShellExecuteCall{text(verb), text(file), showCmd});
-  return reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(42));
+  return ::ShellExecuteA(owner, verb, file, parameters, directory, showCmd);
 }
 
 DWORD GetVersion() { return 0x0106; }  // 6.1
@@ -93,12 +88,11 @@ int saveFileDialogCount() {
   return dialogCount();
 }
 std::vector<ShellExecuteCall> shellExecuteCalls() {
-  ACE_Guard<ACE_Thread_Mutex> g(hookLock());
-  return calls();
+  std::vector<ShellExecuteCall> out;
+  for (const w32subst::ShellExecuteCall& c : w32subst::shellExecuteCalls())
+    out.push_back(ShellExecuteCall{c.verb, c.file, c.showCmd});
+  return out;
 }
-void clearShellExecuteCalls() {
-  ACE_Guard<ACE_Thread_Mutex> g(hookLock());
-  calls().clear();
-}
+void clearShellExecuteCalls() { w32subst::clearShellExecuteCalls(); }
 
 }  // namespace pwapp

@@ -319,7 +319,10 @@ void CLoginDialog::login() {
   SsoClient* sso = SsoClient::instance();
   sso->setServer(ssoServer);
   std::string ticket, location;
-  int result = sso->authenticate(user, password, service, kErrorReturnUrl, "xcap", ticket, location, "");
+  // The password in the form is the user's word: the server must accept it, even while
+  // the user's login cookies would let any password through. Only an accepted password
+  // is remembered and handed to the other subsystems.
+  int result = sso->authenticateWithPassword(user, password, service, kErrorReturnUrl, "xcap", ticket, location, "");
   if (result != 0) {
     IM_LOG_WARN("CLoginDialog, login failed, [user = %s] [result = %d]", user.c_str(), result);
     ++modalDepth_;
@@ -412,13 +415,27 @@ void CLoginDialog::openSoftUpdate() {
 void CLoginDialog::openAddressBook() {
 #ifdef PW_HAVE_ADDRESSBOOK_DIALOGS
   if (picker_) {
-    raise(picker_->GetHWND());
+    if (pickerClosing_)
+      pickerRequested_ = true;  // opened when the closing picker's run has returned
+    else
+      raise(picker_->GetHWND());
     return;
   }
   picker_ = new CAddressBookDialog();
   if (picker_->Create(nullptr, kProductName, PW_APP_DIALOG_STYLE, 0)) runModal(picker_, true);
   delete picker_;
   picker_ = nullptr;
+  pickerClosing_ = false;
+  bool again = pickerRequested_;
+  pickerRequested_ = false;
+  if (again) {
+    if (loggedIn_) {
+      openAddressBook();
+    } else {
+      pending_ = PENDING_ADDRESS_BOOK;  // logged out meanwhile: after the next login
+      showAndRaise();
+    }
+  }
 #else
   IM_LOG_WARN("CLoginDialog, the recipient picker is not part of this program");
 #endif
@@ -487,7 +504,10 @@ void CLoginDialog::onMenuCommand(const std::string& name) {
     if (picker_) {
       if (runOwnBox(refusalBox_, "提示信息", "更新通讯录前，请先关闭通讯录窗口！") != 1) return;
 #ifdef PW_HAVE_ADDRESSBOOK_DIALOGS
-      if (picker_) picker_->Close();
+      if (picker_) {
+        pickerClosing_ = true;
+        picker_->Close();
+      }
 #endif
     }
     AddressBookClient::instance()->update();
@@ -504,7 +524,10 @@ void CLoginDialog::onMenuCommand(const std::string& name) {
 void CLoginDialog::logout() {
   IM_LOG_INFO("CLoginDialog, logout, [user = %s]", currentUserId_.c_str());
 #ifdef PW_HAVE_ADDRESSBOOK_DIALOGS
-  if (picker_) picker_->Close();
+  if (picker_) {
+    pickerClosing_ = true;
+    picker_->Close();
+  }
   if (addressBookUpdate_) addressBookUpdate_->Close();
 #endif
 #ifdef PW_HAVE_UPLOADER_DIALOG

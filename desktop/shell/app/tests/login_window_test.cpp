@@ -8,11 +8,16 @@
 #include "bridge/PW_PostwingServer.h"
 #include "log/IM_LogManager.h"
 #include "settings/UserSettings.h"
+#include "sso/SsoCookieManager.h"
 #include "testing/FakeSsoServer.h"
 #include "ui/UIMenu.h"
 #include "util/Config.h"
 
 #include <gtest/gtest.h>
+
+#ifdef PW_HAVE_NETDISK_CLIENT
+#include "client/NetDiskClient.h"
+#endif
 
 using apptest::MainWindowDriver;
 namespace A = DuiLib::Automation;
@@ -94,6 +99,45 @@ TEST_F(MainWindowTest, AWrongPasswordShowsTheFailureBoxAndKeepsTheForm) {
   EXPECT_FALSE(ui.loggedIn());
   EXPECT_TRUE(ui.visible());
   EXPECT_EQ("", stored(kAlice).lastUser);
+}
+
+// Back at the login form while the login cookies are valid: a wrong password is refused by
+// the server, the failure box shows, and neither the remembered password nor the one the
+// other subsystems use changes.
+TEST_F(MainWindowTest, AWrongPasswordFailsWhileTheLoginCookiesAreValid) {
+  ui.start();
+  ui.check("RememberPwdChk", true);
+  loginAs(kAlice, kAlicePassword);
+  ASSERT_TRUE(SsoCookieManager::hasCookie(SsoCookieManager::SSO_SYSTEM_ID, kAlice));
+
+  ui.run([&] {
+    ui.main()->ShowWindow(true);
+    A::Find(*ui.main(), "InputPasswordEdt")->SetText("");
+  });
+  sso.clearRequests();
+  ui.typeCredentials("", "wrong");
+  ui.clickLogin();
+  std::string title;
+  EXPECT_EQ("登录失败，请检查用户名称或者密码是否有误！", ui.answerBox("SureBtn", &title));
+  EXPECT_EQ("错误提示", title);
+  EXPECT_TRUE(ui.visible()) << "the form stays";
+  // Other subsystems may log in by cookie meanwhile: look for the form's request.
+  bool judged = false;
+  for (const pwtest::HttpRequestRecord& r : sso.requests()) judged = judged || r.queryParam("password") == "wrong";
+  EXPECT_TRUE(judged) << "the server judged the typed password";
+  Stored s = stored(kAlice);
+  EXPECT_TRUE(s.remember);
+  EXPECT_EQ(kAlicePassword, s.password) << "a refused password is never remembered";
+#ifdef PW_HAVE_NETDISK_CLIENT
+  EXPECT_EQ(kAlicePassword, ui.call([] { return NetDiskClient::instance()->password(); }));
+#endif
+
+  // The right password, typed again, logs in.
+  ui.run([&] { A::Find(*ui.main(), "InputPasswordEdt")->SetText(""); });
+  ui.typeCredentials("", kAlicePassword);
+  ui.clickLogin();
+  ASSERT_TRUE(w32subst::waitUntil([&] { return !ui.visible(); }, 10000));
+  EXPECT_EQ(kAlicePassword, stored(kAlice).password);
 }
 
 TEST_F(MainWindowTest, EmptyFieldsAreRefusedBeforeAnyExchange) {
@@ -360,6 +404,32 @@ TEST_F(MainWindowTest, AnAddressBookUpdateAsksToCloseThePickerFirst) {
   EXPECT_TRUE(w32subst::waitUntil([&] { return log.contains("address book updated, [status ="); }, 15000));
   progress->Close();
   EXPECT_TRUE(ui.waitGone("CAddressBookUpdateDialog"));
+}
+
+// The picker closed for an update is forgotten at once: a mail client's request that arrives
+// while the update dialog runs opens a new picker, after the update dialog.
+TEST_F(MainWindowTest, ARequestDuringTheUpdateOpensThePickerAfterTheUpdateDialog) {
+  ui.start();
+  loginAs(kAlice, kAlicePassword);
+  PostMessageA(ui.hwnd(), WM_PW_SHOWADDRBOOK, 0, 0);
+  DuiLib::WindowImplBase* first = ui.waitWindow("CAddressBookDialog");
+  ASSERT_TRUE(first);
+  ui.post([&] { ui.main()->onMenuCommand("AddressUpdate"); });
+  ui.answerBox("SureBtn");
+  EXPECT_TRUE(ui.waitGone("CAddressBookDialog"));
+  DuiLib::WindowImplBase* progress = ui.waitWindow("CAddressBookUpdateDialog");
+  ASSERT_TRUE(progress);
+
+  PostMessageA(ui.hwnd(), WM_PW_SHOWADDRBOOK, 0, 0);
+  ui.run([] {});
+  EXPECT_EQ(nullptr, A::FindWindowByClass("CAddressBookDialog")) << "not above the update dialog";
+  progress->Close();
+  EXPECT_TRUE(ui.waitGone("CAddressBookUpdateDialog"));
+  DuiLib::WindowImplBase* second = ui.waitWindow("CAddressBookDialog");
+  ASSERT_TRUE(second) << "the request was not lost";
+  second->Close();
+  EXPECT_TRUE(ui.waitGone("CAddressBookDialog"));
+  EXPECT_TRUE(w32subst::waitUntil([&] { return ui.call([&] { return ui.main()->modalDepth(); }) == 0; }));
 }
 #endif
 

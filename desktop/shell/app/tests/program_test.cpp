@@ -47,6 +47,13 @@ TEST(ProgramEntry, ASecondRunEndsAtOnceAndLeavesTheFirstAlone) {
   char title[64] = {0};
   GetWindowTextA(main, title, sizeof(title));
   EXPECT_STREQ("Postwing Test", title) << "COMMON/appName";
+  // The window exists before its tray icon is added: count once the icon is there.
+  auto hasIcon = [main] {
+    for (const auto& icon : w32subst::notifyIcons())
+      if (icon.hWnd == main) return true;
+    return false;
+  };
+  ASSERT_TRUE(w32subst::waitUntil(hasIcon, 10000));
   size_t icons = w32subst::notifyIcons().size();
 
   EXPECT_EQ(0, PostwingWinMain(nullptr, startup));

@@ -261,6 +261,33 @@ TEST_F(LocalDbTest, ReopenSwitchesFilesAndKeepsLiveCursors) {
   EXPECT_EQ(1, countIn(dbFile("b@example.com"), "select count(*) from t"));
 }
 
+// A cursor that outlived a switch holds the last reference to the old
+// connection: its failing step reports the error of that step, taken before
+// the statement (and with it the connection) is released. The closed
+// connection no longer tells its own text, so the step's code gives it.
+TEST_F(LocalDbTest, FailingCursorThatOutlivedASwitchReportsItsOwnError) {
+  ASSERT_EQ(0, db_.open("a@example.com"));
+  ASSERT_TRUE(db_.execBatch(std::vector<std::string>{"create table t(id integer primary key)", "insert into t values(1)",
+                                                     "insert into t values(2)"}));
+  CppSQLite3Query cursorOfA;
+  // The second row overflows: abs() of the smallest 64-bit integer.
+  ASSERT_TRUE(db_.execQuery(
+      "select case when id=1 then 1 else abs(-9223372036854775807 - 1) end as v from t order by id", cursorOfA));
+  ASSERT_FALSE(cursorOfA.eof());
+
+  ASSERT_EQ(0, db_.open("b@example.com"));
+  EXPECT_EQ(1, cursorOfA.intField("v"));
+  try {
+    cursorOfA.nextRow();
+    FAIL() << "no exception";
+  } catch (const CppSQLite3Exception& e) {
+    EXPECT_EQ(SQLITE_ERROR, e.errorCode());
+    EXPECT_EQ(std::string("SQLITE_ERROR[1]: ") + sqlite3_errstr(SQLITE_ERROR), e.errorMessage());
+  }
+  EXPECT_THROW(cursorOfA.eof(), CppSQLite3Exception) << "the cursor holds no statement any more";
+  EXPECT_TRUE(db_.execDML("create table u(v text)")) << "the new connection is untouched";
+}
+
 TEST_F(LocalDbTest, OpenWhileOtherThreadsWrite) {
   ASSERT_EQ(0, db_.open("a@example.com"));
   ASSERT_TRUE(db_.execDML("create table t(v integer)"));

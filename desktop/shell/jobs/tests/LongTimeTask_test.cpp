@@ -5,6 +5,7 @@
 #include <ace/Thread.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -276,6 +277,127 @@ TEST_F(LongTimeTaskTest, CancelRacingTheJobsEndNeitherDeadlocksNorCrashes) {
   std::lock_guard<std::mutex> l(b.m);
   for (auto& n : b.notified) EXPECT_LE(n.second, 2) << "job " << n.first;
   EXPECT_EQ(1, remover.useCount());
+}
+
+// Counts the runner's calls that reach it while its creator deletes it.
+class DyingProbeJob : public LongTimeJob {
+ public:
+  DyingProbeJob(std::atomic<int>& callsWhileDying, std::function<void(DyingProbeJob*)> whileDying)
+      : callsWhileDying_(callsWhileDying), whileDying_(whileDying) {}
+  // The destructor's body: the object is still of this class, but going.
+  ~DyingProbeJob() override {
+    dying_ = true;
+    if (whileDying_) whileDying_(this);
+  }
+  int execute() override { return 0; }
+  void cancel() override {
+    if (dying_) ++callsWhileDying_;
+    cancelled_ = true;
+  }
+  bool isCancelled() override { return cancelled_; }
+
+ private:
+  std::atomic<int>& callsWhileDying_;
+  std::function<void(DyingProbeJob*)> whileDying_;
+  std::atomic<bool> dying_{false};
+  std::atomic<bool> cancelled_{false};
+};
+
+// A job its creator deletes unposted is never called by cancelJob or
+// shutdown, not even while its destructor runs.
+TEST_F(LongTimeTaskTest, AJobNeverPostedIsNeverCalledWhileItIsDeleted) {
+  std::atomic<int> callsWhileDying{0};
+  DyingProbeJob* job = new DyingProbeJob(callsWhileDying, [this](DyingProbeJob* self) {
+    std::string id = self->getJobId();
+    std::thread other([this, id] {
+      runner()->cancelJob(id);
+      ACE_Time_Value limit(20);
+      runner()->shutdown(&limit);
+    });
+    other.join();
+  });
+  delete job;
+  EXPECT_EQ(0, callsWhileDying.load());
+  ASSERT_EQ(0, runner()->open());
+}
+
+// The same as a race: one thread makes and deletes jobs, another cancels
+// each as soon as it learns its identifier.
+TEST_F(LongTimeTaskTest, CancelRacingTheDeletionOfUnpostedJobs) {
+  std::atomic<int> callsWhileDying{0};
+  std::mutex m;
+  std::string current;  // guarded by m
+  std::atomic<bool> done{false};
+  std::thread canceller([&] {
+    while (!done) {
+      std::string id;
+      {
+        std::lock_guard<std::mutex> l(m);
+        id = current;
+      }
+      if (!id.empty()) runner()->cancelJob(id);
+    }
+  });
+  for (int i = 0; i < 2000; ++i) {
+    DyingProbeJob* job = new DyingProbeJob(callsWhileDying, nullptr);
+    {
+      std::lock_guard<std::mutex> l(m);
+      current = job->getJobId();
+    }
+    delete job;
+  }
+  done = true;
+  canceller.join();
+  EXPECT_EQ(0, callsWhileDying.load());
+}
+
+// Like the contact-list agent: the queue refuses the post and the creator deletes the job,
+// while another thread cancels every identifier it recorded.
+TEST_F(LongTimeTaskTest, CancelRacingARefusedPostAndTheDeletionThatFollows) {
+  std::atomic<int> callsWhileDying{0};
+  std::mutex m;
+  std::string current;  // guarded by m
+  std::atomic<bool> done{false};
+  std::thread canceller([&] {
+    while (!done) {
+      std::string id;
+      {
+        std::lock_guard<std::mutex> l(m);
+        id = current;
+      }
+      if (!id.empty()) runner()->cancelJob(id);
+    }
+  });
+  runner()->msg_queue()->deactivate();
+  int refused = 0;
+  for (int i = 0; i < 1000; ++i) {
+    DyingProbeJob* job = new DyingProbeJob(callsWhileDying, nullptr);
+    {
+      std::lock_guard<std::mutex> l(m);
+      current = job->getJobId();
+    }
+    if (runner()->postJob(job) == -1) {
+      ++refused;
+      delete job;
+    }
+  }
+  runner()->msg_queue()->activate();
+  done = true;
+  canceller.join();
+  EXPECT_EQ(1000, refused);
+  EXPECT_EQ(0, callsWhileDying.load());
+}
+
+// A cancel that comes before the post is not lost: the post applies it and
+// the job is dropped unrun.
+TEST_F(LongTimeTaskTest, CancelBeforeThePostIsAppliedByThePost) {
+  Board b;
+  GateJob* job = new GateJob(b, 1);
+  runner()->cancelJob(job->getJobId());
+  EXPECT_FALSE(job->isCancelled()) << "not called before it is posted";
+  ASSERT_EQ(0, runner()->postJob(job));
+  ASSERT_TRUE(b.waitUntil([&] { return b.destroyed == 1; }));
+  EXPECT_EQ(0, b.executed);
 }
 
 TEST_F(LongTimeTaskTest, IdentifiersCountUpAndNeverRepeat) {

@@ -45,6 +45,11 @@ bool PressReturn(CControlUI* edit);
 // GetKeyState on this thread sees it (Shift and Ctrl for list selection).
 void HoldKey(CWindowWnd& wnd, int vk, bool down);
 
+// A left click on a rich edit's link (index in GetLinks order): EN_LINK with WM_LBUTTONDOWN,
+// then with WM_LBUTTONUP, as the control sends them. False when the control is hidden or
+// disabled, sends no link notifications, or has no such link (UIRichEdit.cpp).
+bool ClickLink(CControlUI* richEdit, int index);
+
 // Options and check boxes: clicks the control when its state differs from the wish.
 bool Check(CControlUI* option, bool checked);
 // A list row: clicked (selected through its list).

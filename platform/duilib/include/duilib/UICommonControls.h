@@ -5,6 +5,10 @@
 // sends "click"; an option then flips its selected state and sends "selectchanged".
 #pragma once
 
+#include "win32/richedit.h"
+
+#include <vector>
+
 #include "duilib/UIContainer.h"
 
 namespace DuiLib {
@@ -115,10 +119,32 @@ class CEditUI : public CLabelUI {
   int m_iMaxChar = 255;
 };
 
+// A rich edit. With automatic address detection on (SetAutoURLDetect), every "http://",
+// "https://" or "www." run of its text up to a blank or a control character is a link; with
+// ENM_LINK in its event mask, mouse events over a link reach the window as WM_NOTIFY with an
+// ENLINK (code EN_LINK, hwndFrom the window). Character positions count characters, a GBK
+// double-byte character as one. Implemented in UIRichEdit.cpp.
 class CRichEditUI : public CEditUI {
  public:
   LPCTSTR GetClass() const override;
   LPVOID GetInterface(LPCTSTR pstrName) override;
+  void SetAttribute(LPCTSTR pstrName, LPCTSTR pstrValue) override;
+
+  bool GetAutoURLDetect() const { return m_bAutoURL; }
+  void SetAutoURLDetect(bool bAutoDetect) { m_bAutoURL = bAutoDetect; }
+  DWORD GetEventMask() const { return m_dwEventMask; }
+  void SetEventMask(DWORD dwEventMask) { m_dwEventMask = dwEventMask; }
+  // The selection; a range past the text is cut to it, cpMax -1 means the end.
+  void SetSel(CHARRANGE& cr);
+  void GetSel(CHARRANGE& cr) const;
+  CDuiString GetSelText() const;
+  // The detected links, in text order.
+  std::vector<CHARRANGE> GetLinks() const;
+
+ protected:
+  bool m_bAutoURL = false;
+  DWORD m_dwEventMask = 0;
+  CHARRANGE m_chrg = CHARRANGE{0, 0};
 };
 
 class CProgressUI : public CLabelUI {

@@ -4,6 +4,8 @@
 
 #include "duilib/UIBase.h"
 
+#include <cstdint>
+
 namespace DuiLib {
 
 typedef CControlUI*(CALLBACK* FINDCONTROLPROC)(CControlUI*, LPVOID);
@@ -25,7 +27,8 @@ class CControlUI {
 
   // ---- identity ----
   virtual CDuiString GetName() const { return m_sName; }
-  virtual void SetName(LPCTSTR pstrName) { m_sName = pstrName; }
+  // The window's manager finds the control by its new name from now on.
+  virtual void SetName(LPCTSTR pstrName);
   virtual LPCTSTR GetClass() const;
   // The object that answers to the interface name, or null ("Control" is every control).
   virtual LPVOID GetInterface(LPCTSTR pstrName);
@@ -130,6 +133,11 @@ class CControlUI {
   DWORD m_dwBkColor = 0;
   DWORD m_dwBorderColor = 0;
   int m_nBorderSize = 0;
+
+ private:
+  friend class CPaintManagerUI;
+  friend class CListBaseUI;  // reads the rows' rectangles while it lays them out
+  uint64_t m_nNameKey = 0;  // the control's entry in its manager's name map; 0 when none
 };
 
 // Parses "a,b,c,d" into a rectangle; "a,b" into a size. Missing numbers are 0.

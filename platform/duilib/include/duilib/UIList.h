@@ -1,6 +1,6 @@
 // Lists and list elements, single-select (CListUI) and multi-select (CMutilListUI).
 // Items are numbered 0..n-1 in list order after every Add, AddAt, Remove, RemoveAt and
-// SetItemIndex. Rows are stacked from the list's top; a row without a fixed height is 24 high.
+// SetItemIndex; only the items from the changed place on are renumbered (appending costs one). Rows are stacked from the list's top; a row without a fixed height is 24 high.
 // UI thread only.
 //
 // Clicks on a multi-select list's element go to its owner's hooks:
@@ -110,15 +110,25 @@ class CListBaseUI : public CVerticalLayoutUI {
   bool IsItemShowHtml() const { return m_ListInfo.bShowHtml; }
   void SetAttribute(LPCTSTR pstrName, LPCTSTR pstrValue) override;
   void SetManager(CPaintManagerUI* pManager, CControlUI* pParent, bool bInit = true) override;
+  // A hit test (the mouse) finds the row under the point among the rows the last layout showed
+  // by their position, without visiting every row; other searches visit every row.
+  CControlUI* FindControl(FINDCONTROLPROC Proc, LPVOID pData, UINT uFlags) override;
 
  protected:
   int DefaultItemHeight() const override { return 24; }
-  void Renumber();
+  void LayoutChildren(RECT rc) override;
+  void Renumber(int from);  // the items from index `from` to the end
   // The control the items take as their owner.
   virtual CControlUI* OwnerControl() { return this; }
   CListHeaderUI* m_pHeader;
   TListInfoUI m_ListInfo;
   int m_iCurSel = -1;
+  struct ShownRow {
+    CControlUI* row;
+    LONG top, bottom;
+  };
+  std::vector<ShownRow> m_aShownRows;     // visible rows of the last layout, top to bottom
+  bool m_bShownRowsValid = false;         // false from a change of the items to the next layout
 };
 
 class CListUI : public CListBaseUI, public IListUI {

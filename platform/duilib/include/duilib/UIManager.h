@@ -13,6 +13,7 @@
 #include "duilib/UIControl.h"
 
 #include <map>
+#include <unordered_map>
 
 namespace DuiLib {
 
@@ -60,6 +61,10 @@ class CPaintManagerUI {
   CControlUI* GetRoot() const { return m_pRoot; }
   bool InitControls(CControlUI* pControl, CControlUI* pParent = nullptr);
   void ReapObjects(CControlUI* pControl);  // a control is going away: forget it
+  // By name: through a map kept as controls are attached to this manager, renamed, detached
+  // (a container's Remove without destruction) and destroyed. Of several controls with one
+  // name, the one attached first that is still in the window's tree. A name the map lacks is
+  // looked for in the tree (a control another manager has taken over for a while).
   CControlUI* FindControl(LPCTSTR pstrName) const;
   CControlUI* FindControl(POINT pt) const;
   CControlUI* FindSubControlByName(CControlUI* pParent, LPCTSTR pstrName) const;
@@ -111,6 +116,11 @@ class CPaintManagerUI {
   // Moves this manager's manual clock forward, delivering each timer event when it falls due.
   void AdvanceTimers(UINT ms);
 
+  // ---- the name map (the controls keep it up to date) ----
+  void RememberName(CControlUI* pControl);  // no-op for an empty name or one already kept
+  void ForgetName(CControlUI* pControl);
+  void ForgetNames(CControlUI* pSubtree);  // the control and everything below it
+
  private:
   struct Timer {
     CControlUI* control;
@@ -129,6 +139,14 @@ class CPaintManagerUI {
   std::vector<IMessageFilterUI*> m_aMessageFilters;
   std::map<std::string, std::string> m_DefaultAttrHash;
   std::vector<Timer> m_aTimers;
+  // The controls of one name in the order they were attached; a forgotten one leaves a null
+  // behind (its control's key is its place + 1) until the slot is compacted.
+  struct NameSlot {
+    std::vector<CControlUI*> controls;
+    size_t live = 0;
+    size_t head = 0;  // no live control before this place
+  };
+  mutable std::unordered_map<std::string, NameSlot> m_mNameHash;  // FindControl moves a head
   uint64_t m_clock = 0;
   UINT_PTR m_nextTimerKey = 0x1000;
   SIZE m_szInitWindowSize{0, 0};

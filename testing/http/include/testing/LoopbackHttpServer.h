@@ -123,10 +123,17 @@ class LoopbackHttpServer {
   std::string host() const;      // "127.0.0.1"
   std::string hostPort() const;  // "127.0.0.1:<port>"
   std::string url(const std::string& pathAndQuery) const;  // "http://127.0.0.1:<port>" + path
+  // The same server also listens on [::1] at an ephemeral port of its own
+  // when the machine has that address: 0 when it has not.
+  unsigned short ipv6Port() const;
+  std::string ipv6HostPort() const;  // "[::1]:<ipv6 port>"
 
   void setHandler(HttpHandler handler);
   // Heads or bodies beyond these get 431 or 413 and the connection closed.
   void setLimits(size_t maxHead, size_t maxBody);
+  // The request log keeps at most this many bytes of each body (default: all of it); the
+  // handler always gets the whole request. For peers that take in gigabytes.
+  void setLoggedBodyLimit(size_t bytes);
 
   std::vector<HttpRequestRecord> requests() const;
   HttpRequestRecord lastRequest() const;  // empty record when none
@@ -164,8 +171,10 @@ class LoopbackHttpServer {
   // Set in the constructor; listenFd_ and acceptThread_ change afterwards only
   // in stop(), under stopMutex_, once the accept thread has ended.
   int listenFd_;
+  int listenFd6_;  // -1 without ::1
   int wakePipe_[2];
   unsigned short port_;
+  unsigned short port6_;
   std::thread acceptThread_;
 
   std::mutex stopMutex_;                 // serialises stop()
@@ -175,6 +184,7 @@ class LoopbackHttpServer {
   HttpHandler handler_;
   size_t maxHead_;
   size_t maxBody_;
+  size_t loggedBodyLimit_ = static_cast<size_t>(-1);
   std::vector<HttpRequestRecord> log_;
   std::list<std::unique_ptr<Connection>> connections_;
   std::set<int> openFds_;

@@ -22,10 +22,15 @@ namespace pwtest {
 
 enum class MailKind { Foxmail7, Foxmail70, Outlook };
 
+// A compose window is built whole and only then shown, as mail clients show their forms.
 struct ComposeOptions {
   bool visible = true;
   std::u16string title;  // empty: the kind's untitled compose window
   int x = 200, y = 100, width = 1000, height = 800;
+  // A client that shows its compose window before it has built the controls: when set, the
+  // root is created shown (when visible) and this runs on the UI thread after the root and
+  // after each control is made, with the root and the window just made.
+  std::function<void(HWND root, HWND made)> whileBuilding;
 };
 
 // The windows of one compose window (handles; the client owns the windows).

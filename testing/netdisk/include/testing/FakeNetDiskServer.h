@@ -8,14 +8,22 @@
 // gets the lost-session answer (default 302 to the single sign-on login).
 //   GET  user/services/status          -> {"spaceUsed","spaceQuota"}
 //   GET  folder/childfolderAndFiles    -> the folder tree ("nocomplete" true for merged files)
-//   POST file/createLargeFile          {"blocktotal","hash","name","path","size" (text)}
+//   POST file/createLargeFile          {"blocktotal","hash","name","path","size" (text)};
+//                                      409 when a file of that name exists, merged or not
+//                                      (its stored blocks stay)
 //   POST file/uploadBlock              multipart/form-data: txtPost JSON + txtFile bytes,
 //                                      parsed exactly; the block's MD5 is checked
-//   POST file/megerLargeFileBlock      {"md5","path"}: blocks joined in index order
+//   POST file/megerLargeFileBlock      {"md5","path"}: the blocks, in index order, become the
+//                                      file, whose MD5 is taken by streaming it; 409 when a
+//                                      block is missing or the file is already merged
 //   POST file/download                 {"path"} -> the relative link as text
 //   POST file/premove                  {"path": text or array}
 //   GET  /space/file/get/<token>?...   -> the merged file's bytes
 // JSON bodies are read raw, whatever their Content-Type.
+//
+// Blocks and files live on disk, in a folder of the server's own under the temporary folder
+// (removed with the server): each file's bytes in one data file, each block written at its
+// offset, so nothing of an upload is held in memory.
 //
 // Thread rule: every public method may be called from any thread; handlers
 // run on the connections' threads and take mutex_ for the shared state (never
@@ -29,6 +37,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -78,6 +87,7 @@ class FakeNetDiskServer {
   void setLostSessionStatus(int status);        // default 302
   void setLinkForm(LinkForm form);
   void setCreated(int64_t unixTime);            // the creation time the server reports
+  void setListingLinks(bool on);                // listings carry "downloadLink" (default true)
 
   // Faults. The next `times` requests of the endpoint that passed the session
   // check get `reply` in place of the normal answer (the request is not acted on).
@@ -96,6 +106,8 @@ class FakeNetDiskServer {
   // "/<user>/transit/").
   void putFile(const std::string& user, const std::string& relPath, const std::string& bytes);
   void addFolder(const std::string& user, const std::string& relPath);
+  // Removes a file as a deletion would (no request needed).
+  void removeFile(const std::string& user, const std::string& relPath);
 
   // Inspection. Names are relative to "/<user>/transit/".
   bool hasFile(const std::string& user, const std::string& name) const;
@@ -129,10 +141,11 @@ class FakeNetDiskServer {
   struct File {
     int64_t size = 0;
     int blockTotal = 0;
-    std::map<int, std::string> blocks;
+    std::set<int> blocks;  // stored block indexes
     std::map<int, int> sends;
     bool complete = false;
-    std::string bytes;  // merged
+    bool merging = false;
+    std::string data;  // the data file: blocks at their offsets, then the merged file
     std::string md5;
     std::string token;
     std::string owner;
@@ -158,6 +171,8 @@ class FakeNetDiskServer {
   std::string folderJson(const std::string& user, const std::string& path) const;  // mutex_ held
   std::string dateJson() const;                                                      // mutex_ held
   static std::string fullPath(const std::string& user, const std::string& name);
+  std::string newDataFile();  // mutex_ held
+  static std::string readAll(const std::string& path);
 
   FakeSsoServer* sso_;
   mutable std::mutex mutex_;                // guards every member below
@@ -188,6 +203,8 @@ class FakeNetDiskServer {
   int maxFilesInFlight_;
   int serial_;
   std::string lastError_;
+  bool listingLinks_;
+  std::string folder_;  // where the data files live
 
   LoopbackHttpServer http_;  // last: its threads stop before the state above goes
 };

@@ -6,6 +6,8 @@
 //  - the DOM parse of the binding runtime is replaced for char documents by one
 //    that refuses any DOCTYPE, never loads an external DTD, entity or schema
 //    named by the document, and limits entity expansion;
+//  - a watcher-information document is written with each element's
+//    attributes in declaration order;
 //  - the numeric attributes and elements (xs:long, xs:unsignedLong,
 //    xs:nonNegativeInteger, xs:decimal) are read strictly: a text that is not
 //    a whole number in range fails the parse with `Xcap_Bindings::invalid_number`
@@ -33,6 +35,7 @@
 #include <xsd/cxx/tree/exceptions.hxx>
 #include <xsd/cxx/tree/elements.hxx>
 #include <xsd/cxx/xml/dom/parsing-source.hxx>
+#include <xsd/cxx/xml/dom/serialization-source.hxx>
 
 namespace Xcap_Bindings
 {
@@ -40,6 +43,11 @@ namespace Xcap_Bindings
   // that the per-call start/stop of the stream functions only moves a count
   // and `dont_initialize` calls find Xerces ready. Idempotent; any thread.
   void initialize ();
+
+  // Deepest element nesting a parsed document may have, the root element
+  // counting as level 1; a deeper one fails the parse with
+  // xml_schema::parsing before any object is built.
+  const unsigned long MAX_ELEMENT_DEPTH = 256;
 
   // A numeric attribute or element whose text is not a number of its type.
   // Derives from the runtime's exception, so callers that catch the bindings'
@@ -89,6 +97,17 @@ namespace xsd
                      xercesc::DOMErrorHandler&,
                      const properties<char>&,
                      unsigned long flags);
+
+        // The runtime's writer, except that a watcher-information document
+        // has the attributes of each element written in the order its schema
+        // declares them (a DOM keeps attributes sorted by name).
+        template <>
+        bool
+        serialize<char> (xercesc::XMLFormatTarget&,
+                         const xercesc::DOMDocument&,
+                         const std::basic_string<char>& encoding,
+                         xercesc::DOMErrorHandler&,
+                         unsigned long flags);
       }
     }
   }

@@ -22,7 +22,8 @@ class IXcapClient {
  public:
   virtual ~IXcapClient() {}
 
-  // Stops a running streamed request; nothing in blocking mode.
+  // Stops a running streamed request; nothing in blocking mode, and nothing when no request
+  // runs (the next request goes out as usual).
   virtual void cancel() = 0;
 
   virtual int getDocument(const DocumentUri& uri, HTTPResponse& response) = 0;
@@ -71,6 +72,11 @@ class IXcapClient {
                                      HTTPResponse& response) = 0;
   virtual int deleteAttributeIfNoneMatch(const AttributeUri& uri, const std::string& etag,
                                          HTTPResponse& response) = 0;
+
+  // Stops the client for good, in either mode: the running request fails, and so does every
+  // later one without reaching the server. For a client made for one job, so that a cancel
+  // that comes just before the job's request still keeps it from going out. Any thread.
+  virtual void stop() = 0;
 };
 
 #endif  // CORVANE_IXCAPCLIENT_H

@@ -45,6 +45,7 @@ class XcapClient : public IXcapClient, public HTTPClientObserver {
 
   // Any thread: ends the running streamed exchange with -1. Nothing in blocking mode.
   void cancel() override;
+  void stop() override;
 
   int getDocument(const DocumentUri& uri, HTTPResponse& response) override;
   int getElement(const ElementUri& uri, HTTPResponse& response) override;

@@ -5,17 +5,21 @@
 
 #include "corvane/TreeNode.h"
 
+// The three enumerations below are int-sized with every int a valid value: a caller may hand
+// in a number outside the enumerators, which the operations treat as documented (a failure for
+// the coding, plain and blocking for the two modes).
+
 // The coding of the texts a caller hands in and gets back.
-enum CodingFormat {
+enum CodingFormat : int {
   CODING_UTF8 = 0,    // caller texts are UTF-8
   CODING_GB2312 = 1   // caller texts are GB2312 (GBK) and are converted
 };
 
 // 1: single sign-on tickets and cookies, with one retry after a 302; any other value: plain.
-enum AuthenticateMode { AUTH_PLAIN = 0, AUTH_SSO = 1 };
+enum AuthenticateMode : int { AUTH_PLAIN = 0, AUTH_SSO = 1 };
 
 // 1: bodies gathered through the HTTP observer; any other value: one blocking call.
-enum DownloadMode { DOWNLOAD_BLOCKING = 0, DOWNLOAD_STREAMED = 1 };
+enum DownloadMode : int { DOWNLOAD_BLOCKING = 0, DOWNLOAD_STREAMED = 1 };
 
 // The result of every application-usage operation. 6 and 11 are never produced.
 enum XCAPAccessResult {

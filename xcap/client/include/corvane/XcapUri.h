@@ -127,6 +127,10 @@ class ResourceSelector {
                    const XcapNamespaceMap& namespaces);
   virtual ~ResourceSelector();
   std::string toString() const;
+  // The same text as it goes into a request path: the selectors percent-encoded as a path,
+  // so that a "?", "#" or "%" inside a user id or a selector value stays part of the path,
+  // then the namespace bindings as the query.
+  std::string toRequestPath() const;
 
  private:
   std::string documentSelector_;
@@ -140,6 +144,7 @@ class XcapUri {
  public:
   virtual ~XcapUri();
   std::string toString() const;
+  std::string toRequestPath() const;  // see ResourceSelector::toRequestPath
 
  protected:
   XcapUri();

@@ -7,7 +7,8 @@
 
 #include <string>
 
-enum ElementType {
+// Int-sized with every int a valid value: a node of any other type is neither kind.
+enum ElementType : int {
   ELEMENT_GROUP = 0,  // a list node
   ELEMENT_BUDDY = 1   // an entry node
 };

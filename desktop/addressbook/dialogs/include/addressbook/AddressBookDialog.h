@@ -69,6 +69,9 @@ class CAddressBookDialog : public DuiLib::WindowImplBase {
   void onWindowInit();
   void rebuild(std::vector<Sptr<INode>>& rootGroups);
   void addContactToList(Contact* contact, int listId);
+  // Adds the entries whose texts the list does not hold yet, in order, as one batch; then the
+  // count label and the limit warning once.
+  void addEntriesToList(const std::vector<std::string>& texts, int listId);
   void moveToList(int listId);
   void removeSelected(int listId);
   void clearList(int listId);
@@ -89,6 +92,24 @@ class CAddressBookDialog : public DuiLib::WindowImplBase {
   void setCountLabel(int listId);
   void setEnabled(LPCTSTR name, bool enabled);
   void setVisible(LPCTSTR name, bool visible);
+  void setEnabled(DuiLib::CControlUI* control, bool enabled);
+  void setVisible(DuiLib::CControlUI* control, bool visible);
+  // Looks the skin's controls up once, when the window's tree exists; false before that.
+  bool bindControls();
+
+  // The skin's controls, looked up once (null when the skin lacks one).
+  struct Controls {
+    bool bound = false;
+    CCheckTreeView* tree = nullptr;
+    CMutilSelectList* lists[4] = {nullptr, nullptr, nullptr, nullptr};  // by RecipientListId - 1
+    DuiLib::CControlUI* countLabels[3] = {nullptr, nullptr, nullptr};
+    DuiLib::CControlUI* addButtons[3] = {nullptr, nullptr, nullptr};
+    DuiLib::CControlUI* removeButtons[3] = {nullptr, nullptr, nullptr};
+    DuiLib::CControlUI* warning = nullptr;
+    DuiLib::CControlUI* warningLabel = nullptr;
+    DuiLib::CControlUI* ok = nullptr;
+  };
+  Controls controls_;
 
   bool ready_ = false;
   CheckTreeNode* lastRootNode_ = nullptr;     // the root group's node during a build

@@ -7,8 +7,9 @@
 // control. Every control of a node carries the node as its tag.
 //
 // Notifications to the paint manager's notifiers (sender the view, wParam and lParam 0):
-// "CheckExpand" after a click toggled a node's expansion, "CheckChange" after a click toggled
-// a node's check mark.
+// "CheckExpand" after a click toggled a node's expansion, "CheckChange" after a click (or the
+// Space or Return key on a focused check box) toggled a node's check mark. A node's check box
+// always shows the node's state, whatever toggled it.
 //
 // Threads: UI thread only (the thread of the window that holds the view), every member.
 #pragma once
@@ -76,6 +77,8 @@ class CCheckTreeView : public DuiLib::CListUI {
   void UncheckAll();
   // Appends the data of every checked node, depth first, each node before its children.
   void GetCheckedData(std::vector<void*>& out);
+  // True when at least one node (group or contact) is checked; constant time.
+  bool HasCheckedNode() const { return checkedCount_ > 0; }
   // Flips the node's expansion and shows or hides the rows below it; onLabel: the click was
   // on a label, so the expand button's picture is flipped here.
   void ToggleExpand(CheckTreeNode* node, bool onLabel);
@@ -88,6 +91,11 @@ class CCheckTreeView : public DuiLib::CListUI {
   // The node of the row at index, or null.
   CheckTreeNode* nodeAt(int index) const;
   void setState(CheckTreeNode* node, bool checked);
+  // Sets the node's flag and its box, keeping checkedCount_.
+  void mark(CheckTreeNode* node, bool checked);
+  void markSubtree(CheckTreeNode* node, bool checked);  // the descendants only
+  // Toggles the node as a completed click on its box does.
+  void toggleFromBox(CheckTreeNode* node);
   void forget(CheckTreeNode* node);  // drops node and its subtree from live_
   void notify(LPCTSTR type);
   bool OnExpandEvent(void* param);
@@ -96,4 +104,5 @@ class CCheckTreeView : public DuiLib::CListUI {
   CheckTreeNode* root_;
   DuiLib::CDuiString itemClass_;              // class of the last row given to AddNode
   std::unordered_set<CheckTreeNode*> live_;   // every node of the tree but the root
+  size_t checkedCount_ = 0;                   // checked nodes among live_
 };

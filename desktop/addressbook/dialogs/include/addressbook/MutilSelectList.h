@@ -32,9 +32,14 @@ class CMutilSelectList : public DuiLib::CMutilListUI, public DuiLib::INotifyUI {
 
   // Builds an entry with that text and appends it (a text already present is added again).
   void AddItem(LPCTSTR text);
+  // Appends an entry for each text, in order; with skipPresent, a text the list already holds
+  // (or that came earlier in texts) is left out. One pass over the list, whatever the count.
+  void AddItems(const std::vector<std::string>& texts, bool skipPresent);
   bool HasItemText(LPCTSTR text);
   void RemoveSelected();
   int GetSelectedCount();
+  // True when at least one entry is selected (stops at the first).
+  bool HasSelection();
   // Appends the texts of the selected entries, in list order.
   void GetSelectedTexts(std::vector<std::string>& out);
   // Appends the address of every entry (its text between "<" and ">"), in list order.

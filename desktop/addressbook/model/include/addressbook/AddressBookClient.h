@@ -17,9 +17,11 @@
 //     must not call addListener or removeListener of this client, nor wait for the UI thread.
 //   - state is atomic.
 //
-// Model lifetime: a model replaced by a later fetch is kept whole (the picker may still point
-// into it) until the next clear, init or the destructor, which break the cycles of the current
-// and every replaced model. A failed or cancelled fetch leaves the installed model in place.
+// Model lifetime: a model replaced by a later fetch is kept whole while something outside it
+// still holds one of its nodes (the picker holds the contacts its tree shows); every install
+// releases (breaks the cycles of) each replaced model that nobody holds any more, and clear,
+// init and the destructor break the current and every replaced model. A failed or cancelled
+// fetch leaves the installed model in place.
 #pragma once
 
 #include <ace/Singleton.h>
@@ -75,6 +77,10 @@ class AddressBookClient : public IContactListListener {
                 std::map<std::string, Sptr<INode>> contacts);
   // The contact of that user id in the installed model, or an empty pointer.
   Sptr<INode> findContact(const std::string& name);
+  // Appends, in order, the contact of each user id that the installed model has (one lock).
+  void findContacts(const std::vector<std::string>& names, std::vector<Sptr<INode>>& out);
+  // Replaced models kept alive (diagnostics and tests).
+  size_t retiredModelCount();
   Sptr<ContactListAgent> getAgent();
 
   // Copies for readers on other threads than the one that installs.
@@ -102,6 +108,9 @@ class AddressBookClient : public IContactListListener {
                      std::map<std::string, Sptr<INode>>& newContacts);
   // Moves the current and retired models out, under modelMutex.
   void takeModels(std::list<Model>& out);
+  // Moves the retired models that nothing outside them holds into out; modelMutex held.
+  void takeUnheldLocked(std::list<Model>& out);
+  static bool heldFromOutside(const Model& model);
   static void breakAll(std::list<Model>& models);
 
   std::map<std::string, Sptr<INode>> groups;    // guarded by modelMutex

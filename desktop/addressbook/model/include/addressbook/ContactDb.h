@@ -41,8 +41,10 @@ class ContactDb {
   void flush(std::vector<CppSQLite3Command>& commands);
   // Appends the model's contacts whose row matches the keyword (GB2312, as typed): display
   // name or nick name containing it, or a contact id containing it and, for a keyword without
-  // "@", ending with the user's own domain after it. The keyword matches literally ("%", "_"
-  // and quotes are plain characters). One hit per contact id, by display name.
+  // "@", ending with the user's own domain after it. The match is SQL LIKE's: ASCII letters
+  // without regard to case, "%" and "_" in the keyword are wildcards (any run, any one
+  // character); quotes and "\\" are plain characters (the keyword is a bound value). One hit
+  // per contact id, by display name.
   void search(const std::string& keyword, std::vector<Sptr<INode>>& result);
 
   std::string userId();

@@ -18,6 +18,8 @@
 
 #include "client/INetDiskClientListener.h"
 
+struct UpFileTaskRecord;
+
 #include <ace/Singleton.h>
 #include <ace/Thread_Mutex.h>
 
@@ -26,6 +28,7 @@
 #include <functional>
 #include <list>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,6 +47,7 @@ class NetDiskClient {
           runningThreads(0) {}
     std::string localFile;
     std::string date;
+    std::string mtime;  // the local file's modification time when the upload was added
     int upStatus;  // next or current step: 0 create, 1 merge, 2 send blocks
     int64_t fileLength;
     int64_t transferred;
@@ -163,6 +167,11 @@ class NetDiskClient {
   // Hands a step task to a thread of its own; on failure the step is
   // reported failed at once. Counts it in runningThreads_.
   void spawnStep(NetDiskTaskBase* task, const std::string& name, int upStatus, int blockIndex);
+  // The local file of a stopped upload changed since it was added (length or modification
+  // time): its booked blocks are dropped and it starts again from the create step, whose task
+  // first removes the unfinished file on the server. False when nothing changed (or the file
+  // cannot be read, which the block step reports). `row` is rewritten.
+  bool restartIfChanged(const std::string& name, UpFileTaskRecord& row);
 
   // UI thread.
   int requestNumber_;
@@ -194,6 +203,9 @@ class NetDiskClient {
   std::list<std::string> unfinishedNames_;
   std::list<std::string> deleteRequests_;
   bool holdNewTasks_;
+  // Uploads added in this run whose create step has not started: no file of theirs can be on
+  // the server yet. Every other create first removes an unfinished file left there.
+  std::set<std::string> newUploads_;
 
   static std::atomic<bool> stopUploads_;
 };

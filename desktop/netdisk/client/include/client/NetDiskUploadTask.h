@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 class CSyncProtocol;
 
@@ -28,11 +29,14 @@ class CreateFileTask : public NetDiskTaskBase {
   CreateFileTask(const std::string& name, int64_t length, int blockCount);
   ~CreateFileTask() override;
   void execute() override;
+  // First removes an unfinished file of that name left on the server (a missing one is fine).
+  void setRemoveUnfinished(bool remove) { removeUnfinished_ = remove; }
 
  private:
   std::string name_;
   int64_t length_;
   int blockCount_;
+  bool removeUnfinished_ = false;
 };
 
 class UploadFileTask : public NetDiskTaskBase, public CSyncProtocolObserver {
@@ -46,6 +50,8 @@ class UploadFileTask : public NetDiskTaskBase, public CSyncProtocolObserver {
   void execute() override;
 
   void setExpectedFileLength(int64_t length) { expectedLength_ = length; }
+  // The modification time text recorded when the upload was added ("" checks nothing).
+  void setExpectedMtime(const std::string& mtime) { expectedMtime_ = mtime; }
 
   // Task thread, from inside the upload: the next piece of the block.
   bool OnUpLoadEvent(int, int) override { return false; }
@@ -53,7 +59,8 @@ class UploadFileTask : public NetDiskTaskBase, public CSyncProtocolObserver {
   // Starts the block again from its first byte (a resend after a renewed
   // session); the progress announced so far is taken back.
   bool RewindUpLoadData() override;
-  // 0, or -1 when the local file does not open.
+  // 0, or -1 when the local file does not open. Reads the block into memory (once): the
+  // upload sends these bytes.
   int getBlockMd5(std::string& md5);
 
  private:
@@ -69,8 +76,10 @@ class UploadFileTask : public NetDiskTaskBase, public CSyncProtocolObserver {
   int blockCount_;
   FILE* file_;          // open only inside execute
   int reported_;        // bytes announced as progress
-  int unreported_;      // bytes read since the last announcement
+  int unreported_;      // bytes handed to the upload since the last announcement
   int64_t expectedLength_;
+  std::string expectedMtime_;
+  std::vector<char> block_;  // the block's bytes, read once; hashed and sent from here
 };
 
 class MergeFileTask : public NetDiskTaskBase {

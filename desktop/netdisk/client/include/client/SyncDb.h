@@ -65,6 +65,9 @@ class SyncDb {
   // Creates the three tables when missing (pw_file, pw_upfile_task,
   // pw_upblock_task, in that order). Run after each open of a user's database.
   void init();
+  // A confirmed block: its row goes and the task's xferSize grows by `length`, in one
+  // transaction (nothing is counted when the block row is already gone). 0 / -1.
+  int bookConfirmedBlock(const std::string& name, int blockIndex, int64_t length);
   int createFileTable();
   int createUpFileTaskTable();
   int createUpBlockTaskTable();

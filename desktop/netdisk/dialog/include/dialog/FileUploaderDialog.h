@@ -80,7 +80,7 @@ class CFileUploaderDialog : public DuiLib::WindowImplBase, public INetDiskClient
 
   // One listener effect, copied on the engine thread.
   struct Event {
-    enum Kind { LIST_FILE, DELETE_FILE, LIST_UPLOADS, UPLOAD_STATUS, ADD_UPLOAD, PAUSED, RESUMED, LINKS };
+    enum Kind { LIST_FILE, DELETE_FILE, DELETE_FAILED, LIST_UPLOADS, UPLOAD_STATUS, ADD_UPLOAD, PAUSED, RESUMED, LINKS };
     Kind kind = LIST_FILE;
     std::vector<NetDiskFileItem> files;
     std::vector<UploadTaskStatus> tasks;  // one task for the single-task kinds
@@ -103,6 +103,9 @@ class CFileUploaderDialog : public DuiLib::WindowImplBase, public INetDiskClient
   void search();
   void insert();
   void sendLinks(const std::map<std::string, std::string>& links);
+  void openLink(const ENLINK& link);
+  void restoreDeletedRow(const std::string& name);
+  void showProgressOf(DuiLib::CListContainerElementUI* row, const UploadTaskStatus& task);
   void checkAll();
   void onRowCheckChanged(DuiLib::CControlUI* check);
   void onOperatorClicked(DuiLib::CListContainerElementUI* row, DuiLib::CControlUI* button);
@@ -138,6 +141,15 @@ class CFileUploaderDialog : public DuiLib::WindowImplBase, public INetDiskClient
   int checkedCount_ = 0;
   bool settingCheck_ = false;  // a check box is being set from code: its notification is ours
   bool listening_ = false;
+  // What a row showed before its deletion was asked for, by lower-case name.
+  struct RowBeforeDeletion {
+    std::string status;
+    UINT_PTR statusTag = 0;
+    bool deleteVisible = true;
+    bool operatorVisible = true;
+  };
+  std::map<std::string, RowBeforeDeletion> deleting_;
+  std::vector<std::string> linkNames_;  // the names of the last insert, whose links are awaited
 
   // eventLock_ guards pending_ and eventWindow_.
   ACE_Thread_Mutex eventLock_;

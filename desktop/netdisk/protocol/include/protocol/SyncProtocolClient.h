@@ -108,12 +108,14 @@ class CSyncProtocolClient {
 
 class CSyncProtocolUpLoadClient : public CSyncProtocolClient, public HTTPClientObserver {
  public:
+  static constexpr size_t CHUNK_SIZE = 256 * 1024;  // the task's bytes go out in pieces of this size
+
   CSyncProtocolUpLoadClient(const std::string& spaceServer, const std::string& ssoServer,
                             const std::string& userId, const std::string& password,
                             CSyncProtocolObserver* task);
   ~CSyncProtocolUpLoadClient() override;
 
-  // A new HTTP client for every call, this transport as its observer; the
+  // The transport's HTTP client with this transport as its observer; the
   // body is the multipart head, the task's bytes, the closing delimiter. A
   // second call for the same block first asks the task to rewind and fails
   // at once when it cannot.
@@ -132,6 +134,13 @@ class CSyncProtocolUpLoadClient : public CSyncProtocolClient, public HTTPClientO
   bool headSent_;
   bool closingSent_;
   bool pulled_;                   // the task was asked for bytes since the last rewind
-  ACE_Message_Block* chunk_;      // 4096-byte chunk buffer, owned
+  ACE_Message_Block* chunk_;      // chunk buffer (CHUNK_SIZE bytes), owned
   ACE_Message_Block* head_;       // copy of the multipart head, owned
+  // The client that sends the blocks: taken from the idle clients of this server (a kept
+  // connection) by the first upload exchange and given back when this transport goes, unless
+  // that exchange failed. Only block uploads share connections: curl cannot resend their
+  // bodies by itself, so a connection that dies fails the exchange (and the task resends),
+  // where a plain request could silently go twice.
+  Sptr<HTTPClient> uploadClient_;
+  bool reusable_;
 };

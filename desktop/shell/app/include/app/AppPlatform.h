@@ -38,7 +38,8 @@ struct OPENFILENAMEA {
 
 // TRUE with the chosen path in ofn->lpstrFile, FALSE when the user cancels.
 BOOL GetSaveFileNameA(OPENFILENAMEA* ofn);
-// Opens a document or address with the shell; returns a value above 32 on success.
+// Opens a document or address with the shell (logged, then the Win32 stand-in's call, which
+// records it); returns a value above 32 on success.
 HINSTANCE ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
                         INT showCmd);
 // Major version in the low byte, minor in the next.

@@ -114,6 +114,11 @@ class CLoginDialog : public DuiLib::WindowImplBase, public IAddrbookListener {
 
   CFileUploaderDialog* uploader_ = nullptr;
   CAddressBookDialog* picker_ = nullptr;
+  // The picker was told to close: it is forgotten, though its modal run has not returned yet
+  // (that happens once the loops opened inside it end). A request meanwhile is kept in
+  // pickerRequested_ and opens a new picker when the old run has returned.
+  bool pickerClosing_ = false;
+  bool pickerRequested_ = false;
   CAddressBookUpdateDialog* addressBookUpdate_ = nullptr;
   CHintDialog* logoutBox_ = nullptr;
   CHintDialog* refusalBox_ = nullptr;

@@ -3,6 +3,13 @@
 // thread, WAL journal, busy time-out 60000 ms. Failures come back as false
 // (or -1 from open); nothing is thrown to the caller.
 //
+// Durability: WAL journal with synchronous=NORMAL. A committed transaction
+// survives a crash of the program (it is in the WAL file, which SQLite replays
+// at the next open) and the file is never left corrupt; only a crash of the
+// whole machine or a power loss may roll back the last transactions committed
+// before it. A commit therefore writes the WAL but does not wait for the disk;
+// the disk is synced when the WAL is checkpointed into the database.
+//
 // Threads: every method may be called from any thread. mutex_ serialises
 // open, close, single statements, whole batches (each one transaction, so no
 // statement of another thread falls inside it) and the compile and first step
@@ -58,6 +65,7 @@ class LocalDb {
   // statement is logged and makes the result false; the rest still run and are
   // committed, unless rollbackOnFailure asks to undo the whole batch at the
   // first failure. A failing commit is rolled back. False for an empty list.
+  // Commands of the same text are compiled once per batch.
   bool execBatch(const std::vector<std::string>& sqls, bool rollbackOnFailure = false);
   bool execBatch(const std::vector<CppSQLite3Command>& commands, bool rollbackOnFailure = false);
 
@@ -67,14 +75,15 @@ class LocalDb {
   bool execQuery(const std::string& sql, const CppSQLite3Params& params, CppSQLite3Query& result);
 
  private:
+  struct BatchStatements;  // the statements compiled for one batch, by text
   template <typename Stmt>
   bool runBatch(const std::vector<Stmt>& stmts, bool rollbackOnFailure);
   // These four expect mutex_ held.
   bool beginTransaction();
   bool commitTransaction();
   bool rollbackTransaction();
-  int execInTransaction(const CppSQLite3Command& command);
-  int execInTransaction(const std::string& sql);
+  int execInTransaction(const CppSQLite3Command& command, BatchStatements& compiled);
+  int execInTransaction(const std::string& sql, BatchStatements& compiled);
 
   mutable ACE_Thread_Mutex mutex_;
   CppSQLite3DB db_;   // guarded by mutex_

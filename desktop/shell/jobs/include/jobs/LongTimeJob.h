@@ -25,12 +25,16 @@ class LongTimeJobObserver {
 class LongTimeJob {
  public:
   // Takes a new identifier from the runner, sets mode 1 and registers the job.
+  // Until the job is posted, the runner never calls into it: a cancelJob
+  // meanwhile is kept and applied when it is posted (the job is whole then),
+  // so neither a half-built job nor one its creator is deleting is called.
   // Any thread.
   LongTimeJob();
   // Unregisters the job (waiting for callers that are inside cancelJob or
   // removeJobObserver for this job) and drops the observers. Once posted, a
-  // job is deleted by the runner only; a job that was never posted, or whose
-  // post was refused, is deleted by its creator.
+  // job is deleted by the runner only, which unregisters it before deleting
+  // it; a job that was never posted, or whose post was refused, is deleted by
+  // its creator.
   virtual ~LongTimeJob();
 
   // Does the whole work; called at most once, on the thread that runs the job.
@@ -66,6 +70,8 @@ class LongTimeJob {
   ACE_Thread_Mutex lock_;                           // guards observers_
   std::list<Sptr<LongTimeJobObserver>> observers_;  // in notification order
   const std::string jobId_;                         // set at construction
-  int registryUsers_;  // callers inside cancelJob/removeJobObserver for this
-                       // job; guarded by the runner's registry lock
+  // Guarded by the runner's registry lock:
+  int registryUsers_;     // callers inside cancelJob/removeJobObserver for it
+  bool posted_;           // handed to the runner: it may be called
+  bool cancelRequested_;  // a cancelJob came before the post
 };

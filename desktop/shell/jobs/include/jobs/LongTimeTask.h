@@ -55,11 +55,14 @@ class LongTimeTask : public ACE_Task<ACE_MT_SYNCH> {
   // The dispatcher loop. Dispatcher threads only.
   int svc() override;
 
-  // Queues a job; from then on the runner owns it. -1 for a null job or when
-  // the queue refuses it (the job then stays with the caller), else 0.
+  // Queues a job; from then on the runner owns it, and cancelJob may call it
+  // (a cancelJob that came before is applied here, on the caller's thread).
+  // -1 for a null job or when the queue refuses it (the job then stays with
+  // the caller, and no caller is inside it when this returns), else 0.
   // Any thread.
   int postJob(LongTimeJob* job);
-  // Calls cancel on the registered job of that identifier; an unknown
+  // Calls cancel on the registered job of that identifier; for a job not
+  // posted yet the cancel is kept and applied by postJob; an unknown
   // identifier does nothing. Any thread, also from inside an observer.
   void cancelJob(const std::string& id);
   // removeObserver on the registered job of that identifier; -1 for an
@@ -106,8 +109,9 @@ class LongTimeTask : public ACE_Task<ACE_MT_SYNCH> {
   // Removes the job's registry entry (if it still maps to the job) and waits
   // until no caller is inside it. Called by the job's destructor too.
   void forgetJob(LongTimeJob* job);
-  // Pins a registered job: it is not deleted before release. Null if unknown.
-  LongTimeJob* borrowJob(const std::string& id);
+  // Pins a registered job: it is not deleted before release. Null if unknown,
+  // and, when cancelling, for a job not posted (whose cancel is then kept).
+  LongTimeJob* borrowJob(const std::string& id, bool cancelling);
   void releaseJob(LongTimeJob* job);
   void cancelRegisteredJobs();
 
