@@ -54,11 +54,14 @@ std::shared_ptr<PostwingWind> makeWind(int kind, HWND root) {
 }
 
 // The kind of a compose window that should be hooked, or -1.
+// The title is read only for a window of a compose class: reading the title of one of the
+// desktop program's own windows would send WM_GETTEXT to its UI thread, which may itself be
+// waiting for the poll to end (stopping the hook manager).
 int composeKind(HWND hWnd) {
   char title[256] = {0};
   char cls[101] = {0};
-  GetWindowTextA(hWnd, title, 256);
   GetClassNameA(hWnd, cls, 101);
+  if (std::strcmp(cls, kFoxmail70Class) == 0 || std::strcmp(cls, kOutlookClass) == 0) GetWindowTextA(hWnd, title, 256);
   bool styleVisible = (GetWindowLongA(hWnd, GWL_STYLE) & WS_VISIBLE) != 0;
   if (std::strcmp(cls, kFoxmail7Class) == 0) return styleVisible ? KIND_FOXMAIL7 : -1;
   if (std::strcmp(cls, kFoxmail70Class) == 0)

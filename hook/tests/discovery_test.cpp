@@ -281,3 +281,30 @@ TEST_F(Discovery, WindowsShownWhileTheirFormsAreStillBeingBuiltAreLearnedWhole) 
     if (HasFailure()) break;
   }
 }
+
+TEST_F(Discovery, ThePollNeverWaitsForTheDesktopProgramsOwnBusyUiThread) {
+  // A window of the desktop program itself, whose UI thread is busy (as when it stops the hook
+  // manager and waits for the poll to end): the poll passes it by without asking it anything.
+  w32subst::UiThread ui(kDesktop);
+  HWND own = ui.call([] {
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "PwDesktopOwn";
+    RegisterClassExA(&wc);
+    return CreateWindowExA(0, "PwDesktopOwn", "Postwing", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100,
+                           nullptr, nullptr, nullptr, nullptr);
+  });
+  ASSERT_NE(own, nullptr);
+  Poller poller;
+  std::atomic<bool> busy{false}, release{false};
+  w32subst::postToThread(ui.threadId(), [&] {
+    busy = true;
+    while (!release) std::this_thread::yield();
+  });
+  ASSERT_TRUE(waitUntil([&] { return busy.load(); }));
+  poller.rounds(2);
+  release = true;
+  EXPECT_GE(poller.stop(), 0);
+  ui.run([own] { DestroyWindow(own); });
+}

@@ -262,6 +262,43 @@ TEST_F(Road, Foxmail70AddsItsAttachButtonAndIgnoresAClickWithinTwoSecondsOfTheLa
   EXPECT_TRUE(mail_->events().empty());  // the toolbar button is not the client's own
 }
 
+TEST_F(Road, ClosingAWindowWhosePrivateAgentWaitsForTheWindowsThreadDoesNotDeadlock) {
+  // A Foxmail 7.0 object without the process's agent makes a private one for the attachment
+  // dialog. Its window lies partly under the bottom taskbar, so the paste moves it up, which
+  // the receive thread asks of the window's own thread. Hidden: the poll leaves it alone.
+  ComposeOptions o;
+  o.y = 400;
+  o.visible = false;
+  ComposeWindow w = mail_->openCompose(MailKind::Foxmail70, o);
+  auto wind = std::make_shared<FoxMail70Wind>(w.root);
+  wind->editor_ = w.editor;
+  mail_->run([&] { PostwingWindRegistry::instance().addWind(wind, false); });
+  wind->setLastAttachClick(FoxMail70Wind::now() - ACE_Time_Value(3));
+  mail_->run([&] { EXPECT_EQ(wind->showAttachDialog(), 0); });
+  ASSERT_TRUE(waitUntil([] { return g_attachPosts == 1; }));
+
+  // The mail client's thread is busy when the reply arrives; once the receive thread works on
+  // it, the window closes on that thread.
+  std::atomic<bool> busy{false}, release{false};
+  HWND root = w.root;
+  w32subst::postToThread(mail_->threadId(), [&, root] {
+    busy = true;
+    while (!release) std::this_thread::yield();
+    PostwingWindRegistry::instance().removeWind(num(root));
+    DestroyWindow(root);
+  });
+  ASSERT_TRUE(waitUntil([&] { return busy.load(); }));
+  w32subst::clearDebugLines();
+  ASSERT_TRUE(server()->sendAttachment({{"a.zip?1.00MB", "http://h/a"}}, main_));
+  ASSERT_TRUE(waitUntil([] { return w32subst::debugContains("PostwingUiAgent::onAttachSelected"); }));
+  release = true;
+  // Closing never waits for a receive thread that waits for this thread.
+  ASSERT_TRUE(mail_->waitIdle());
+  EXPECT_FALSE(IsWindow(root));
+  EXPECT_FALSE(wind->hasAgent());
+  EXPECT_TRUE(waitUntil([] { return w32subst::debugContains("PostwingUiAgent::~PostwingUiAgent"); }));
+}
+
 namespace {
 struct MenuCase {
   MailKind kind;

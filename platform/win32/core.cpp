@@ -824,55 +824,130 @@ int GetClassNameW(HWND h, LPWSTR buf, int cap) {
   return copyWide(acpToUtf16(name.c_str()), buf, cap);
 }
 
-namespace {
-bool textOf(HWND h, std::u16string* out) {
+namespace w32subst {
+namespace detail {
+bool storedText(HWND h, std::u16string* out) {
   Guard g(state().lock);
   Window* w = findLocked(h);
   if (!w) return false;
   *out = w->text;
   return true;
 }
+
+bool setStoredText(HWND h, const std::u16string& text) {
+  Guard g(state().lock);
+  Window* w = findLocked(h);
+  if (!w) return false;
+  w->text = text;
+  return true;
+}
+}  // namespace detail
+}  // namespace w32subst
+
+namespace {
+// How the platform reaches a window's text: within the caller's process by a message to the
+// window (sent to its owner thread, which the caller waits for); a window of another process
+// has its stored caption read without sending anything. The stand-in's text messages always
+// carry text in the ANSI code page.
+enum class TextRoute { Gone, Message, Stored };
+TextRoute textRoute(HWND h) {
+  ThreadInfo* me = self();
+  Guard g(state().lock);
+  Window* w = findLocked(h);
+  if (!w) return TextRoute::Gone;
+  return w->pid == me->pid ? TextRoute::Message : TextRoute::Stored;
+}
+
+// The window's text in the ANSI code page, asked of the window itself.
+std::string askText(HWND h) {
+  int n = (int)SendMessageA(h, WM_GETTEXTLENGTH, 0, 0);
+  if (n <= 0) return std::string();
+  std::vector<char> buf((size_t)n + 1, 0);
+  int got = (int)SendMessageA(h, WM_GETTEXT, (WPARAM)buf.size(), (LPARAM)buf.data());
+  if (got < 0) got = 0;
+  if (got > n) got = n;
+  return std::string(buf.data(), (size_t)got);
+}
 }  // namespace
 
 int GetWindowTextA(HWND h, LPSTR buf, int cap) {
-  std::u16string t;
-  if (!textOf(h, &t)) {
-    if (buf && cap > 0) buf[0] = 0;
-    return 0;
+  switch (textRoute(h)) {
+    case TextRoute::Message:
+      if (!buf || cap <= 0) return 0;
+      buf[0] = 0;
+      return (int)SendMessageA(h, WM_GETTEXT, (WPARAM)cap, (LPARAM)buf);
+    case TextRoute::Stored: {
+      std::u16string t;
+      if (storedText(h, &t)) return copyAcp(utf16ToAcp(t), buf, cap);
+      break;
+    }
+    case TextRoute::Gone:
+      break;
   }
-  return copyAcp(utf16ToAcp(t), buf, cap);
+  if (buf && cap > 0) buf[0] = 0;
+  return 0;
 }
 
 int GetWindowTextW(HWND h, LPWSTR buf, int cap) {
   std::u16string t;
-  if (!textOf(h, &t)) {
-    if (buf && cap > 0) buf[0] = 0;
-    return 0;
+  switch (textRoute(h)) {
+    case TextRoute::Message:
+      t = acpToUtf16(askText(h).c_str());
+      break;
+    case TextRoute::Stored:
+      storedText(h, &t);
+      break;
+    case TextRoute::Gone:
+      break;
   }
   return copyWide(t, buf, cap);
 }
 
 int GetWindowTextLengthA(HWND h) {
-  std::u16string t;
-  return textOf(h, &t) ? (int)utf16ToAcp(t).size() : 0;
+  switch (textRoute(h)) {
+    case TextRoute::Message:
+      return (int)SendMessageA(h, WM_GETTEXTLENGTH, 0, 0);
+    case TextRoute::Stored: {
+      std::u16string t;
+      return storedText(h, &t) ? (int)utf16ToAcp(t).size() : 0;
+    }
+    case TextRoute::Gone:
+      break;
+  }
+  return 0;
 }
 
 int GetWindowTextLengthW(HWND h) {
-  std::u16string t;
-  return textOf(h, &t) ? (int)t.size() : 0;
-}
-
-BOOL SetWindowTextW(HWND h, LPCWSTR text) {
-  Guard g(state().lock);
-  Window* w = findLocked(h);
-  if (!w) return FALSE;
-  w->text = text ? std::u16string(text) : std::u16string();
-  return TRUE;
+  switch (textRoute(h)) {
+    case TextRoute::Message:
+      return (int)acpToUtf16(askText(h).c_str()).size();
+    case TextRoute::Stored: {
+      std::u16string t;
+      return storedText(h, &t) ? (int)t.size() : 0;
+    }
+    case TextRoute::Gone:
+      break;
+  }
+  return 0;
 }
 
 BOOL SetWindowTextA(HWND h, LPCSTR text) {
-  std::u16string t = text ? acpToUtf16(text) : std::u16string();
-  return SetWindowTextW(h, t.c_str());
+  switch (textRoute(h)) {
+    case TextRoute::Message:
+      return SendMessageA(h, WM_SETTEXT, 0, (LPARAM)(text ? text : "")) ? TRUE : FALSE;
+    case TextRoute::Stored:
+      // Another process's window: its caption changes only where it is a top-level window.
+      if (GetWindowLongPtrA(h, GWL_STYLE) & WS_CHILD) return FALSE;
+      return SendMessageA(h, WM_SETTEXT, 0, (LPARAM)(text ? text : "")) ? TRUE : FALSE;
+    case TextRoute::Gone:
+      break;
+  }
+  return FALSE;
+}
+
+BOOL SetWindowTextW(HWND h, LPCWSTR text) {
+  std::string a = text ? utf16ToAcp(text) : std::string();
+  return SetWindowTextA(h, a.c_str());
 }
 
 // ---- window fields --------------------------------------------------------------------------
@@ -1043,7 +1118,29 @@ int MapWindowPoints(HWND from, HWND to, LPPOINT pts, UINT count) {
   return MAKELONG((WORD)(short)dx, (WORD)(short)dy);
 }
 
-BOOL MoveWindow(HWND h, int x, int y, int width, int height, BOOL) {
+namespace {
+// Runs fn where the platform moves a window: on the window's own thread. A caller on another
+// thread (of any process) waits for that thread to take it, as for a sent message, and
+// handles messages sent to itself meanwhile.
+BOOL onOwnerThread(HWND h, const std::function<BOOL()>& fn) {
+  ThreadInfo* me = self();
+  DWORD tid = 0;
+  {
+    Guard g(state().lock);
+    Window* w = findLocked(h);
+    if (!w) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return FALSE;
+    }
+    if (w->thread && w->thread != me) tid = w->thread->tid;
+  }
+  if (!tid) return fn();
+  BOOL r = FALSE;
+  if (!runOnThread(tid, [&] { r = fn(); })) return FALSE;
+  return r;
+}
+
+BOOL moveHere(HWND h, int x, int y, int width, int height) {
   Guard g(state().lock);
   Window* w = findLocked(h);
   if (!w) return FALSE;
@@ -1051,7 +1148,7 @@ BOOL MoveWindow(HWND h, int x, int y, int width, int height, BOOL) {
   return TRUE;
 }
 
-BOOL SetWindowPos(HWND h, HWND after, int x, int y, int cx, int cy, UINT flags) {
+BOOL setPosHere(HWND h, HWND after, int x, int y, int cx, int cy, UINT flags) {
   State& s = state();
   Guard g(s.lock);
   Window* w = findLocked(h);
@@ -1080,6 +1177,16 @@ BOOL SetWindowPos(HWND h, HWND after, int x, int y, int cx, int cy, UINT flags) 
     }
   }
   return TRUE;
+}
+
+}  // namespace
+
+BOOL MoveWindow(HWND h, int x, int y, int width, int height, BOOL) {
+  return onOwnerThread(h, [=] { return moveHere(h, x, y, width, height); });
+}
+
+BOOL SetWindowPos(HWND h, HWND after, int x, int y, int cx, int cy, UINT flags) {
+  return onOwnerThread(h, [=] { return setPosHere(h, after, x, y, cx, cy, flags); });
 }
 
 HWND WindowFromPoint(POINT pt) {

@@ -173,6 +173,10 @@ LRESULT runHooks(int type, int code, WPARAM w, LPARAM l);
 void activate(HWND root, int how);  // on root's thread
 LRESULT CALLBACK buttonProc(HWND h, UINT msg, WPARAM w, LPARAM l);
 
+// A window's stored text (its caption), as the default procedure keeps it (core.cpp).
+bool storedText(HWND h, std::u16string* out);
+bool setStoredText(HWND h, const std::u16string& text);
+
 // Text (codepage.cpp).
 std::u16string acpToUtf16(const char* s, int len = -1);
 std::string utf16ToAcp(const std::u16string& s);

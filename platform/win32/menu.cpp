@@ -2,7 +2,9 @@
 // All state here is guarded by menuLock().
 #include "internal.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 
 using namespace w32subst;
 using namespace w32subst::detail;
@@ -92,6 +94,41 @@ MenuItem* itemLocked(HMENU h, UINT item, UINT flags) {
     if (it.id == item && !it.popup) return &it;
   return nullptr;
 }
+// A popup menu whose modal loop runs on its thread.
+struct OpenMenu {
+  MenuShown shown;
+  HMENU menu = nullptr;
+  bool ended = false;
+  UINT picked = 0;
+};
+std::vector<std::shared_ptr<OpenMenu>>& openList() {
+  static auto* v = new std::vector<std::shared_ptr<OpenMenu>>();
+  return *v;
+}
+
+// What a user can pick: an item of the menu that is no separator, sub-menu or greyed item.
+bool pickableLocked(HMENU h, UINT id) {
+  Menu* m = menuLocked(h);
+  if (!m || id == 0) return false;
+  for (auto& it : m->items)
+    if (it.id == id && !it.popup && !(it.flags & (MF_SEPARATOR | MF_GRAYED | MF_DISABLED))) return true;
+  return false;
+}
+
+// Ends the menu open on tid (the innermost one) with id (0: dismissed). Lock held.
+bool endMenuLocked(DWORD tid, UINT id) {
+  auto& v = openList();
+  for (auto it = v.rbegin(); it != v.rend(); ++it) {
+    OpenMenu& om = **it;
+    if (om.shown.threadId != tid || om.ended) continue;
+    if (id != 0 && !pickableLocked(om.menu, id)) return false;
+    om.picked = id;
+    om.ended = true;
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 namespace w32subst {
@@ -131,6 +168,25 @@ void setMenuDriver(MenuDriver d) {
   Guard g(menuLock());
   driver() = std::move(d);
 }
+
+std::vector<MenuShown> openMenus() {
+  Guard g(menuLock());
+  std::vector<MenuShown> out;
+  for (auto& om : openList())
+    if (!om->ended) out.push_back(om->shown);
+  return out;
+}
+
+bool pickMenuItem(DWORD threadId, UINT id) {
+  {
+    Guard g(menuLock());
+    if (!endMenuLocked(threadId, id)) return false;
+  }
+  PostThreadMessageA(threadId, WM_NULL, 0, 0);  // wakes the loop
+  return true;
+}
+
+bool dismissMenu(DWORD threadId) { return pickMenuItem(threadId, 0); }
 
 std::vector<MenuShown> shownMenus() {
   Guard g(menuLock());
@@ -271,8 +327,8 @@ BOOL IsMenu(HMENU h) {
 }
 
 BOOL TrackPopupMenuEx(HMENU h, UINT flags, int x, int y, HWND owner, LPVOID) {
-  MenuShown s;
-  MenuDriver d;
+  auto om = std::make_shared<OpenMenu>();
+  DWORD tid = GetCurrentThreadId();
   {
     Guard g(menuLock());
     Menu* m = menuLocked(h);
@@ -280,19 +336,68 @@ BOOL TrackPopupMenuEx(HMENU h, UINT flags, int x, int y, HWND owner, LPVOID) {
       SetLastError(ERROR_INVALID_MENU_HANDLE);
       return FALSE;
     }
+    MenuShown& s = om->shown;
     s.resourceId = m->resourceId;
     for (auto& it : m->items) s.items.push_back(MenuItemTemplate{it.id, it.text});
     s.pt = POINT{x, y};
     s.owner = owner;
     s.flags = flags;
-    s.threadId = GetCurrentThreadId();
-    d = driver();
+    s.threadId = tid;
+    om->menu = h;
+    shown().push_back(s);
+    openList().push_back(om);
+    MenuDriver d = driver();
+    if (d) {
+      // The test's user answers from inside the loop, once it runs.
+      MenuShown copy = s;
+      postToThread(tid, [d, copy, tid] {
+        UINT id = d(copy);
+        {
+          Guard g2(menuLock());
+          if (!endMenuLocked(tid, id)) endMenuLocked(tid, 0);  // an item a user cannot pick: dismissed
+        }
+        PostThreadMessageA(tid, WM_NULL, 0, 0);  // wakes the loop
+      });
+    }
   }
-  UINT picked = d ? d(s) : 0;
+  // The modal loop: the thread's other messages are handled meanwhile; a button pressed
+  // elsewhere or Escape dismisses the menu, other input goes to the menu.
+  bool quit = false;
+  int quitCode = 0;
+  while (true) {
+    {
+      Guard g(menuLock());
+      if (om->ended) break;
+    }
+    MSG msg;
+    if (!GetMessageA(&msg, nullptr, 0, 0)) {
+      quit = true;
+      quitCode = (int)msg.wParam;
+      Guard g(menuLock());
+      om->ended = true;
+      om->picked = 0;
+      break;
+    }
+    bool mouseDown = msg.message == WM_LBUTTONDOWN || msg.message == WM_RBUTTONDOWN ||
+                     msg.message == WM_MBUTTONDOWN;
+    bool input = (msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST) ||
+                 (msg.message >= WM_MOUSEFIRST && msg.message <= WM_MOUSELAST);
+    if (mouseDown || (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE)) {
+      Guard g(menuLock());
+      endMenuLocked(tid, 0);
+      continue;
+    }
+    if (input) continue;
+    DispatchMessageA(&msg);
+  }
+  UINT picked;
   {
     Guard g(menuLock());
-    shown().push_back(s);
+    picked = om->picked;
+    auto& v = openList();
+    v.erase(std::remove(v.begin(), v.end(), om), v.end());
   }
+  if (quit) PostQuitMessage(quitCode);  // the loop that runs the thread ends too
   if (flags & TPM_RETURNCMD) return (BOOL)picked;
   if (picked && owner) PostMessageA(owner, WM_COMMAND, MAKEWPARAM(picked, 0), 0);
   return TRUE;

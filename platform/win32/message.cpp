@@ -592,21 +592,36 @@ UINT RegisterWindowMessageA(LPCSTR name) { return name ? registerAtomName(name) 
 
 // ---- default procedure ----------------------------------------------------------------------
 namespace {
-LRESULT defProc(HWND h, UINT msg, WPARAM w, LPARAM l, bool wide) {
+LRESULT defProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
   switch (msg) {
     case WM_NCCREATE:
       return TRUE;
     case WM_CLOSE:
       DestroyWindow(h);
       return 0;
+    // The stand-in's text messages carry ANSI text whichever form of the procedure runs.
     case WM_SETTEXT:
-      if (wide) return SetWindowTextW(h, (LPCWSTR)l);
-      return SetWindowTextA(h, (LPCSTR)l);
-    case WM_GETTEXT:
-      if (wide) return GetWindowTextW(h, (LPWSTR)l, (int)w);
-      return GetWindowTextA(h, (LPSTR)l, (int)w);
-    case WM_GETTEXTLENGTH:
-      return wide ? GetWindowTextLengthW(h) : GetWindowTextLengthA(h);
+      return setStoredText(h, l ? acpToUtf16((LPCSTR)l) : std::u16string()) ? TRUE : FALSE;
+    case WM_GETTEXT: {
+      std::u16string t;
+      if (!l || w == 0) return 0;
+      ((LPSTR)l)[0] = 0;
+      if (!storedText(h, &t)) return 0;
+      std::string a = utf16ToAcp(t);
+      size_t n = 0;  // never splits a double-byte character
+      while (n < a.size()) {
+        size_t step = ((unsigned char)a[n] & 0x80) && n + 1 < a.size() ? 2 : 1;
+        if (n + step > (size_t)w - 1) break;
+        n += step;
+      }
+      std::memcpy((LPSTR)l, a.data(), n);
+      ((LPSTR)l)[n] = 0;
+      return (LRESULT)n;
+    }
+    case WM_GETTEXTLENGTH: {
+      std::u16string t;
+      return storedText(h, &t) ? (LRESULT)utf16ToAcp(t).size() : 0;
+    }
     case WM_MOUSEACTIVATE:
     case WM_SETCURSOR: {
       HWND parent = nullptr;
@@ -634,8 +649,8 @@ LRESULT defProc(HWND h, UINT msg, WPARAM w, LPARAM l, bool wide) {
 }
 }  // namespace
 
-LRESULT DefWindowProcA(HWND h, UINT msg, WPARAM w, LPARAM l) { return defProc(h, msg, w, l, false); }
-LRESULT DefWindowProcW(HWND h, UINT msg, WPARAM w, LPARAM l) { return defProc(h, msg, w, l, true); }
+LRESULT DefWindowProcA(HWND h, UINT msg, WPARAM w, LPARAM l) { return defProc(h, msg, w, l); }
+LRESULT DefWindowProcW(HWND h, UINT msg, WPARAM w, LPARAM l) { return defProc(h, msg, w, l); }
 
 LRESULT CallWindowProcA(WNDPROC prev, HWND h, UINT msg, WPARAM w, LPARAM l) {
   return prev ? prev(h, msg, w, l) : 0;

@@ -27,8 +27,13 @@ CControlUI* row(CAddressBookDialog& d, const std::string& text) {
       if (label->GetText().str() == text) return t->GetItemAt(i);
   return nullptr;
 }
-void expand(CAddressBookDialog& d, const std::string& text) { A::Click(sub(d, row(d, text), "DisplayNameLbl")); }
-void check(CAddressBookDialog& d, const std::string& text) { A::Click(sub(d, row(d, text), "SelectedBtn")); }
+// Each refused when the row cannot be reached (a collapsed group hides its rows).
+void expand(CAddressBookDialog& d, const std::string& text) {
+  EXPECT_TRUE(A::Click(sub(d, row(d, text), "DisplayNameLbl"))) << "expand " << text;
+}
+void check(CAddressBookDialog& d, const std::string& text) {
+  EXPECT_TRUE(A::Click(sub(d, row(d, text), "SelectedBtn"))) << "check " << text;
+}
 std::vector<std::string> entries(CAddressBookDialog& d, const char* list) {
   std::vector<std::string> out;
   auto* l = dynamic_cast<CMutilSelectList*>(A::Find(d, list));
@@ -118,6 +123,7 @@ TEST_F(PickRecipients, ARequestWhileNobodyIsLoggedInWaitsForTheLogin) {
   onUi([&] {
     CAddressBookDialog& d = *picker;
     expand(d, "示例公司");
+    expand(d, "未分配组");  // Erin, outside any department, is in the unassigned group
     check(d, "Erin");
     A::MouseMove(d);
     A::Click(A::Find(d, "bcRightbtn"));
@@ -172,6 +178,7 @@ TEST_F(PickRecipients, OutlooksToButtonAsksThroughItsMenuAndTheNewestRequesterGe
   onUi([&] {
     CAddressBookDialog& d = *picker;
     expand(d, "示例公司");
+    expand(d, "未分配组");  // Erin, outside any department, is in the unassigned group
     check(d, "Erin");
     A::MouseMove(d);
     A::Click(A::Find(d, "ccRightbtn"));
@@ -239,6 +246,7 @@ TEST_F(PickRecipients, AfterLogoutFromTheTrayMenuTheNextUsersBookServesTheWaitin
     title = A::Find(d, "titallabel")->GetText().str();
     alicesGroup = row(d, "示例公司") != nullptr;
     expand(d, "市场部");
+    expand(d, "未分配组");
     check(d, "赵六");
     A::MouseMove(d);
     A::Click(A::Find(d, "reRightbtn"));

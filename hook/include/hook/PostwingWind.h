@@ -144,6 +144,8 @@ class PostwingWind {
   // Loads the kind's menu and tracks its first popup at pt, owner the control; false when the
   // kind has no menu.
   bool trackMenu(HWND control, POINT pt);
+  // Deletes a private agent (joining its receive threads) on a thread of its own.
+  static DWORD WINAPI deleteAgent(LPVOID agent);
 
   HWND root_;
   int kind_;

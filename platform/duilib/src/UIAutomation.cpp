@@ -4,6 +4,7 @@
 #include "duilib/UICommonControls.h"
 
 #include <cstring>
+#include <string>
 
 namespace DuiLib {
 namespace Automation {
@@ -28,6 +29,23 @@ void send(CControlUI* c, int type, POINT pt, WPARAM w = 0, LPARAM l = 0, TCHAR k
   c->Event(ev);
 }
 
+// What a user can reach: a visible, enabled control in a window that is visible and enabled
+// (a modal dialog disables its owner). A control of a manager without a window has only its
+// own state to check.
+bool reachable(CControlUI* c) {
+  if (!c || !c->IsVisible() || !c->IsEnabled()) return false;
+  CPaintManagerUI* pm = c->GetManager();
+  HWND h = pm ? pm->GetPaintWindow() : nullptr;
+  if (!h) return true;
+  HWND root = GetAncestor(h, GA_ROOT);
+  return IsWindowEnabled(root) && IsWindowVisible(root);
+}
+
+bool windowReachable(CWindowWnd& wnd) {
+  HWND root = GetAncestor(wnd.GetHWND(), GA_ROOT);
+  return root && IsWindowEnabled(root) && IsWindowVisible(root);
+}
+
 // A press moves the focus to the control, as the window does for a real click.
 void focusForPress(CControlUI* c) {
   if (c->GetManager() && c->IsEnabled() && c->IsVisible()) c->GetManager()->SetFocus(c);
@@ -43,53 +61,63 @@ CWindowWnd* FindWindowByClass(LPCTSTR className) {
   return h ? CWindowWnd::FromHandle(h) : nullptr;
 }
 
-void Click(CControlUI* c) {
-  if (!c) return;
+bool Click(CControlUI* c) {
+  if (!reachable(c)) return false;
   POINT pt = centre(c);
   focusForPress(c);
   send(c, UIEVENT_BUTTONDOWN, pt);
   send(c, UIEVENT_BUTTONUP, pt);
+  return true;
 }
 
-void DoubleClick(CControlUI* c) {
-  if (!c) return;
+bool DoubleClick(CControlUI* c) {
+  if (!reachable(c)) return false;
   POINT pt = centre(c);
   focusForPress(c);
   send(c, UIEVENT_BUTTONDOWN, pt);
   send(c, UIEVENT_BUTTONUP, pt);
   send(c, UIEVENT_DBLCLICK, pt);
   send(c, UIEVENT_BUTTONUP, pt);
+  return true;
 }
 
-void PressAndLeave(CControlUI* c) {
-  if (!c) return;
+bool PressAndLeave(CControlUI* c) {
+  if (!reachable(c)) return false;
   RECT rc = c->GetPos();
   focusForPress(c);
   send(c, UIEVENT_BUTTONDOWN, centre(c));
   send(c, UIEVENT_BUTTONUP, POINT{rc.right + 10, rc.bottom + 10});
+  return true;
 }
 
-void RightClick(CControlUI* c) {
-  if (!c) return;
+bool RightClick(CControlUI* c) {
+  if (!reachable(c)) return false;
   POINT pt = centre(c);
   send(c, UIEVENT_RBUTTONDOWN, pt);
   send(c, UIEVENT_CONTEXTMENU, pt);
+  return true;
 }
 
-void ContextMenu(CControlUI* c) {
-  if (c) send(c, UIEVENT_CONTEXTMENU, centre(c));
+bool ContextMenu(CControlUI* c) {
+  if (!reachable(c)) return false;
+  send(c, UIEVENT_CONTEXTMENU, centre(c));
+  return true;
 }
 
-void MouseEnter(CControlUI* c) {
-  if (c) send(c, UIEVENT_MOUSEENTER, centre(c));
+bool MouseEnter(CControlUI* c) {
+  if (!reachable(c)) return false;
+  send(c, UIEVENT_MOUSEENTER, centre(c));
+  return true;
 }
 
-void SetCursorOver(CControlUI* c) {
-  if (c) send(c, UIEVENT_SETCURSOR, centre(c));
+bool SetCursorOver(CControlUI* c) {
+  if (!reachable(c)) return false;
+  send(c, UIEVENT_SETCURSOR, centre(c));
+  return true;
 }
 
-void Drag(CControlUI* c, POINT from, POINT to, int steps) {
-  if (!c) return;
+bool Drag(CControlUI* c, POINT from, POINT to, int steps) {
+  if (!reachable(c)) return false;
   if (steps < 1) steps = 1;
   send(c, UIEVENT_BUTTONDOWN, from, MK_LBUTTON, MAKELPARAM(from.x, from.y));
   for (int i = 1; i <= steps; ++i) {
@@ -97,14 +125,19 @@ void Drag(CControlUI* c, POINT from, POINT to, int steps) {
     send(c, UIEVENT_MOUSEMOVE, p, MK_LBUTTON, MAKELPARAM(p.x, p.y));
   }
   send(c, UIEVENT_BUTTONUP, to, 0, MAKELPARAM(to.x, to.y));
+  return true;
 }
 
-void MouseMove(CWindowWnd& wnd, POINT pt) {
+bool MouseMove(CWindowWnd& wnd, POINT pt) {
+  if (!windowReachable(wnd)) return false;
   ::SendMessageA(wnd.GetHWND(), WM_MOUSEMOVE, 0, MAKELPARAM(pt.x, pt.y));
+  return true;
 }
 
-void Focus(CControlUI* c) {
-  if (c && c->GetManager()) c->GetManager()->SetFocus(c);
+bool Focus(CControlUI* c) {
+  if (!reachable(c) || !c->GetManager()) return false;
+  c->GetManager()->SetFocus(c);
+  return true;
 }
 
 void Blur(CControlUI* c) {
@@ -113,14 +146,29 @@ void Blur(CControlUI* c) {
 
 bool TypeText(CControlUI* c, LPCTSTR text) {
   auto* e = c ? static_cast<CEditUI*>(c->GetInterface("Edit")) : nullptr;
-  if (!e || !e->IsEnabled() || e->IsReadOnly()) return false;
-  e->SetText(text);
+  if (!e || !reachable(e) || e->IsReadOnly()) return false;
+  // The box takes at most maxchar characters of the program's narrow text (bytes; a
+  // double-byte character is never split), as the platform's edit limits what is typed.
+  std::string typed = text ? text : "";
+  int limit = e->GetMaxChar();
+  if (limit > 0 && typed.size() > (size_t)limit) {
+    size_t n = 0;
+    while (n < typed.size()) {
+      size_t step = ((unsigned char)typed[n] & 0x80) && n + 1 < typed.size() ? 2 : 1;
+      if (n + step > (size_t)limit) break;
+      n += step;
+    }
+    typed.resize(n);
+  }
+  e->SetText(typed.c_str());
   if (e->GetManager()) e->GetManager()->SendNotify(e, DUI_MSGTYPE_TEXTCHANGED);
   return true;
 }
 
-void PressReturn(CControlUI* c) {
-  if (c) send(c, UIEVENT_KEYDOWN, POINT{0, 0}, VK_RETURN, 0, (TCHAR)VK_RETURN);
+bool PressReturn(CControlUI* c) {
+  if (!reachable(c)) return false;
+  send(c, UIEVENT_KEYDOWN, POINT{0, 0}, VK_RETURN, 0, (TCHAR)VK_RETURN);
+  return true;
 }
 
 void HoldKey(CWindowWnd& wnd, int vk, bool down) {
@@ -130,12 +178,14 @@ void HoldKey(CWindowWnd& wnd, int vk, bool down) {
   Pump();
 }
 
-void Check(CControlUI* c, bool checked) {
+bool Check(CControlUI* c, bool checked) {
   auto* o = c ? static_cast<COptionUI*>(c->GetInterface("Option")) : nullptr;
-  if (o && o->IsSelected() != checked) Click(o);
+  if (!o || !reachable(o)) return false;
+  if (o->IsSelected() != checked) Click(o);
+  return true;
 }
 
-void Select(CControlUI* item) { Click(item); }
+bool Select(CControlUI* item) { return Click(item); }
 
 int Pump(int maxMessages) {
   MSG msg;

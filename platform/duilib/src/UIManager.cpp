@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -393,6 +394,21 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
     case WM_SIZE:
       NeedUpdate();
       return false;
+    case WM_TIMER: {
+      for (const auto& t : m_aTimers) {
+        if (!t.key || t.key != (UINT_PTR)wParam) continue;
+        TEventUI ev;
+        ev.Type = UIEVENT_TIMER;
+        ev.pSender = t.control;
+        ev.wParam = t.id;
+        ev.dwTimestamp = GetTickCount();
+        CControlUI* c = t.control;  // the handler may change the timer list
+        c->Event(ev);
+        lRes = 0;
+        return true;
+      }
+      return false;
+    }
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK: {
       CControlUI* c = FindControl(pt);
@@ -510,22 +526,38 @@ void CPaintManagerUI::Paint() {
   if (m_pRoot->IsVisible()) m_pRoot->DoPaint(GetPaintDC(), rc);
 }
 
+namespace {
+std::atomic<bool> g_manualTimerClock{false};
+}
+
+void CPaintManagerUI::UseManualTimerClock(bool manual) { g_manualTimerClock = manual; }
+bool CPaintManagerUI::IsManualTimerClock() { return g_manualTimerClock; }
+
+bool CPaintManagerUI::RunsWin32Timers() const { return m_hWndPaint && !g_manualTimerClock; }
+
 bool CPaintManagerUI::SetTimer(CControlUI* pControl, UINT nTimerID, UINT uElapse, LPCTSTR, void*) {
   if (!pControl) return false;
   for (auto& t : m_aTimers) {
     if (t.control == pControl && t.id == nTimerID) {
       t.interval = uElapse;
       t.due = m_clock + std::max<UINT>(uElapse, 1);
+      if (t.key) ::SetTimer(m_hWndPaint, t.key, uElapse, nullptr);
       return true;
     }
   }
-  m_aTimers.push_back(Timer{pControl, nTimerID, uElapse, m_clock + std::max<UINT>(uElapse, 1)});
+  UINT_PTR key = 0;
+  if (RunsWin32Timers()) {
+    key = m_nextTimerKey++;
+    if (!::SetTimer(m_hWndPaint, key, uElapse, nullptr)) return false;
+  }
+  m_aTimers.push_back(Timer{pControl, nTimerID, uElapse, m_clock + std::max<UINT>(uElapse, 1), key});
   return true;
 }
 
 bool CPaintManagerUI::KillTimer(CControlUI* pControl, UINT nTimerID, bool) {
   for (auto it = m_aTimers.begin(); it != m_aTimers.end(); ++it) {
     if (it->control == pControl && it->id == nTimerID) {
+      if (it->key) ::KillTimer(m_hWndPaint, it->key);
       m_aTimers.erase(it);
       return true;
     }
@@ -534,12 +566,18 @@ bool CPaintManagerUI::KillTimer(CControlUI* pControl, UINT nTimerID, bool) {
 }
 
 void CPaintManagerUI::KillTimer(CControlUI* pControl) {
+  for (const auto& t : m_aTimers)
+    if (t.control == pControl && t.key) ::KillTimer(m_hWndPaint, t.key);
   m_aTimers.erase(std::remove_if(m_aTimers.begin(), m_aTimers.end(),
                                  [&](const Timer& t) { return t.control == pControl; }),
                   m_aTimers.end());
 }
 
-void CPaintManagerUI::RemoveAllTimers() { m_aTimers.clear(); }
+void CPaintManagerUI::RemoveAllTimers() {
+  for (const auto& t : m_aTimers)
+    if (t.key) ::KillTimer(m_hWndPaint, t.key);
+  m_aTimers.clear();
+}
 
 int CPaintManagerUI::GetTimerInterval(CControlUI* pControl, UINT nTimerID) const {
   for (const auto& t : m_aTimers)

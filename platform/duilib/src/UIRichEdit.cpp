@@ -89,6 +89,9 @@ bool ClickLink(CControlUI* ctrl, int index) {
   std::vector<CHARRANGE> links = edit->GetLinks();
   if (index < 0 || index >= static_cast<int>(links.size()) || !edit->GetManager()) return false;
   HWND window = edit->GetManager()->GetPaintWindow();
+  // As every automated click: nothing reaches a hidden window or one a modal dialog disabled.
+  HWND root = window ? GetAncestor(window, GA_ROOT) : nullptr;
+  if (root && (!IsWindowEnabled(root) || !IsWindowVisible(root))) return false;
   const UINT events[] = {WM_LBUTTONDOWN, WM_LBUTTONUP};
   for (UINT event : events) {
     ENLINK link;

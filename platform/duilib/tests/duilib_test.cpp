@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 #include <atomic>
+#include <functional>
 #include <thread>
 
 using namespace DuiLib;
@@ -610,3 +611,117 @@ TEST(Controls, AttributeListsAndTextFormat) {
 }
 
 }  // namespace
+
+namespace {
+struct Ticker : CControlUI {
+  std::vector<WPARAM> ticks;
+  void DoEvent(TEventUI& e) override {
+    if (e.Type == UIEVENT_TIMER) ticks.push_back(e.wParam);
+  }
+};
+
+// Runs the calling thread's messages until pred or the deadline.
+bool pumpUntil(const std::function<bool()>& pred, DWORD timeoutMs = 5000) {
+  DWORD start = GetTickCount();
+  while (!pred()) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    WaitMessage();
+    A::Pump();
+  }
+  return true;
+}
+}  // namespace
+
+TEST_F(Window, TimersOfAWindowArriveAsWmTimerThroughTheMessageLoop) {
+  auto* ticker = new Ticker();
+  auto* root = static_cast<CContainerUI*>(dlg.find("root"));
+  ASSERT_TRUE(root->Add(ticker));
+  CPaintManagerUI& pm = dlg.GetPaintManager();
+  ASSERT_TRUE(pm.SetTimer(ticker, 4, 10));
+  EXPECT_TRUE(pumpUntil([&] { return ticker->ticks.size() >= 3; }));
+  EXPECT_EQ(WPARAM(4), ticker->ticks[0]);
+  // A Win32 timer of the window: its WM_TIMER reaches the manager through the window's procedure.
+  MSG m;
+  bool queued = false;
+  for (DWORD start = GetTickCount(); !queued && GetTickCount() - start < 5000;) {
+    WaitMessage();
+    queued = PeekMessageA(&m, dlg.GetHWND(), WM_TIMER, WM_TIMER, PM_NOREMOVE) != FALSE;
+    if (!queued) A::Pump();
+  }
+  ASSERT_TRUE(queued);
+  EXPECT_EQ(dlg.GetHWND(), m.hwnd);
+  EXPECT_TRUE(pm.KillTimer(ticker, 4));
+  size_t after = ticker->ticks.size();
+  A::Pump();
+  EXPECT_FALSE(PeekMessageA(&m, dlg.GetHWND(), WM_TIMER, WM_TIMER, PM_NOREMOVE));
+  EXPECT_EQ(after, ticker->ticks.size());
+
+  // The tests' manual clock: no Win32 timer, events only when the clock moves.
+  CPaintManagerUI::UseManualTimerClock(true);
+  ASSERT_TRUE(pm.SetTimer(ticker, 5, 10));
+  EXPECT_FALSE(PeekMessageA(&m, dlg.GetHWND(), WM_TIMER, WM_TIMER, PM_NOREMOVE));
+  pm.AdvanceTimers(25);
+  EXPECT_EQ(after + 2, ticker->ticks.size());
+  EXPECT_EQ(WPARAM(5), ticker->ticks.back());
+  pm.RemoveAllTimers();
+  CPaintManagerUI::UseManualTimerClock(false);
+}
+
+TEST_F(Window, TheAutomationReachesOnlyWhatAUserCould) {
+  auto* ok = dlg.find("okbtn");
+  dlg.seen.clear();
+  // Hidden and disabled controls take no click, focus or typing.
+  EXPECT_FALSE(A::Click(dlg.find("hiddenbtn")));
+  ok->SetEnabled(false);
+  EXPECT_FALSE(A::Click(ok));
+  ok->SetEnabled(true);
+  auto* e = dlg.find("nameedt");
+  e->SetEnabled(false);
+  EXPECT_FALSE(A::TypeText(e, "x"));
+  EXPECT_FALSE(A::Focus(e));
+  e->SetEnabled(true);
+  EXPECT_EQ(0u, dlg.count("click", "okbtn"));
+  EXPECT_EQ(CDuiString("初始"), e->GetText());
+
+  // A disabled or hidden window takes nothing.
+  EnableWindow(dlg.GetHWND(), FALSE);
+  EXPECT_FALSE(A::Click(ok));
+  EXPECT_FALSE(A::TypeText(e, "x"));
+  EXPECT_FALSE(A::MouseMove(dlg));
+  EnableWindow(dlg.GetHWND(), TRUE);
+  ShowWindow(dlg.GetHWND(), SW_HIDE);
+  EXPECT_FALSE(A::Click(ok));
+  ShowWindow(dlg.GetHWND(), SW_SHOW);
+  EXPECT_TRUE(A::Click(ok));
+  EXPECT_EQ(1u, dlg.count("click", "okbtn"));
+
+  // Typing stops at the box's maxchar, never inside a double-byte character.
+  static_cast<CEditUI*>(e)->SetMaxChar(5);
+  EXPECT_TRUE(A::TypeText(e, "abcdefg"));
+  EXPECT_EQ(CDuiString("abcde"), e->GetText());
+  EXPECT_TRUE(A::TypeText(e, "中文字"));  // six bytes of the program's text
+  EXPECT_EQ(CDuiString("中文"), e->GetText());
+  EXPECT_TRUE(A::TypeText(e, "ab中文"));
+  EXPECT_EQ(CDuiString("ab中"), e->GetText());
+}
+
+TEST(Modal, TheOwnerOfAModalDialogTakesNoUserInputUntilItCloses) {
+  TestDialog outer, inner;
+  ASSERT_TRUE(outer.Create(nullptr, "outer", UI_WNDSTYLE_DIALOG, 0));
+  bool refused = false, typedRefused = false;
+  A::ScopedModalAnswer answer([&](WindowImplBase& w) {
+    if (&w == &outer) {
+      ASSERT_TRUE(inner.Create(outer.GetHWND(), "inner", UI_WNDSTYLE_DIALOG, 0));
+      inner.ShowModal();
+      A::Click(outer.find("CloseWndBtn"));  // enabled again
+    } else {
+      refused = !A::Click(outer.find("okbtn")) && !A::Click(outer.find("CloseWndBtn"));
+      typedRefused = !A::TypeText(outer.find("nameedt"), "x");
+      A::Click(inner.find("CloseWndBtn"));
+    }
+  });
+  EXPECT_EQ(5u, outer.ShowModal());
+  EXPECT_TRUE(refused);
+  EXPECT_TRUE(typedRefused);
+  EXPECT_EQ(0u, outer.count("click", "okbtn"));
+}

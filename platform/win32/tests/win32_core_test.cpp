@@ -366,3 +366,108 @@ TEST_F(Win32Core, SynthesisedClicksAndKeysReachTheWindowsAsMessages) {
   EXPECT_EQ(GET_Y_LPARAM(pos), 114);
   ui.run([&] { DestroyWindow(m.root); });
 }
+
+TEST_F(Win32Core, WindowCallsFromAnotherThreadOfTheProcessRunOnTheOwnerThread) {
+  UiThread ui;  // the same simulated process as this thread
+  HWND root = ui.call([] { return makeWindow("caption"); });
+  HWND child = ui.call([&] { return makeWindow("child", root); });
+  std::atomic<bool> blocked{false}, release{false};
+  auto blockOwner = [&] {
+    blocked = false;
+    release = false;
+    postToThread(ui.threadId(), [&] {
+      blocked = true;
+      while (!release) std::this_thread::yield();
+    });
+    ASSERT_TRUE(waitUntil([&] { return blocked.load(); }));
+  };
+
+  // Moving waits for the owner thread, which makes the change itself.
+  blockOwner();
+  std::atomic<bool> moved{false};
+  std::thread mover([&] {
+    MoveWindow(root, 40, 30, 200, 100, TRUE);
+    SetWindowPos(child, nullptr, 5, 6, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    moved = true;
+  });
+  EXPECT_FALSE(waitUntil([&] { return moved.load(); }, 150));  // still waiting for the owner
+  RECT r;
+  GetWindowRect(root, &r);
+  EXPECT_EQ(r.left, 0);
+  release = true;
+  EXPECT_TRUE(waitUntil([&] { return moved.load(); }));
+  mover.join();
+  GetWindowRect(root, &r);
+  EXPECT_EQ(r.left, 40);
+  EXPECT_EQ(r.right, 240);
+  GetWindowRect(child, &r);
+  EXPECT_EQ(r.left, 45);  // screen: the root's origin plus the child's position
+
+  // The text is asked of the window: WM_GETTEXT(LENGTH) and WM_SETTEXT handled on its thread.
+  EXPECT_TRUE(SetWindowTextA(root, "新标题"));
+  char buf[64];
+  EXPECT_EQ(GetWindowTextA(root, buf, sizeof(buf)), 6);
+  EXPECT_STREQ(buf, "新标题");
+  EXPECT_EQ(GetWindowTextLengthA(root), 6);
+  EXPECT_EQ(GetWindowTextLengthW(root), 3);
+  for (UINT m : {(UINT)WM_SETTEXT, (UINT)WM_GETTEXT, (UINT)WM_GETTEXTLENGTH}) {
+    auto s = seen(m);
+    ASSERT_FALSE(s.empty()) << m;
+    EXPECT_EQ(s[0].tid, ui.threadId()) << m;
+  }
+
+  // A caller blocked in GetWindowText still handles what the owner sends it meanwhile.
+  UiThread asker;
+  HWND askerWindow = asker.call([] { return makeWindow("asker"); });
+  ui.run([&] {
+    SetWindowLongPtrA(root, GWLP_WNDPROC, (LONG_PTR)+[](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+      if (m == WM_GETTEXT) {
+        HWND back = (HWND)GetPropA(h, "asker");
+        SendMessageA(back, WM_ASK, 0, 1);
+      }
+      return testProc(h, m, w, l);
+    });
+    SetPropA(root, "asker", askerWindow);
+  });
+  int got = asker.call([&] { return GetWindowTextA(root, buf, sizeof(buf)); });
+  EXPECT_EQ(got, 6);
+  auto asks = seen(WM_ASK);
+  ASSERT_EQ(asks.size(), 1u);
+  EXPECT_EQ(asks[0].tid, asker.threadId());
+}
+
+TEST_F(Win32Core, AnotherProcessReadsTheStoredCaptionWithoutSending) {
+  UiThread ui(300);
+  HWND root = ui.call([] { return makeWindow("邮件"); });
+  HWND child = ui.call([&] { return makeWindow("edit", root); });
+  std::atomic<bool> blocked{false}, release{false};
+  postToThread(ui.threadId(), [&] {
+    blocked = true;
+    while (!release) std::this_thread::yield();
+  });
+  ASSERT_TRUE(waitUntil([&] { return blocked.load(); }));
+  // The owner is busy, yet the caption reads at once and nothing is sent.
+  char buf[64];
+  EXPECT_EQ(GetWindowTextA(root, buf, sizeof(buf)), 4);
+  EXPECT_STREQ(buf, "邮件");
+  EXPECT_EQ(GetWindowTextLengthW(root), 2);
+  EXPECT_TRUE(seen(WM_GETTEXT).empty());
+  EXPECT_TRUE(seen(WM_GETTEXTLENGTH).empty());
+  // Moving is still delivered to the owner thread.
+  std::atomic<bool> moved{false};
+  std::thread mover([&] {
+    MoveWindow(root, 7, 8, 10, 10, TRUE);
+    moved = true;
+  });
+  EXPECT_FALSE(waitUntil([&] { return moved.load(); }, 100));
+  release = true;
+  mover.join();
+  RECT r;
+  GetWindowRect(root, &r);
+  EXPECT_EQ(r.left, 7);
+  // Another process's control keeps its text; its top-level window takes a new caption.
+  EXPECT_FALSE(SetWindowTextA(child, "x"));
+  EXPECT_EQ(GetWindowTextA(child, buf, sizeof(buf)), 4);
+  EXPECT_TRUE(SetWindowTextA(root, "y"));
+  EXPECT_EQ(GetWindowTextA(root, buf, sizeof(buf)), 1);
+}

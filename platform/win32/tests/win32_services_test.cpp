@@ -65,8 +65,9 @@ TEST(Win32Services, MenusFromResourcesAreTrackedThroughTheDriverAndPostTheirComm
   EXPECT_EQ(shown[0].owner, owner);
   EXPECT_EQ(shown[0].flags, (UINT)(TPM_NOANIMATION | TPM_RIGHTBUTTON));
   EXPECT_EQ(shown[0].threadId, ui.threadId());
-  setMenuDriver(nullptr);
+  setMenuDriver([](const MenuShown&) { return 0u; });
   EXPECT_EQ(TrackPopupMenuEx(popup, TPM_RETURNCMD, 0, 0, owner, nullptr), 0);  // dismissed
+  setMenuDriver(nullptr);
   EXPECT_TRUE(DestroyMenu(menu));
   EXPECT_FALSE(IsMenu(popup));
   EXPECT_EQ(liveMenuCount(), menusBefore);
@@ -240,4 +241,75 @@ TEST(Win32Services, MouseActivationCanEatTheClickAndSendIsBoundedByItsTimeout) {
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_TIMEOUT);
   release = true;
   t.join();
+}
+
+namespace {
+const UINT WM_ASK = WM_USER + 1;  // answers lParam * 2
+LRESULT CALLBACK askingProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  if (m == WM_ASK) return l * 2;
+  return DefWindowProcA(h, m, w, l);
+}
+}  // namespace
+
+TEST(Win32Services, APopupMenuRunsAModalLoopUntilTheUserPicksOrDismisses) {
+  UiThread ui;
+  HWND owner = ui.call([] {
+    HWND h = plainWindow();
+    SetWindowLongPtrA(h, GWLP_WNDPROC, (LONG_PTR)&askingProc);
+    return h;
+  });
+  HMENU popup = CreatePopupMenu();
+  AppendMenuA(popup, MF_STRING, 7, "seven");
+  AppendMenuA(popup, MF_SEPARATOR, 0, nullptr);
+  AppendMenuA(popup, MF_STRING | MF_GRAYED, 8, "eight");
+  AppendMenuA(popup, MF_STRING, 9, "nine");
+  std::atomic<int> result{-1};
+  auto track = [&] {
+    result = -1;
+    postToThread(ui.threadId(), [&] { result = TrackPopupMenuEx(popup, TPM_RETURNCMD, 10, 10, owner, nullptr); });
+    ASSERT_TRUE(waitUntil([] { return openMenus().size() == 1; }));
+  };
+
+  // While the menu is open its thread still answers sent messages and runs posted work.
+  track();
+  EXPECT_EQ(openMenus()[0].threadId, ui.threadId());
+  EXPECT_EQ(SendMessageA(owner, WM_ASK, 0, 21), 42);
+  std::atomic<bool> ran{false};
+  postToThread(ui.threadId(), [&] { ran = true; });
+  EXPECT_TRUE(waitUntil([&] { return ran.load(); }));
+  EXPECT_EQ(result.load(), -1);
+  // A user cannot pick what is not there, a separator or a greyed item.
+  EXPECT_FALSE(pickMenuItem(ui.threadId(), 99));
+  EXPECT_FALSE(pickMenuItem(ui.threadId(), 8));
+  EXPECT_FALSE(pickMenuItem(GetCurrentThreadId(), 7));  // no menu open on this thread
+  EXPECT_TRUE(pickMenuItem(ui.threadId(), 9));
+  EXPECT_TRUE(waitUntil([&] { return result.load() == 9; }));
+  EXPECT_TRUE(openMenus().empty());
+
+  // Escape, and a button pressed elsewhere, dismiss it; so does the automation.
+  track();
+  PostMessageA(owner, WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_TRUE(waitUntil([&] { return result.load() == 0; }));
+  track();
+  PostMessageA(owner, WM_LBUTTONDOWN, 0, 0);
+  EXPECT_TRUE(waitUntil([&] { return result.load() == 0; }));
+  track();
+  EXPECT_TRUE(dismissMenu(ui.threadId()));
+  EXPECT_TRUE(waitUntil([&] { return result.load() == 0; }));
+
+  // The driver answers from inside the loop, on the menu's thread; a greyed pick dismisses.
+  std::atomic<DWORD> answeredOn{0};
+  setMenuDriver([&](const MenuShown&) {
+    answeredOn = GetCurrentThreadId();
+    return 8u;
+  });
+  EXPECT_EQ(ui.call([&] { return TrackPopupMenuEx(popup, TPM_RETURNCMD, 0, 0, owner, nullptr); }), 0);
+  EXPECT_EQ(answeredOn.load(), ui.threadId());
+  setMenuDriver(nullptr);
+
+  // WM_QUIT ends the menu and, posted again, the thread's own loop.
+  track();
+  PostThreadMessageA(ui.threadId(), WM_QUIT, 0, 0);
+  EXPECT_TRUE(waitUntil([&] { return result.load() == 0; }));
+  DestroyMenu(popup);
 }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <set>
 
 using namespace DuiLib;
 
@@ -163,3 +164,45 @@ TEST(StaticControl, ClassInterfaceAndTheSharedFactory) {
 }
 
 }  // namespace
+
+namespace {
+// A window of its own whose manager holds the picture, as in the running program.
+struct PictureWnd : CWindowWnd {
+  CPaintManagerUI manager;
+  CStaticUI* picture = nullptr;
+  LPCTSTR GetWindowClassName() const override { return "PwPictureWnd"; }
+  LRESULT HandleMessage(UINT m, WPARAM w, LPARAM l) override {
+    if (m == WM_CREATE) {
+      manager.Init(GetHWND());
+      auto* root = new CVerticalLayoutUI();
+      picture = new CStaticUI();
+      picture->SetFixedHeight(40);
+      root->Add(picture);
+      manager.AttachDialog(root);
+      return 0;
+    }
+    LRESULT r = 0;
+    if (manager.MessageHandler(m, w, l, r)) return r;
+    return CWindowWnd::HandleMessage(m, w, l);
+  }
+};
+}  // namespace
+
+TEST_F(Picture, InAWindowTheFramesMoveOnWmTimerThroughTheMessageLoop) {
+  writeGif(Gdiplus::Probe::makeGif(4, 3, {2, 2, 2}));  // 20 ms a frame
+  PictureWnd wnd;
+  ASSERT_NE(nullptr, wnd.Create(nullptr, "picture", WS_VISIBLE | WS_POPUP, 0, 0, 0, 100, 100));
+  std::set<UINT> positions;
+  DWORD start = GetTickCount();
+  while (positions.size() < 3 && GetTickCount() - start < 5000) {
+    WaitMessage();
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    if (wnd.picture->IsPictureLoaded()) positions.insert(wnd.picture->GetFramePosition());
+  }
+  EXPECT_EQ((std::set<UINT>{0, 1, 2}), positions);
+  DestroyWindow(wnd.GetHWND());
+}

@@ -15,26 +15,31 @@ CControlUI* Find(WindowImplBase& wnd, LPCTSTR name);
 // A live window made by this library on any thread, by its class name, or null.
 CWindowWnd* FindWindowByClass(LPCTSTR className);
 
+// Only what a user can do: each call below that acts on a control does nothing and returns false
+// when the control is missing, hidden or disabled, or its window is hidden or disabled (as a
+// modal dialog disables its owner).
+//
 // Mouse, with the events a control gets (codes in UIBase.h), at the control's centre.
-void Click(CControlUI* ctrl);          // button-down, button-up
-void DoubleClick(CControlUI* ctrl);    // down, up, double click, up
-void PressAndLeave(CControlUI* ctrl);  // down inside, up outside: no activation
-void RightClick(CControlUI* ctrl);     // right button-down, context menu
-void ContextMenu(CControlUI* ctrl);
-void MouseEnter(CControlUI* ctrl);
-void SetCursorOver(CControlUI* ctrl);
+bool Click(CControlUI* ctrl);          // button-down, button-up
+bool DoubleClick(CControlUI* ctrl);    // down, up, double click, up
+bool PressAndLeave(CControlUI* ctrl);  // down inside, up outside: no activation
+bool RightClick(CControlUI* ctrl);     // right button-down, context menu
+bool ContextMenu(CControlUI* ctrl);
+bool MouseEnter(CControlUI* ctrl);
+bool SetCursorOver(CControlUI* ctrl);
 // Down at from, steps moves along the line, up at to (window client coordinates).
-void Drag(CControlUI* ctrl, POINT from, POINT to, int steps = 4);
+bool Drag(CControlUI* ctrl, POINT from, POINT to, int steps = 4);
 // WM_MOUSEMOVE to the window, as a pointer moving over it.
-void MouseMove(CWindowWnd& wnd, POINT pt = POINT{1, 1});
+bool MouseMove(CWindowWnd& wnd, POINT pt = POINT{1, 1});
 
 // Keyboard and focus.
-void Focus(CControlUI* ctrl);  // through the manager: "killfocus" to the old, "setfocus" here
+bool Focus(CControlUI* ctrl);  // through the manager: "killfocus" to the old, "setfocus" here
 void Blur(CControlUI* ctrl);   // the window keeps no focused control
-// A user's edit: when the box is enabled and not read-only, its text becomes text and
+// A user's edit: when the box can be reached and is not read-only, its text becomes text, cut
+// to the box's maxchar (narrow characters, never splitting a double-byte one), and
 // "textchanged" is sent; otherwise nothing changes. False when nothing changed.
 bool TypeText(CControlUI* edit, LPCTSTR text);
-void PressReturn(CControlUI* edit);
+bool PressReturn(CControlUI* edit);
 
 // Presses (down) or releases a key as keyboard input to the window, and handles it, so that
 // GetKeyState on this thread sees it (Shift and Ctrl for list selection).
@@ -46,9 +51,9 @@ void HoldKey(CWindowWnd& wnd, int vk, bool down);
 bool ClickLink(CControlUI* richEdit, int index);
 
 // Options and check boxes: clicks the control when its state differs from the wish.
-void Check(CControlUI* option, bool checked);
+bool Check(CControlUI* option, bool checked);
 // A list row: clicked (selected through its list).
-void Select(CControlUI* listItem);
+bool Select(CControlUI* listItem);
 
 // Handles the calling thread's queued messages until none is left (at most maxMessages).
 int Pump(int maxMessages = 10000);

@@ -4,7 +4,10 @@
 // controls that act on painting (the animated picture) still do.
 // UI thread only, except the process-wide settings, which any thread may read.
 //
-// Timers run on a manual clock (AdvanceTimers), so that tests step them deterministically.
+// Timers: in the running program each timer is a Win32 timer of the manager's window, and its
+// events arrive as WM_TIMER through the thread's message loop. Tests may put the process on a
+// manual clock (UseManualTimerClock) and step it with AdvanceTimers; a manager without a window
+// always runs on its manual clock.
 #pragma once
 
 #include "duilib/UIControl.h"
@@ -98,7 +101,11 @@ class CPaintManagerUI {
   void Paint();
   bool IsInitialised() const { return m_bFirstLayoutDone; }
 
-  // ---- timers (manual clock) ----
+  // ---- timers ----
+  // Process-wide, for tests: true puts managers that set timers from now on onto the manual
+  // clock. Any thread.
+  static void UseManualTimerClock(bool manual);
+  static bool IsManualTimerClock();
   bool SetTimer(CControlUI* pControl, UINT nTimerID, UINT uElapse, LPCTSTR pstrName = nullptr,
                 void* pReserved = nullptr);
   bool KillTimer(CControlUI* pControl, UINT nTimerID, bool bRemoveOnly = false);
@@ -106,7 +113,7 @@ class CPaintManagerUI {
   void RemoveAllTimers();
   // Interval of a running timer, or -1.
   int GetTimerInterval(CControlUI* pControl, UINT nTimerID) const;
-  // Moves this manager's clock forward, delivering each timer event when it falls due.
+  // Moves this manager's manual clock forward, delivering each timer event when it falls due.
   void AdvanceTimers(UINT ms);
 
   // ---- the name map (the controls keep it up to date) ----
@@ -120,7 +127,9 @@ class CPaintManagerUI {
     UINT id;
     UINT interval;
     uint64_t due;
+    UINT_PTR key;  // the window's Win32 timer id; 0 on the manual clock
   };
+  bool RunsWin32Timers() const;
   HWND m_hWndPaint = nullptr;
   CControlUI* m_pRoot = nullptr;
   CControlUI* m_pFocus = nullptr;
@@ -139,6 +148,7 @@ class CPaintManagerUI {
   };
   mutable std::unordered_map<std::string, NameSlot> m_mNameHash;  // FindControl moves a head
   uint64_t m_clock = 0;
+  UINT_PTR m_nextTimerKey = 0x1000;
   SIZE m_szInitWindowSize{0, 0};
   CDuiString m_sSkinFolder;
   CPaintManagerUI* m_pParentResourcePM = nullptr;

@@ -61,9 +61,20 @@ struct MenuShown {
   UINT flags = 0;
   DWORD threadId = 0;
 };
-// Picks the item id (0 = dismissed) for each TrackPopupMenu(Ex). Default: dismiss.
+// TrackPopupMenu(Ex) runs a modal loop on its thread until the user picks an item or dismisses
+// the menu (a button pressed elsewhere, Escape, WM_QUIT). While set, the driver is that user:
+// it runs once inside each menu's loop, on the menu's thread, and returns the item it picks
+// (0, or an item a user could not pick, dismisses). Without a driver, a test picks from
+// another thread with pickMenuItem/dismissMenu.
 using MenuDriver = std::function<UINT(const MenuShown&)>;
 void setMenuDriver(MenuDriver driver);
+// The menus whose loops run now (innermost last).
+std::vector<MenuShown> openMenus();
+// Picks an item of the menu open on the thread, as a user's click on it; false when no menu is
+// open there or the item is not one a user could pick (none such, a separator, greyed).
+bool pickMenuItem(DWORD threadId, UINT id);
+bool dismissMenu(DWORD threadId);
+// Every menu shown since the last clearShownMenus, open or not.
 std::vector<MenuShown> shownMenus();
 void clearShownMenus();
 

@@ -3,9 +3,9 @@
 // never held while a window procedure, hook procedure, enumeration callback or menu driver runs.
 // Differences from the real platform, on purpose:
 // - windows have no non-client area: the client rectangle is the window rectangle;
-// - SetWindowText stores the text without sending WM_SETTEXT; GetWindowText reads the stored
-//   text without sending WM_GETTEXT (so a poll never blocks on a busy thread);
-// - MoveWindow/SetWindowPos/ShowWindow send no WM_WINDOWPOS*/WM_SIZE/WM_SHOWWINDOW;
+// - WM_SETTEXT/WM_GETTEXT/WM_GETTEXTLENGTH always carry ANSI text (no A/W conversion);
+// - MoveWindow/SetWindowPos/ShowWindow send no WM_WINDOWPOS*/WM_SIZE/WM_SHOWWINDOW (but
+//   MoveWindow/SetWindowPos still run on the window's own thread, see below);
 // - PostMessageW does no A/W conversion of its wParam;
 // - on this 64-bit build SetWindowLongA/GetWindowLongA are the pointer-sized forms, so a
 //   window procedure fits (subclassing works through either name).
@@ -408,6 +408,10 @@ HWND FindWindowExA(HWND parent, HWND childAfter, LPCSTR className, LPCSTR title)
 HWND FindWindowExW(HWND parent, HWND childAfter, LPCWSTR className, LPCWSTR title);
 int GetClassNameA(HWND hWnd, LPSTR buf, int cap);
 int GetClassNameW(HWND hWnd, LPWSTR buf, int cap);
+// Within the caller's simulated process these send WM_GETTEXT/WM_GETTEXTLENGTH/WM_SETTEXT to
+// the window (a window of another thread: sent to that thread and waited for). A window of
+// another process has its stored caption read without sending; SetWindowText changes only the
+// caption of another process's top-level window, never the text of its controls.
 int GetWindowTextA(HWND hWnd, LPSTR buf, int cap);
 int GetWindowTextW(HWND hWnd, LPWSTR buf, int cap);
 int GetWindowTextLengthA(HWND hWnd);
@@ -432,6 +436,8 @@ BOOL GetClientRect(HWND hWnd, LPRECT rect);
 BOOL ClientToScreen(HWND hWnd, LPPOINT pt);
 BOOL ScreenToClient(HWND hWnd, LPPOINT pt);
 int MapWindowPoints(HWND from, HWND to, LPPOINT pts, UINT count);
+// Run on the window's own thread: a caller on another thread (in any process) waits until that
+// thread takes the call from its queue, handling messages sent to the caller meanwhile.
 BOOL MoveWindow(HWND hWnd, int x, int y, int width, int height, BOOL repaint);
 BOOL SetWindowPos(HWND hWnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 HWND WindowFromPoint(POINT pt);
@@ -523,9 +529,10 @@ DWORD CheckMenuItem(HMENU menu, UINT item, UINT check);
 BOOL EnableMenuItem(HMENU menu, UINT item, UINT enable);
 BOOL DestroyMenu(HMENU menu);
 BOOL IsMenu(HMENU menu);
-// Modal on the calling thread: asks the test's menu driver (w32subst::setMenuDriver) which item
-// the user picks. A pick is posted to the owner as WM_COMMAND(MAKEWPARAM(id, 0), 0), or returned
-// with TPM_RETURNCMD.
+// Modal on the calling thread: runs a menu loop (the thread's other messages are handled
+// meanwhile) until the user picks an item (see w32subst::setMenuDriver/pickMenuItem) or dismisses
+// the menu. A pick is posted to the owner as WM_COMMAND(MAKEWPARAM(id, 0), 0), or returned with
+// TPM_RETURNCMD.
 BOOL TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner, LPVOID params);
 BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner,
                     const RECT* rect);
