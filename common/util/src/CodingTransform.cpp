@@ -53,12 +53,42 @@ size_t utf8SequenceLength(const unsigned char* s, size_t i, size_t n) {
   return len;
 }
 
+// One converter per direction and thread, opened at the thread's first conversion in that
+// direction and closed when the thread ends: opening one costs more than converting a name.
+class Converter {
+ public:
+  Converter(const char* from, const char* to) : cd_(iconv_open(to, from)) {}
+  ~Converter() {
+    if (ok()) iconv_close(cd_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  // In the initial state: what a conversion left behind (a cut-off sequence) is dropped.
+  iconv_t reset() {
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    return cd_;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
 // Converts with iconv; a sequence that does not convert becomes one '?'. When the source
 // is UTF-8, a well-formed character that the target lacks is skipped whole.
-std::string convert(const std::string& text, const char* from, const char* to, bool fromUtf8) {
+std::string convert(const std::string& text, Converter& converter, bool fromUtf8) {
   if (text.empty()) return std::string();
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return text;  // no converter: keep the bytes
+  // ASCII reads the same in GBK and UTF-8.
+  bool ascii = true;
+  for (unsigned char c : text) {
+    if (c >= 0x80) {
+      ascii = false;
+      break;
+    }
+  }
+  if (ascii) return text;
+  if (!converter.ok()) return text;  // no converter: keep the bytes
+  iconv_t cd = converter.reset();
   std::string out;
   out.reserve(text.size() * 3 / 2 + 16);
   char buf[4096];
@@ -90,7 +120,6 @@ std::string convert(const std::string& text, const char* from, const char* to, b
   size_t oLeft = sizeof(buf);
   iconv(cd, nullptr, nullptr, &o, &oLeft);
   out.append(buf, o - buf);
-  iconv_close(cd);
   return out;
 }
 
@@ -137,11 +166,15 @@ std::string CodingTransform::urldecode(const std::string& text) {
 }
 
 std::string CodingTransform::gb2312_to_utf8(const std::string& text) {
-  return convert(text, "GBK", "UTF-8", false);
+  if (text.empty()) return std::string();
+  thread_local Converter converter("GBK", "UTF-8");
+  return convert(text, converter, false);
 }
 
 std::string CodingTransform::utf8_to_gb2312(const std::string& text) {
-  return convert(text, "UTF-8", "GBK", true);
+  if (text.empty()) return std::string();
+  thread_local Converter converter("UTF-8", "GBK");
+  return convert(text, converter, true);
 }
 
 bool CodingTransform::isValidUTF8(const std::string& text) {

@@ -155,7 +155,7 @@ bool AddressBookClient::heldFromOutside(const Model& model) {
         pending.push_back(child);
       }
       links.clear();
-      group->getContacts(links);
+      membersOf(group, links);
       for (const Sptr<INode>& member : links) {
         if (!member) continue;
         if (inside[member.get()]++ == 0) contacts.push_back(member);

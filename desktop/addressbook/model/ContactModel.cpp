@@ -115,6 +115,22 @@ void Group::getContacts(std::vector<Sptr<INode>>& out) {
   out.swap(copy);
 }
 
+void Group::getContactsAsAdded(std::vector<Sptr<INode>>& out) {
+  std::vector<Sptr<INode>> copy;
+  {
+    ACE_GUARD(ACE_Thread_Mutex, g, mutex);
+    copy = contacts;
+  }
+  out.swap(copy);
+}
+
+void membersOf(IGroup* group, std::vector<Sptr<INode>>& out) {
+  if (Group* own = dynamic_cast<Group*>(group))
+    own->getContactsAsAdded(out);
+  else
+    group->getContacts(out);
+}
+
 void Group::addContact(Sptr<INode> contact) {
   ACE_GUARD(ACE_Thread_Mutex, g, mutex);
   contacts.push_back(contact);
@@ -167,7 +183,7 @@ void breakModelLinks(const std::vector<Sptr<INode>>& rootGroups,
     group->getGroups(children);
     pending.insert(pending.end(), children.begin(), children.end());
     std::vector<Sptr<INode>> members;
-    group->getContacts(members);
+    membersOf(group, members);
     for (size_t i = 0; i < members.size(); ++i) {
       if (members[i] && seenContacts.insert(members[i].get()).second)
         allContacts.push_back(members[i]);

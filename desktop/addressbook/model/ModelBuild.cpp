@@ -3,6 +3,7 @@
 #include <ace/Guard_T.h>
 
 #include <new>
+#include <utility>
 
 #include "addressbook/ContactDb.h"
 #include "addressbook/ContactListAgent.h"
@@ -100,7 +101,7 @@ void ContactListAgent::OnUpdate(const tree<TreeNode>& buddyTree, int status) {
         breakModelLinks(rootGroups, groups, contacts);
         return;
       }
-      queue.push_back(insert);
+      queue.push_back(std::move(insert));
       if (queue.size() > kBatchLimit) {
         table->flush(queue);
         queue.clear();
@@ -117,7 +118,7 @@ void ContactListAgent::OnUpdate(const tree<TreeNode>& buddyTree, int status) {
       continue;
     }
     CppSQLite3Command insert = table->insertContact(contact, group);
-    if (!insert.sql.empty()) queue.push_back(insert);
+    if (!insert.sql.empty()) queue.push_back(std::move(insert));
     link(contact, group);
   }
 

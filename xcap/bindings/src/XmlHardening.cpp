@@ -124,37 +124,42 @@ namespace
   }
 
   // Stops the parse as soon as an element opens deeper than the bound, so that
-  // a document nested millions of levels deep is not built first. Each check
-  // climbs at most bound + 1 parents.
+  // a document nested millions of levels deep is not built first. The parser
+  // calls startElement when an element opens and, since the filter shows
+  // elements, acceptNode with it when it closes (every element is accepted),
+  // so the depth is a count kept as the parse goes: no climb over the parents
+  // of each element.
   class DepthFilter: public DOMLSParserFilter
   {
   public:
-    explicit DepthFilter (unsigned long limit): limit_ (limit), exceeded_ (false) {}
+    explicit DepthFilter (unsigned long limit): limit_ (limit), depth_ (0), exceeded_ (false) {}
 
     bool exceeded () const { return exceeded_; }
 
     FilterAction
-    startElement (DOMElement* e) override
+    startElement (DOMElement*) override
     {
-      unsigned long depth (0);
-      for (const DOMNode* n (e); n != 0 && n->getNodeType () == DOMNode::ELEMENT_NODE;
-           n = n->getParentNode ())
+      if (++depth_ > limit_)
       {
-        if (++depth > limit_)
-        {
-          exceeded_ = true;
-          return FILTER_INTERRUPT;
-        }
+        exceeded_ = true;
+        return FILTER_INTERRUPT;
       }
       return FILTER_ACCEPT;
     }
 
-    FilterAction acceptNode (DOMNode*) override { return FILTER_ACCEPT; }
+    FilterAction
+    acceptNode (DOMNode* n) override
+    {
+      if (n != 0 && n->getNodeType () == DOMNode::ELEMENT_NODE && depth_ > 0)
+        --depth_;
+      return FILTER_ACCEPT;
+    }
 
     DOMNodeFilter::ShowType getWhatToShow () const override { return DOMNodeFilter::SHOW_ELEMENT; }
 
   private:
     unsigned long limit_;
+    unsigned long depth_;  // elements open now
     bool exceeded_;
   };
 

@@ -278,6 +278,25 @@ TEST (Safety, DeepNestingAndUnknownVersionsFailAsParsing)
                parsingDiagnostics (rs[i].parse, nested (bound + 1)).find ("deeper than 256"));
     EXPECT_EQ ("parsing", outcome (rs[i].parse, nested (12500)));
 
+    // Elements that have closed do not count: at every level of the chain stand siblings
+    // before it (empty, with text, with a child that reaches one level deeper where the bound
+    // allows), so that thousands of elements open and close on the way down.
+    auto wide = [&] (int levels)
+    {
+      std::string open, close;
+      for (int l = 1; l < levels; ++l)
+      {
+        open += "<x xmlns='urn:other'/><x xmlns='urn:other'>t</x>";
+        if (l + 2 <= bound)
+          open += "<x xmlns='urn:other'><x/><x>t</x></x>";
+        open += "<x xmlns='urn:other'>";
+        close += "</x><x xmlns='urn:other'/>";
+      }
+      return shells[i].open + open + close + shells[i].close;
+    };
+    EXPECT_EQ ("ok", outcome (rs[i].parse, wide (bound)));
+    EXPECT_EQ ("parsing", outcome (rs[i].parse, wide (bound + 1)));
+
     const std::string valid = fill (rs[i].valid, "x");
     EXPECT_EQ ("parsing", outcome (rs[i].parse, "<?xml version=\"1.5\"?>" + valid));
     EXPECT_EQ ("parsing", outcome (rs[i].parse, "<?xml version=\"2.0\" encoding=\"UTF-8\"?>\n" + valid));

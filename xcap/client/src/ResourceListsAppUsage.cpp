@@ -14,6 +14,7 @@
 #include <chrono>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 const std::string ResourceListsAppUsage::ALL_NODE = "";
@@ -394,6 +395,6 @@ void ResourceListsAppUsage::insertEntryToTree(tree<TreeNode>& tree, Position pos
     buddy.displayPicture(picture);
     buddy.signature(signature);
     buddy.nickName(nickName);
-    buddies.insert(buddy);  // the first occurrence of a user id stays
+    buddies.insert(std::move(buddy));  // the first occurrence of a user id stays
   }
 }

@@ -191,6 +191,22 @@ TEST_F(ContactDbTest, DeleteAllEmptiesTheUsersRowsAndSearchWithoutTableFindsNoth
   install({{"bob@corp.example", "Bob", ""}});
   db()->deleteAll();
   EXPECT_EQ(0, count("select count(*) from xcapContactsInfo"));
+  // Rows of nobody else: the whole table goes; with a row of anyone else (another user, no
+  // user, a number or a blob as user) only the user's rows go.
+  struct Case {
+    const char* other;  // the userId value of the foreign row, as SQL
+  } cases[] = {{"'zoe@corp.example'"}, {"'a@corp.example'"}, {"NULL"}, {"42"}, {"x'6c69'"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.other);
+    install({{"bob@corp.example", "Bob", ""}, {"ann@corp.example", "Ann", ""}});
+    ASSERT_TRUE(LocalDb::instance()->execDML(
+        std::string("insert into xcapContactsInfo (userId, contactId, fullName) values (") + c.other +
+        ", 'eve@corp.example', 'organization/rd/eve@corp.example');"));
+    db()->deleteAll();
+    EXPECT_EQ(1, count("select count(*) from xcapContactsInfo"));
+    EXPECT_EQ(1, count("select count(*) from xcapContactsInfo where contactId = 'eve@corp.example'"));
+    ASSERT_TRUE(LocalDb::instance()->execDML("delete from xcapContactsInfo;"));
+  }
   LocalDb::instance()->execDML("DROP TABLE xcapContactsInfo;");
   EXPECT_TRUE(search("bob").empty());
 }

@@ -111,6 +111,8 @@ class Group : public IGroup {
   void getGroups(std::vector<Sptr<INode>>& out) override;
   // A copy sorted by the upper-cased display names (byte order; ASCII letters only change).
   void getContacts(std::vector<Sptr<INode>>& out) override;
+  // A copy in the order added, unsorted: for walks that only need the members.
+  void getContactsAsAdded(std::vector<Sptr<INode>>& out);
   void addContact(Sptr<INode> contact) override;
   void addGroup(Sptr<INode> group) override;
   Sptr<INode> getParent() override { return parent; }
@@ -140,6 +142,10 @@ class Group : public IGroup {
 // groups and every contact in `contacts` gets clearParents. Groups or contacts that a map lost
 // to a later node of the same key are reached through the links. Any thread; it takes one
 // node's lock at a time.
+// The contacts of a group, in no particular order (the order added for a Group, which skips the
+// sort of getContacts).
+void membersOf(IGroup* group, std::vector<Sptr<INode>>& out);
+
 void breakModelLinks(const std::vector<Sptr<INode>>& rootGroups,
                      const std::map<std::string, Sptr<INode>>& groups,
                      const std::map<std::string, Sptr<INode>>& contacts);
