@@ -43,11 +43,27 @@ LongTimeTask::~LongTimeTask() {
 int LongTimeTask::open(void*) {
   ACE_GUARD_RETURN(ACE_Thread_Mutex, openGuard, openLock_, -1);
   if (this->thr_count() > 0) return 0;
-  if (this->activate(0, 2) == -1) {
+  joinDispatchers();  // ended ones of an earlier start (a stray stop marker)
+  ACE_thread_t ids[kDispatchers] = {};
+  int result = this->activate(THR_NEW_LWP | THR_JOINABLE, kDispatchers, 0,
+                              ACE_DEFAULT_THREAD_PRIORITY, -1, 0, 0, 0, 0, ids);
+  // Kept also after a failure: a dispatcher that did start runs and is joined
+  // by shutdown.
+  for (int i = 0; i < kDispatchers; ++i)
+    if (ids[i] != ACE_thread_t()) dispatchers_.push_back(ids[i]);
+  if (result == -1) {
     IM_LOG_ERROR("LongTimeTask::open, activate fail");
     return -1;
   }
   return 0;
+}
+
+void LongTimeTask::joinDispatchers() {
+  // Each dispatcher by its own identifier: the thread manager's wait for a
+  // task skips a thread that ended right after another one of the task, and
+  // leaves it unjoined. A thread that is not known any more was joined already.
+  for (size_t i = 0; i < dispatchers_.size(); ++i) threads_.join(dispatchers_[i]);
+  dispatchers_.clear();
 }
 
 int LongTimeTask::svc() {
@@ -269,7 +285,7 @@ int LongTimeTask::shutdown(const ACE_Time_Value* timeout) {
     ACE_NEW_RETURN(stop, ACE_Message_Block(static_cast<ACE_Allocator*>(0)), -1);
     if (this->putq(stop) == -1) stop->release();
   }
-  this->wait();
+  joinDispatchers();
 
   // 4. Drop what is still queued (posted after the stop, or never taken).
   ACE_Message_Block* mb = 0;

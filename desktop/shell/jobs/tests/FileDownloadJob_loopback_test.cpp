@@ -144,7 +144,7 @@ TEST_F(DownloadTest, StopFromAnotherThreadMidTransferNotifiesTheEnd) {
 
 TEST_F(DownloadTest, CancelRacingTheStartEndsEveryJobWithAtMostOneNotice) {
   const std::string body = payload(20000);
-  server.setHandler([&](const HttpRequestRecord&) { return HttpReply(200, body); });
+  server.setHandler([body](const HttpRequestRecord&) { return HttpReply(200, body); });
   for (int round = 0; round < 60; ++round) {
     recorder = Sptr<RecordingObserver>(new RecordingObserver);
     start("/f.bin", "race-" + std::to_string(round));

@@ -25,6 +25,7 @@
 #include <deque>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "corvane/Sptr.h"
 #include "jobs/LongTimeJob.h"
@@ -114,6 +115,9 @@ class LongTimeTask : public ACE_Task<ACE_MT_SYNCH> {
   LongTimeJob* borrowJob(const std::string& id, bool cancelling);
   void releaseJob(LongTimeJob* job);
   void cancelRegisteredJobs();
+  // Joins every dispatcher thread of the last start and forgets them. Under
+  // openLock_.
+  void joinDispatchers();
 
   ACE_Thread_Manager threads_;  // dispatchers and job threads
   bool running_;                // a dispatcher runs; guarded by stateLock_
@@ -138,4 +142,6 @@ class LongTimeTask : public ACE_Task<ACE_MT_SYNCH> {
   std::deque<LongTimeJob*> waiting_;      // first in, first out
 
   ACE_Thread_Mutex openLock_;  // serialises open and shutdown
+  static const int kDispatchers = 2;
+  std::vector<ACE_thread_t> dispatchers_;  // of the last start; openLock_
 };
