@@ -1,4 +1,4 @@
-// The shell's "open" call: logged and recorded. Guarded by shellExecuteLock().
+// The shell's "open" call: recorded. Guarded by shellExecuteLock().
 #include "win32/shellexecute.h"
 
 #include <ace/Guard_T.h>

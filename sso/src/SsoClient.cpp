@@ -135,20 +135,9 @@ int SsoClient::authenticateWithPassword(const std::string& user, const std::stri
                                         const std::string& service, const std::string& errorReturnUrl,
                                         const std::string& systemid, std::string& ticket,
                                         std::string& location, const std::string& op) {
-  sso_protocol::LoginRequest login;
-  login.user = user;
-  login.password = password;
-  login.service = service;
-  login.errorReturnUrl = errorReturnUrl;
-  login.systemid = systemid;
-  login.op = getRealOperator(op);
-  login.passwordOnly = true;
-  std::string newTicket, newLocation;
-  int code = sso_protocol::authenticate(login, newTicket, newLocation);
-  if (code != 0) return code;
-  ticket = newTicket;
-  location = newLocation;
-  return 0;
+  SsoAuthenticateCommand command(user, password, service, errorReturnUrl, systemid,
+                                 Sptr<ISsoAuthenticateHandler>(), getRealOperator(op), true);
+  return command.result(ticket, location);
 }
 
 int SsoClient::authenticate(const std::string& user, const std::string& password,

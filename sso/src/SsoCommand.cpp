@@ -21,14 +21,15 @@ SsoAuthenticateCommand::SsoAuthenticateCommand(const std::string& user, const st
                                                const std::string& errorReturnUrl,
                                                const std::string& systemid,
                                                Sptr<ISsoAuthenticateHandler> handler,
-                                               const std::string& op)
+                                               const std::string& op, bool passwordOnly)
     : user_(user),
       password_(password),
       service_(service),
       errorReturnUrl_(errorReturnUrl),
       systemid_(systemid),
       handler_(handler),
-      operator_(op) {}
+      operator_(op),
+      passwordOnly_(passwordOnly) {}
 
 int SsoAuthenticateCommand::run() {
   sso_protocol::LoginRequest login;
@@ -38,6 +39,7 @@ int SsoAuthenticateCommand::run() {
   login.errorReturnUrl = errorReturnUrl_;
   login.systemid = systemid_;
   login.op = operator_;
+  login.passwordOnly = passwordOnly_;
   code_ = sso_protocol::authenticate(login, ticket_, location_);
   return code_;
 }

@@ -45,11 +45,12 @@ class SsoCommand {
 
 class SsoAuthenticateCommand : public SsoCommand {
  public:
-  // `op` is the real operator (the default one already applied).
+  // `op` is the real operator (the default one already applied). With
+  // `passwordOnly` the stored cookies are not tried: the server judges the password.
   SsoAuthenticateCommand(const std::string& user, const std::string& password,
                          const std::string& service, const std::string& errorReturnUrl,
                          const std::string& systemid, Sptr<ISsoAuthenticateHandler> handler,
-                         const std::string& op);
+                         const std::string& op, bool passwordOnly = false);
 
   // -1 without reporting when the handler is empty; else logs in and calls
   // onAuthenticateSuccess (0) or onAuthenticateFailure (-1).
@@ -67,6 +68,7 @@ class SsoAuthenticateCommand : public SsoCommand {
   int code_ = 0;
   Sptr<ISsoAuthenticateHandler> handler_;
   std::string operator_;
+  bool passwordOnly_;
 };
 
 class SsoValidateCommand : public SsoCommand {

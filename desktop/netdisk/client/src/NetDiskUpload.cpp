@@ -39,6 +39,17 @@ UploadTaskStatus makeStatus(const std::string& name, const std::string& localFil
   return s;
 }
 
+// The net disk's file row of an upload that has not been merged yet.
+void insertUnfinishedFile(SyncDb* db, const std::string& relpath, int64_t size) {
+  FileEntryRecord file;
+  file.fileType = 0;
+  file.relpath = relpath;
+  file.size = size;
+  file.status = 0;
+  file.dirFlag = 0;
+  db->insertFile(file);
+}
+
 }  // namespace
 
 int64_t NetDiskClient::getLocalFileSize(const std::string& path) {
@@ -133,13 +144,7 @@ void NetDiskClient::processAddFileUpload(const std::string& name, const std::str
   task.xferSize = 0;
   task.status = 0;
   db->insertUpFileTask(task);
-  FileEntryRecord file;
-  file.fileType = 0;
-  file.relpath = relpath;
-  file.size = size;
-  file.status = 0;
-  file.dirFlag = 0;
-  db->insertFile(file);
+  insertUnfinishedFile(db, relpath, size);
 
   unfinishedNames_.push_back(relpath);
   localFiles_[localFile] = relpath;
@@ -785,13 +790,7 @@ bool NetDiskClient::restartIfChanged(const std::string& name, UpFileTaskRecord& 
   db->insertUpFileTask(row);  // the old row and its block rows go
   UpFileTaskRecord fresh;
   if (db->getUpFileTask(name, fresh) == 0) row = fresh;
-  FileEntryRecord file;
-  file.fileType = 0;
-  file.relpath = name;
-  file.size = size;
-  file.status = 0;
-  file.dirFlag = 0;
-  db->insertFile(file);
+  insertUnfinishedFile(db, name, size);
   uploadingFileStatus_.erase(name);
   newUploads_.erase(name);  // its create removes the server's unfinished file first
   return true;

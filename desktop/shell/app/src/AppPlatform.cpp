@@ -87,12 +87,5 @@ int saveFileDialogCount() {
   ACE_Guard<ACE_Thread_Mutex> g(hookLock());
   return dialogCount();
 }
-std::vector<ShellExecuteCall> shellExecuteCalls() {
-  std::vector<ShellExecuteCall> out;
-  for (const w32subst::ShellExecuteCall& c : w32subst::shellExecuteCalls())
-    out.push_back(ShellExecuteCall{c.verb, c.file, c.showCmd});
-  return out;
-}
-void clearShellExecuteCalls() { w32subst::clearShellExecuteCalls(); }
 
 }  // namespace pwapp

@@ -5,6 +5,7 @@
 #include "app/AppMessages.h"
 #include "app/AppPlatform.h"
 #include "util/Config.h"
+#include "win32/shellexecute.h"
 
 #include <gtest/gtest.h>
 
@@ -51,11 +52,11 @@ TEST(AboutDialog, ShowsTheInstalledVersionAndClosesByEachOfItsButtons) {
       Config::instance()->setValue("InstallerUpdate", "localversion", c.localversion);
     else
       Config::instance()->removeValue("InstallerUpdate", "localversion");
-    pwapp::clearShellExecuteCalls();
+    w32subst::clearShellExecuteCalls();
     AboutRun run = runAbout(c.closer);
     EXPECT_EQ(c.expected, run.version) << c.closer;
     EXPECT_TRUE(run.openAfterWebpage) << "the link leaves the dialog open";
-    auto calls = pwapp::shellExecuteCalls();
+    auto calls = w32subst::shellExecuteCalls();
     ASSERT_EQ(1u, calls.size());
     EXPECT_EQ("open", calls[0].verb);
     EXPECT_EQ("https://www.postwing.example.com/", calls[0].file) << "the skin's user data";

@@ -1,5 +1,5 @@
 // The shell's "open this document or address" of our Win32 stand-in. Nothing is shown on this
-// machine: each call is logged and recorded, and tests read the record through w32subst.
+// machine: each call is recorded, and tests read the record through w32subst.
 //
 // Thread rule: any thread; the record is guarded by one lock.
 #pragma once

@@ -6,15 +6,13 @@
 // Nothing is shown on this machine: an address to open is logged and recorded; the save-file
 // dialog asks the driver a test installed and is cancelled when there is none.
 //
-// Thread rule: every function may be called from any thread; the test hooks (setSaveFileDriver,
-// shellExecuteCalls, clearShellExecuteCalls) are guarded by one lock.
+// Thread rule: every function may be called from any thread; the test hook setSaveFileDriver is
+// guarded by one lock. Tests read the opened addresses through w32subst::shellExecuteCalls.
 #pragma once
 
 #include "win32/windows.h"
 
 #include <functional>
-#include <string>
-#include <vector>
 
 namespace pwapp {
 
@@ -58,13 +56,5 @@ bool claimInstanceName(const char* name);
 using SaveFileDriver = std::function<bool(OPENFILENAMEA& ofn)>;
 void setSaveFileDriver(SaveFileDriver driver);  // empty: every dialog is cancelled
 int saveFileDialogCount();                      // dialogs shown so far
-
-struct ShellExecuteCall {
-  std::string verb;
-  std::string file;
-  int showCmd = 0;
-};
-std::vector<ShellExecuteCall> shellExecuteCalls();
-void clearShellExecuteCalls();
 
 }  // namespace pwapp
