@@ -321,33 +321,49 @@ TEST_F(LongTimeTaskTest, AJobNeverPostedIsNeverCalledWhileItIsDeleted) {
   ASSERT_EQ(0, runner()->open());
 }
 
+// Cancels, on a thread of its own and over and over, the last identifier it was given,
+// until stop().
+class IdCanceller {
+ public:
+  explicit IdCanceller(LongTimeTask* runner)
+      : thread_([this, runner] {
+          while (!done_) {
+            std::string id;
+            {
+              std::lock_guard<std::mutex> l(m_);
+              id = current_;
+            }
+            if (!id.empty()) runner->cancelJob(id);
+          }
+        }) {}
+  ~IdCanceller() { stop(); }
+  void aim(const std::string& id) {
+    std::lock_guard<std::mutex> l(m_);
+    current_ = id;
+  }
+  void stop() {
+    done_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::mutex m_;
+  std::string current_;  // guarded by m_
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
+
 // The same as a race: one thread makes and deletes jobs, another cancels
 // each as soon as it learns its identifier.
 TEST_F(LongTimeTaskTest, CancelRacingTheDeletionOfUnpostedJobs) {
   std::atomic<int> callsWhileDying{0};
-  std::mutex m;
-  std::string current;  // guarded by m
-  std::atomic<bool> done{false};
-  std::thread canceller([&] {
-    while (!done) {
-      std::string id;
-      {
-        std::lock_guard<std::mutex> l(m);
-        id = current;
-      }
-      if (!id.empty()) runner()->cancelJob(id);
-    }
-  });
+  IdCanceller canceller(runner());
   for (int i = 0; i < 2000; ++i) {
     DyingProbeJob* job = new DyingProbeJob(callsWhileDying, nullptr);
-    {
-      std::lock_guard<std::mutex> l(m);
-      current = job->getJobId();
-    }
+    canceller.aim(job->getJobId());
     delete job;
   }
-  done = true;
-  canceller.join();
+  canceller.stop();
   EXPECT_EQ(0, callsWhileDying.load());
 }
 
@@ -355,35 +371,19 @@ TEST_F(LongTimeTaskTest, CancelRacingTheDeletionOfUnpostedJobs) {
 // while another thread cancels every identifier it recorded.
 TEST_F(LongTimeTaskTest, CancelRacingARefusedPostAndTheDeletionThatFollows) {
   std::atomic<int> callsWhileDying{0};
-  std::mutex m;
-  std::string current;  // guarded by m
-  std::atomic<bool> done{false};
-  std::thread canceller([&] {
-    while (!done) {
-      std::string id;
-      {
-        std::lock_guard<std::mutex> l(m);
-        id = current;
-      }
-      if (!id.empty()) runner()->cancelJob(id);
-    }
-  });
+  IdCanceller canceller(runner());
   runner()->msg_queue()->deactivate();
   int refused = 0;
   for (int i = 0; i < 1000; ++i) {
     DyingProbeJob* job = new DyingProbeJob(callsWhileDying, nullptr);
-    {
-      std::lock_guard<std::mutex> l(m);
-      current = job->getJobId();
-    }
+    canceller.aim(job->getJobId());
     if (runner()->postJob(job) == -1) {
       ++refused;
       delete job;
     }
   }
   runner()->msg_queue()->activate();
-  done = true;
-  canceller.join();
+  canceller.stop();
   EXPECT_EQ(1000, refused);
   EXPECT_EQ(0, callsWhileDying.load());
 }
