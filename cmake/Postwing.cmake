@@ -1,6 +1,6 @@
 # Helpers shared by every folder.
 
-# System code (and its tests) keeps its narrow text in GBK, as on the original platform.
+# System code (and its tests) keeps its narrow text in GBK, the ANSI code page of the target Windows.
 # (A fuzzing build with clang keeps UTF-8: clang has no GBK execution character set.)
 function(pw_system_code target)
   if(PW_FUZZ)

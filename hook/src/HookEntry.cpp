@@ -30,7 +30,7 @@ H fromH32(uint32_t v) {
   return (H)(uintptr_t)v;
 }
 
-// The module's resources: what the resource script holds on the original platform.
+// The module's resources: the menus and bitmaps that the library's resource script holds on Windows.
 struct ModuleInit {
   ModuleInit() {
     HINSTANCE m = PostwingWindRegistry::moduleHandle();

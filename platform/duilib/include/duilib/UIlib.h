@@ -1,5 +1,6 @@
-// The umbrella header of our UI library stand-in: system code includes this where the original
-// includes the library's own umbrella header.
+// The umbrella header of our UI library stand-in. The system targets 32-bit Windows with the
+// skinned-window library; built here, its code includes this header where it would include that
+// library's umbrella header.
 #pragma once
 
 #include "duilib/UIBase.h"

@@ -1,8 +1,8 @@
 // Profile (INI) files, known folders and directory creation of the Win32
 // stand-in.
 //
-// Narrow ("A") texts are in the ANSI code page, 936 (GBK), as on the original
-// platform: paths are converted to UTF-8 before they reach the file system,
+// Narrow ("A") texts are in the ANSI code page, 936 (GBK), the code page of the
+// target Windows systems: paths are converted to UTF-8 before they reach the file system,
 // and known-folder paths are handed back in GBK. Both "\" and "/" separate
 // path components.
 //

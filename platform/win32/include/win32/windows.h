@@ -1,5 +1,5 @@
-// The umbrella header of our Win32 stand-in: system code includes this where the original
-// includes <windows.h>.
+// The umbrella header of our Win32 stand-in. The system targets 32-bit Windows; built here, its
+// code includes this header where it would include <windows.h>.
 #pragma once
 
 #include "win32/wintypes.h"
