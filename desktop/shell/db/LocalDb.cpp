@@ -76,9 +76,10 @@ int LocalDb::open(const std::string& userId) {
     return -1;
   }
   // See the header: commits survive a crash of the program without a disk sync each.
-  // Reads of the file through a memory map: a scan of the contact table (the keyword search
-  // reads every row) does not copy each page out of the system's cache again.
-  for (const char* pragma : {"PRAGMA synchronous=NORMAL;", "PRAGMA mmap_size=268435456;"}) {
+  // Reads copy pages with ordinary reads, never through a memory map, whatever SQLite's build
+  // default: the file may sit on a redirected documents folder on a network share, where an I/O
+  // error on a mapped page would kill the program instead of failing one statement.
+  for (const char* pragma : {"PRAGMA synchronous=NORMAL;", "PRAGMA mmap_size=0;"}) {
     try {
       db_.execDML(pragma);
     } catch (const CppSQLite3Exception& e) {

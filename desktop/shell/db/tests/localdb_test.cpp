@@ -60,6 +60,14 @@ TEST_F(LocalDbTest, OpenMakesTheUsersFileInWalMode) {
   EXPECT_EQ(0700u, st.st_mode & 0777);
 }
 
+// Commits without a disk sync each, and reads without a memory map of the file: an I/O error
+// on a mapped page (a documents folder on a network share) would be a SIGBUS, not an error.
+TEST_F(LocalDbTest, TheConnectionSyncsNormallyAndReadsWithoutAMemoryMap) {
+  ASSERT_EQ(0, db_.open("zhang.san@example.com"));
+  EXPECT_EQ(1, count("PRAGMA synchronous"));  // NORMAL
+  EXPECT_EQ(0, count("PRAGMA mmap_size"));
+}
+
 TEST_F(LocalDbTest, UnsafeUserIdsAreRefusedAndLeaveNoConnection) {
   const std::vector<std::string> ids = {"", ".", "..", "../x", "..\\..\\x", "a/b", "a\\b", "c:x",
                                         "x\ny", std::string(256, 'a'), std::string("\xB1\xED\xFF", 3), "a|b", "who?", "a<b>"};

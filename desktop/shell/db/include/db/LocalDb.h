@@ -8,7 +8,8 @@
 // at the next open) and the file is never left corrupt; only a crash of the
 // whole machine or a power loss may roll back the last transactions committed
 // before it. A commit therefore writes the WAL but does not wait for the disk;
-// the disk is synced when the WAL is checkpointed into the database.
+// the disk is synced when the WAL is checkpointed into the database. Pages are
+// read without a memory map (mmap_size=0), so an I/O error fails a statement.
 //
 // Threads: every method may be called from any thread. mutex_ serialises
 // open, close, single statements, whole batches (each one transaction, so no
