@@ -78,8 +78,10 @@ int LocalDb::open(const std::string& userId) {
   // See the header: commits survive a crash of the program without a disk sync each.
   // Reads copy pages with ordinary reads, never through a memory map, whatever SQLite's build
   // default: the file may sit on a redirected documents folder on a network share, where an I/O
-  // error on a mapped page would kill the program instead of failing one statement.
-  for (const char* pragma : {"PRAGMA synchronous=NORMAL;", "PRAGMA mmap_size=0;"}) {
+  // error on a mapped page would kill the program instead of failing one statement. A page cache
+  // of up to 64 MiB instead keeps the contact table of a large book in memory after its first
+  // scan, so the keyword search (which reads every row) does not read each page again.
+  for (const char* pragma : {"PRAGMA synchronous=NORMAL;", "PRAGMA mmap_size=0;", "PRAGMA cache_size=-65536;"}) {
     try {
       db_.execDML(pragma);
     } catch (const CppSQLite3Exception& e) {

@@ -66,6 +66,7 @@ TEST_F(LocalDbTest, TheConnectionSyncsNormallyAndReadsWithoutAMemoryMap) {
   ASSERT_EQ(0, db_.open("zhang.san@example.com"));
   EXPECT_EQ(1, count("PRAGMA synchronous"));  // NORMAL
   EXPECT_EQ(0, count("PRAGMA mmap_size"));
+  EXPECT_EQ(-65536, count("PRAGMA cache_size"));  // 64 MiB of pages instead
 }
 
 TEST_F(LocalDbTest, UnsafeUserIdsAreRefusedAndLeaveNoConnection) {

@@ -9,7 +9,8 @@
 // whole machine or a power loss may roll back the last transactions committed
 // before it. A commit therefore writes the WAL but does not wait for the disk;
 // the disk is synced when the WAL is checkpointed into the database. Pages are
-// read without a memory map (mmap_size=0), so an I/O error fails a statement.
+// read without a memory map (mmap_size=0), so an I/O error fails a statement;
+// the page cache holds up to 64 MiB.
 //
 // Threads: every method may be called from any thread. mutex_ serialises
 // open, close, single statements, whole batches (each one transaction, so no
