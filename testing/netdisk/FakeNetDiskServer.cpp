@@ -341,6 +341,13 @@ void FakeNetDiskServer::failNext(const std::string& endpoint, const HttpReply& r
 void FakeNetDiskServer::failNext(const std::string& endpoint, int status, int times) {
   failNext(endpoint, HttpReply(status, "{}"), times);
 }
+void FakeNetDiskServer::loseAnswer(const std::string& endpoint, int status, int times) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Scripted s;
+  s.reply = HttpReply(status, "{}");
+  s.times = times;
+  lostAnswers_[endpoint].push_back(s);
+}
 void FakeNetDiskServer::failBlock(const std::string& name, int index, int status, int times) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::string key = name + "#" + std::to_string(index);
@@ -537,14 +544,22 @@ HttpReply FakeNetDiskServer::handle(const HttpRequestRecord& request) {
       return reply;
     }
   }
-  if (op == STATUS && request.method == "GET") return status(user);
-  if (op == LISTING && request.method == "GET") return listing(user, request.queryParam("path"));
-  if (op == CREATE && request.method == "POST") return create(user, request.body);
-  if (op == UPLOAD && request.method == "POST") return upload(user, request);
-  if (op == MERGE && request.method == "POST") return merge(user, request.body);
-  if (op == DOWNLOAD && request.method == "POST") return download(user, request.body);
-  if (op == REMOVE && request.method == "POST") return remove(user, request.body);
-  return HttpReply(404);
+  HttpReply reply(404);
+  if (op == STATUS && request.method == "GET") reply = status(user);
+  else if (op == LISTING && request.method == "GET") reply = listing(user, request.queryParam("path"));
+  else if (op == CREATE && request.method == "POST") reply = create(user, request.body);
+  else if (op == UPLOAD && request.method == "POST") reply = upload(user, request);
+  else if (op == MERGE && request.method == "POST") reply = merge(user, request.body);
+  else if (op == DOWNLOAD && request.method == "POST") reply = download(user, request.body);
+  else if (op == REMOVE && request.method == "POST") reply = remove(user, request.body);
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto lost = lostAnswers_.find(op);
+  if (lost != lostAnswers_.end() && !lost->second.empty()) {
+    Scripted& s = lost->second.front();
+    reply = s.reply;
+    if (--s.times <= 0) lost->second.erase(lost->second.begin());
+  }
+  return reply;
 }
 
 HttpReply FakeNetDiskServer::getSession(const HttpRequestRecord& request) {

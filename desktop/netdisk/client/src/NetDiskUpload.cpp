@@ -67,10 +67,17 @@ int NetDiskClient::getLocalFileMtime(const std::string& path, std::string& mtime
     mtime.clear();
     return -1;
   }
-  char text[32];
-  snprintf(text, sizeof(text), "%lu", static_cast<unsigned long>(static_cast<uint32_t>(st.st_mtime)));
+  char text[48];
+  snprintf(text, sizeof(text), "%lu.%09ld", static_cast<unsigned long>(static_cast<uint32_t>(st.st_mtim.tv_sec)),
+           static_cast<long>(st.st_mtim.tv_nsec));
   mtime = text;
   return 0;
+}
+
+bool NetDiskClient::sameMtime(const std::string& recorded, const std::string& now) {
+  if (recorded == now) return true;
+  // A record in whole seconds: only the seconds can be compared.
+  return recorded.find('.') == std::string::npos && now.compare(0, now.find('.'), recorded) == 0;
 }
 
 int64_t NetDiskClient::reservedSize(const std::string& name) {
@@ -240,7 +247,9 @@ int NetDiskClient::startUploadThread(const std::string& name, int upStatus, int 
     stepSchedule_[name] = std::make_pair(-1, 3);
     s.upStatus = 1;
     ++s.runningThreads;
-    spawnStep(new MergeFileTask(name), name, 1, -1);
+    MergeFileTask* task = new MergeFileTask(name);
+    task->setExpectedFileLength(s.fileLength);
+    spawnStep(task, name, 1, -1);
   } else if (upStatus == 2) {
     std::string localFile;
     int index = 0, length = 0, count = 0;
@@ -777,7 +786,7 @@ bool NetDiskClient::restartIfChanged(const std::string& name, UpFileTaskRecord& 
   int64_t size = getLocalFileSize(row.localFile);
   std::string mtime;
   if (size < 0 || getLocalFileMtime(row.localFile, mtime) != 0) return false;
-  if (size == row.size && mtime == row.mtime) return false;
+  if (size == row.size && sameMtime(row.mtime, mtime)) return false;
   IM_LOG_WARN("NetDiskClient::restartIfChanged, [status = local file changed, upload starts again, relpath = %s, "
               "size = %lld -> %lld, mtime = %s -> %s]",
               name.c_str(), static_cast<long long>(row.size), static_cast<long long>(size), row.mtime.c_str(),

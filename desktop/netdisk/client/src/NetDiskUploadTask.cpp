@@ -28,6 +28,28 @@ int64_t fileLength(FILE* f) {
   return static_cast<int64_t>(ftello(f));
 }
 
+enum ServerFileState { LISTING_FAILED, ABSENT, UNFINISHED, FINISHED };
+
+// What the server's listing of the user's folder says of the file `name`; `size` is its length.
+ServerFileState serverFileState(CSyncProtocol& protocol, const std::string& name, int64_t& size) {
+  NodeTree nodes;
+  ServerFileState state = ABSENT;
+  if (!protocol.GetFolderInfo("", nodes)) {
+    state = LISTING_FAILED;
+  } else {
+    for (NodeTree::pre_order_iterator it = nodes.begin(); it != nodes.end(); ++it) {
+      const CFileInfo* file = dynamic_cast<const CFileInfo*>(*it);
+      if (file == 0 || (file->path.empty() ? file->name : file->path) != name) continue;
+      state = file->nocomplete ? FINISHED : UNFINISHED;  // the server marks a merged file "nocomplete"
+      size = file->size;
+      break;
+    }
+  }
+  for (NodeTree::pre_order_iterator it = nodes.begin(); it != nodes.end(); ++it) delete *it;
+  nodes.clear();
+  return state;
+}
+
 }  // namespace
 
 std::string FileMd5::toHex(const unsigned char digest[16]) {
@@ -72,10 +94,18 @@ void CreateFileTask::execute() {
               static_cast<long long>(length_), blockCount_);
   CSyncProtocol protocol(userId_, password_);
   if (removeUnfinished_) {
-    // A file of this upload may be on the server from before; its blocks are not wanted.
-    bool removed = protocol.RemoveByPaths(std::list<std::string>(1, name_));
-    IM_LOG_INFO("CreateFileTask::execute, [remove unfinished file, fileName = %s, result = %d]", name_.c_str(),
-                removed ? 1 : 0);
+    // An unfinished file of this upload may be on the server from before; its blocks are not
+    // wanted. A finished file of that name is someone's: it stays, and the create refuses.
+    int64_t size = 0;
+    ServerFileState state = serverFileState(protocol, name_, size);
+    if (state == UNFINISHED) {
+      bool removed = protocol.RemoveByPaths(std::list<std::string>(1, name_));
+      IM_LOG_INFO("CreateFileTask::execute, [remove unfinished file, fileName = %s, result = %d]", name_.c_str(),
+                  removed ? 1 : 0);
+    } else if (state != ABSENT) {
+      IM_LOG_WARN("CreateFileTask::execute, [status = file kept, fileName = %s, state = %s]", name_.c_str(),
+                  state == FINISHED ? "finished" : "listing failed");
+    }
   }
   std::string url, created;
   bool ok = protocol.CreateLargeFile("", name_, length_, "", blockCount_, url, created);
@@ -173,7 +203,7 @@ void UploadFileTask::execute() {
   std::string mtime;
   bool changed = fileLength(file_) != expectedLength_ ||
                  (!expectedMtime_.empty() && (NetDiskClient::getLocalFileMtime(localFile_, mtime) != 0 ||
-                                              mtime != expectedMtime_));
+                                              !NetDiskClient::sameMtime(expectedMtime_, mtime)));
   fclose(file_);
   file_ = 0;
   if (changed || static_cast<int>(block_.size()) != length_) {
@@ -245,6 +275,15 @@ void MergeFileTask::execute() {
   CSyncProtocol protocol(userId_, password_);
   bool ok = protocol.MegerLargeFileBlock(name_, std::string(32, '0'));
   IM_LOG_INFO("MergeFileTask::execute MegerLargeFileBlock result is:%d", ok ? 1 : 0);
+  if (!ok && expectedLength_ >= 0) {
+    // Merged already (the record of it did not survive)? Then the upload is finished.
+    int64_t size = -1;
+    if (serverFileState(protocol, name_, size) == FINISHED && size == expectedLength_) {
+      IM_LOG_WARN("MergeFileTask::execute, [status = merge refused, file listed finished, fileName = %s]",
+                  name_.c_str());
+      ok = true;
+    }
+  }
   UploadFileStatusCommand* result = new UploadFileStatusCommand(requestNumber_, name_, ok ? 3 : 6);
   result->setOwnerUserId(userId_);
   post(result);

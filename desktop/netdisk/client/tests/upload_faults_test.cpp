@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <fcntl.h>
 #include <utime.h>
 
 #include <ctime>
@@ -34,19 +35,43 @@ class FaultTest : public ClientFixture {
  protected:
   void configure() override { Config::instance()->setValue("VASTO", "maxThread", "1"); }
 
-  // Rewrites the file in place at the same length with other bytes, and moves its
-  // modification time so that it differs whatever the clock's resolution.
-  static void rewriteInPlace(const std::string& path, const std::string& bytes) {
+  // Rewrites the file in place at the same length with other bytes. Its modification time moves
+  // on by 100 s, or, with `sameSecond`, by a tenth of a second within the same second (the file
+  // must have a time of at most .8 s into its second).
+  static void rewriteInPlace(const std::string& path, const std::string& bytes, bool sameSecond = false) {
     struct stat st;
     ASSERT_EQ(0, stat(path.c_str(), &st));
     {
       std::fstream out(path, std::ios::in | std::ios::out | std::ios::binary);
       out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
-    struct utimbuf times;
-    times.actime = st.st_atime;
-    times.modtime = st.st_mtime + 100;
-    ASSERT_EQ(0, utime(path.c_str(), &times));
+    if (sameSecond) {
+      ASSERT_LT(st.st_mtim.tv_nsec, 900000000L);
+      setMtime(path, st.st_mtim.tv_sec, st.st_mtim.tv_nsec + 100000000L);
+    } else {
+      setMtime(path, st.st_mtim.tv_sec + 100, st.st_mtim.tv_nsec);
+    }
+  }
+  static void setMtime(const std::string& path, time_t seconds, long nanoseconds) {
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = seconds;
+    times[1].tv_nsec = nanoseconds;
+    ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0));
+  }
+  // The task row of an upload that an earlier run left, with no block rows.
+  static void insertEarlierRow(SyncDb& db, const std::string& name, const std::string& local, int64_t size,
+                               int64_t transferred, int status) {
+    UpFileTaskRecord row;
+    row.relpath = name;
+    row.localFile = local;
+    row.size = size;
+    ASSERT_EQ(0, NetDiskClient::getLocalFileMtime(local, row.mtime));
+    row.blockSize = kBlock;
+    row.xferSize = transferred;
+    row.status = status;
+    ASSERT_EQ(0, db.insertUpFileTask(row));
   }
 
   // "op name" of each step request the server got, in arrival order.
@@ -77,14 +102,18 @@ class FaultTest : public ClientFixture {
 };
 
 // A file rewritten at the same length between stop and resume (with or without a restart of
-// the program in between): the booked block is not reused, the server's unfinished file is
-// dropped, and the upload starts again and ends with the new bytes.
+// the program in between; with its modification time in another second or in the same one):
+// the booked block is not reused, the server's unfinished file is dropped, and the upload
+// starts again and ends with the new bytes.
 TEST_F(FaultTest, ResumeOfAChangedFileStartsAgainFromTheFirstBlock) {
-  for (bool restart : {false, true}) {
+  for (bool restart : {false, true})
+  for (bool sameSecond : {false, true}) {
     SCOPED_TRACE(restart ? "restart between stop and resume" : "same run");
+    SCOPED_TRACE(sameSecond ? "rewritten within the same second" : "rewritten 100 s later");
     login(kAlice, "pw1");
-    const std::string file = restart ? "r2.bin" : "r1.bin";
+    const std::string file = std::string(restart ? "r" : "s") + (sameSecond ? "1.bin" : "2.bin");
     const std::string local = home.write(file, pattern(kThreeBlocks, 21));
+    setMtime(local, 1700000000, 100000000L);
     disk.failBlock(file, 1, 404);
     const std::string name = add(local);
     ASSERT_TRUE(listener.waitFor(
@@ -93,7 +122,7 @@ TEST_F(FaultTest, ResumeOfAChangedFileStartsAgainFromTheFirstBlock) {
     EXPECT_EQ((std::vector<int>{0}), disk.blocksReceived(kAlice, name));
 
     const std::string fresh = pattern(kThreeBlocks, 22);
-    rewriteInPlace(local, fresh);
+    rewriteInPlace(local, fresh, sameSecond);
     if (restart) {
       client->shutdown();
       login(kAlice, "pw1");
@@ -108,7 +137,7 @@ TEST_F(FaultTest, ResumeOfAChangedFileStartsAgainFromTheFirstBlock) {
                                  &resumed, from));
     EXPECT_EQ(0, resumed.task.transferred);  // the row shows the start again
     ASSERT_TRUE(listener.waitState(name, UploadTaskStatus::FINISHED, nullptr, from));
-    EXPECT_EQ(fresh, disk.fileBytes(kAlice, name));
+    EXPECT_TRUE(fresh == disk.fileBytes(kAlice, name)) << "the merged file is not the new bytes";
     EXPECT_EQ(creates + 1, disk.count(FakeNetDiskServer::CREATE));
     EXPECT_EQ(removes + 1, disk.count(FakeNetDiskServer::REMOVE));  // the unfinished file went first
     for (int i = 0; i < 3; ++i) EXPECT_EQ(1, disk.sends(kAlice, name, i)) << i;
@@ -236,6 +265,78 @@ TEST_F(FaultTest, RowsOfAnEarlierRunAreTidiedOrRestartedFromCreate) {
   ASSERT_TRUE(listener.waitState("stray.bin", UploadTaskStatus::FINISHED, nullptr, from));
   EXPECT_EQ(1, disk.count(FakeNetDiskServer::CREATE));
   EXPECT_EQ(pattern(kBlock + 7, 31), disk.fileBytes(kAlice, "stray.bin"));
+}
+
+// A finished file of the upload's name on the server (put there through the web page or from
+// another computer) is never removed by a resume: neither for an upload of this run whose
+// create failed, nor for a row an earlier run left before its create. The create refuses the
+// name, the upload stops with that error and stays in the list; the server's file is unchanged.
+TEST_F(FaultTest, ResumeNeverRemovesAFinishedFileOfTheSameName) {
+  const std::string theirs = pattern(62, 36);
+  for (bool earlierRun : {false, true}) {
+    SCOPED_TRACE(earlierRun ? "row of an earlier run" : "upload of this run whose create failed");
+    const std::string name = earlierRun ? "b.bin" : "a.bin";
+    const std::string local = home.write(name, pattern(kThreeBlocks, 37));
+    login(kAlice, "pw1");
+    if (earlierRun) {
+      SyncDb db(LocalDb::instance());
+      insertEarlierRow(db, name, local, kThreeBlocks, 0, 0);
+      barrier();
+    } else {
+      disk.failNext(FakeNetDiskServer::CREATE, 500);
+      ASSERT_EQ(name, add(local));
+      ASSERT_TRUE(listener.waitFor(
+          [&](const Event& e) { return e.op == "status" && e.task.relpath == name && e.error == 7; }));
+      barrier();
+    }
+    disk.putFile(kAlice, name, theirs);
+    const int removes = disk.count(FakeNetDiskServer::REMOVE);
+    size_t from = listener.size();
+    ASSERT_GT(client->resumeUploadTask(name), 0);
+    Event stopped;
+    EXPECT_TRUE(listener.waitFor(
+        [&](const Event& e) { return e.op == "status" && e.task.relpath == name && e.task.state == 0; }, &stopped,
+        from));
+    EXPECT_EQ(7, stopped.error);
+    EXPECT_EQ(removes, disk.count(FakeNetDiskServer::REMOVE));
+    EXPECT_TRUE(disk.isComplete(kAlice, name));
+    EXPECT_TRUE(disk.fileBytes(kAlice, name) == theirs);
+    Event tasks = barrier();
+    bool listed = false;
+    for (const UploadTaskStatus& t : tasks.tasks) listed = listed || t.relpath == name;
+    EXPECT_TRUE(listed) << "the local file is no longer queued";
+    client->shutdown();
+  }
+}
+
+// A merge the server did but whose answer was lost, while the listing that would show it fails
+// too: the upload stops with the merge error. Its resume merges again, the server refuses (the
+// file is merged), and the listing shows the file finished at its length: the upload is
+// finished, not failed. (A power loss that undoes the commit of a finished upload ends the
+// same way.)
+TEST_F(FaultTest, AMergeTheServerAlreadyDidEndsTheUploadFinished) {
+  login(kAlice, "pw1");
+  const std::string bytes = pattern(kBlock + 5, 35);
+  disk.loseAnswer(FakeNetDiskServer::MERGE, 500);
+  disk.failNext(FakeNetDiskServer::LISTING, 500);
+  const std::string name = add(home.write("m.bin", bytes));
+  ASSERT_TRUE(listener.waitFor(
+      [&](const Event& e) { return e.op == "status" && e.task.relpath == name && e.error == 9; }));
+  ASSERT_TRUE(disk.isComplete(kAlice, name));
+  barrier();
+  size_t from = listener.size();
+  ASSERT_GT(client->resumeUploadTask(name), 0);
+  Event done;
+  ASSERT_TRUE(listener.waitFor(
+      [&](const Event& e) {
+        return e.op != "add" && e.task.relpath == name &&
+               (e.task.state == UploadTaskStatus::STOPPED || e.task.state == UploadTaskStatus::FINISHED);
+      },
+      &done, from));
+  EXPECT_EQ(UploadTaskStatus::FINISHED, done.task.state) << "error " << done.error;
+  EXPECT_EQ(0, done.error);
+  EXPECT_EQ(2, disk.count(FakeNetDiskServer::MERGE));  // the second one refused: merged already
+  EXPECT_TRUE(disk.fileBytes(kAlice, name) == bytes);
 }
 
 // Names after the first copy, and a file of exactly two blocks.

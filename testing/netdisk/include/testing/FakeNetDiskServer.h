@@ -93,6 +93,9 @@ class FakeNetDiskServer {
   // check get `reply` in place of the normal answer (the request is not acted on).
   void failNext(const std::string& endpoint, const HttpReply& reply, int times = 1);
   void failNext(const std::string& endpoint, int status, int times = 1);
+  // The next `times` requests of the endpoint are acted on as usual, then answered with
+  // `status` (an answer lost on its way: the client cannot tell that the work was done).
+  void loseAnswer(const std::string& endpoint, int status, int times = 1);
   // The next `times` uploads of that block get `status` (not stored).
   void failBlock(const std::string& name, int index, int status, int times = 1);
   // Ends every session: the next request of each user gets the lost-session answer.
@@ -188,6 +191,7 @@ class FakeNetDiskServer {
   std::map<std::string, File> files_;              // full path -> file
   std::map<std::string, std::string> folders_;     // full path (no trailing "/") -> owner
   std::map<std::string, std::vector<Scripted> > scripted_;
+  std::map<std::string, std::vector<Scripted> > lostAnswers_;
   std::map<std::string, int> blockFaults_times_;   // "name#index" -> times
   std::map<std::string, int> blockFaults_status_;
   std::map<std::string, int> counts_;

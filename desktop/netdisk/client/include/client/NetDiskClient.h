@@ -129,7 +129,12 @@ class NetDiskClient {
   // of that name is held.
   bool addTransferred(const std::string& name, int delta, int64_t& transferred, int64_t& fileLength);
   static int64_t getLocalFileSize(const std::string& path);
+  // The modification time as "<seconds>.<nine digits of nanoseconds>": a file rewritten within
+  // the same second still shows a change.
   static int getLocalFileMtime(const std::string& path, std::string& mtime);
+  // The file has the recorded modification time. Records in whole seconds (written before the
+  // nanoseconds were kept) compare the seconds only.
+  static bool sameMtime(const std::string& recorded, const std::string& now);
 
   // Control operations.
   void processPauseUpload(const std::string& name, int requestNumber);

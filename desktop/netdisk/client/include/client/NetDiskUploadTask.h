@@ -29,7 +29,9 @@ class CreateFileTask : public NetDiskTaskBase {
   CreateFileTask(const std::string& name, int64_t length, int blockCount);
   ~CreateFileTask() override;
   void execute() override;
-  // First removes an unfinished file of that name left on the server (a missing one is fine).
+  // First removes a file of that name left unfinished on the server by an earlier attempt.
+  // The server's listing decides: a finished file (or one the listing does not show) is never
+  // removed; the create then refuses a name that is taken, and the upload stops with that error.
   void setRemoveUnfinished(bool remove) { removeUnfinished_ = remove; }
 
  private:
@@ -86,10 +88,14 @@ class MergeFileTask : public NetDiskTaskBase {
  public:
   explicit MergeFileTask(const std::string& name);
   ~MergeFileTask() override;
+  // A refused merge is a success when the server lists the file finished at this length (it was
+  // merged before, and the record of it was lost).
+  void setExpectedFileLength(int64_t length) { expectedLength_ = length; }
   void execute() override;
 
  private:
   std::string name_;
+  int64_t expectedLength_ = -1;
 };
 
 class DeleteFileTask : public NetDiskTaskBase {
