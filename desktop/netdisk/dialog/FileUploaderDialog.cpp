@@ -582,10 +582,23 @@ void CFileUploaderDialog::sendLinks(const std::map<std::string, std::string>& li
     enableInsert(checkedCount_ > 0);
     return;
   }
-  if (!PW_PostwingServer::instance()->sendAttachment(entries, m_hWnd))
+  bool sent = PW_PostwingServer::instance()->sendAttachment(entries, m_hWnd);
+  if (!sent)
     IM_LOG_WARN("CFileUploaderDialog::sendLinks, [status = links not sent, reason = no requester or clipboard]");
   if (!missing.empty()) {
-    // The others went to the mail; the window stays so the message above can be read.
+    // The others went to the mail; the window stays so the message above can be read. Their
+    // rows are unchecked, so a second Insert offers only what is left and no link goes twice.
+    if (sent) {
+      for (std::map<std::string, std::string>::const_iterator it = links.begin(); it != links.end(); ++it) {
+        if (it->second.empty()) continue;
+        CListContainerElementUI* row = findRow(it->first);
+        CCheckBoxUI* box = row ? asCheck(sub(row, "fui_check")) : nullptr;
+        if (box == nullptr || !box->GetCheck()) continue;
+        setCheck(box, false);
+        if (checkedCount_ > 0) --checkedCount_;
+      }
+      setCheck(find("listheader_checkbtn"), false);
+    }
     enableInsert(checkedCount_ > 0);
     return;
   }

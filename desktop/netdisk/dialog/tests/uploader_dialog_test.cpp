@@ -871,6 +871,25 @@ TEST_F(UploaderDialogTest, InsertNeverPastesAnEmptyLinkAndNamesTheFilesWithout) 
   EXPECT_EQ(std::string::npos, html.find("a.txt")) << html;
   EXPECT_EQ(1, occurrences(html, "<a href"));
   EXPECT_TRUE(IsWindow(hwnd));
+
+  // The link that went is not sent again: its row is unchecked, and a second Insert sends only
+  // the file left, then the window closes.
+  auto checked = [this](const char* name) {
+    return ui.call([this, name] {
+      return static_cast<CCheckBoxUI*>(cell(name, "fui_check")->GetInterface("CheckBox"))->GetCheck();
+    });
+  };
+  EXPECT_FALSE(checked("b.txt"));
+  EXPECT_TRUE(checked("a.txt"));
+  EXPECT_TRUE(ui.call([this] { return ctl("insert_enclosure_btn")->IsEnabled(); }));
+  ui.run([this] { A::Click(ctl("insert_enclosure_btn")); });
+  ASSERT_TRUE(peer.readUnit(reply));
+  EXPECT_EQ("setAttachment", reply.getCommand());
+  ASSERT_TRUE(waitClosed());
+  html = clipboardHtml();
+  EXPECT_NE(std::string::npos, html.find(disk.linkToken(kAlice, "a.txt"))) << html;
+  EXPECT_EQ(std::string::npos, html.find(disk.linkToken(kAlice, "b.txt"))) << html;
+  EXPECT_EQ(1, occurrences(html, "<a href"));
 }
 
 TEST_F(UploaderDialogTest, FailedDeletionGivesTheRowBackWithItsButtons) {
