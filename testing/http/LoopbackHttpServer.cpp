@@ -776,6 +776,7 @@ void LoopbackHttpServer::serve(Connection* c) {
       }
       break;
     }
+    if (reply.closeSilently) break;
   }
 
   {

@@ -341,6 +341,10 @@ void FakeNetDiskServer::failNext(const std::string& endpoint, const HttpReply& r
 void FakeNetDiskServer::failNext(const std::string& endpoint, int status, int times) {
   failNext(endpoint, HttpReply(status, "{}"), times);
 }
+void FakeNetDiskServer::setDropKeptConnections(bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  dropKept_ = on;
+}
 void FakeNetDiskServer::loseAnswer(const std::string& endpoint, int status, int times) {
   std::lock_guard<std::mutex> lock(mutex_);
   Scripted s;
@@ -559,6 +563,7 @@ HttpReply FakeNetDiskServer::handle(const HttpRequestRecord& request) {
     reply = s.reply;
     if (--s.times <= 0) lost->second.erase(lost->second.begin());
   }
+  reply.closeSilently = reply.closeSilently || dropKept_;
   return reply;
 }
 

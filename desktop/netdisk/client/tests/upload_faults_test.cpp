@@ -3,6 +3,7 @@
 // an interrupted run; names and sizes at their edges; a session renewed in the middle of a
 // block.
 #include "ClientFixture.h"
+#include "protocol/SyncProtocolClient.h"
 #include "testing/ChildProcess.h"
 
 #include <sys/stat.h>
@@ -337,6 +338,46 @@ TEST_F(FaultTest, AMergeTheServerAlreadyDidEndsTheUploadFinished) {
   EXPECT_EQ(0, done.error);
   EXPECT_EQ(2, disk.count(FakeNetDiskServer::MERGE));  // the second one refused: merged already
   EXPECT_TRUE(disk.fileBytes(kAlice, name) == bytes);
+}
+
+// The kept connections of the block uploads: closed at logout, and given up when the net-disk
+// server changes (the first server is left with no connection of ours).
+TEST_F(FaultTest, KeptConnectionsGoAtLogoutAndWhenTheServerChanges) {
+  login(kAlice, "pw1");
+  const std::string first = add(home.write("k1.bin", pattern(kThreeBlocks, 40)));
+  ASSERT_TRUE(listener.waitState(first, UploadTaskStatus::FINISHED));
+  ASSERT_TRUE(pollUntil([&] { return disk.http().openConnections() == 1; }));  // the kept one
+  EXPECT_EQ(1u, CSyncProtocolUpLoadClient::idleConnections());
+  CSyncProtocolUpLoadClient::dropIdleConnections();  // as at logout
+  EXPECT_EQ(0u, CSyncProtocolUpLoadClient::idleConnections());
+  EXPECT_TRUE(pollUntil([&] { return disk.http().openConnections() == 0; }));
+
+  const std::string second = add(home.write("k2.bin", pattern(kThreeBlocks, 41)));
+  ASSERT_TRUE(listener.waitState(second, UploadTaskStatus::FINISHED));
+  ASSERT_TRUE(pollUntil([&] { return disk.http().openConnections() == 1; }));
+  client->shutdown();
+  pwtest::FakeNetDiskServer other(&sso);
+  ASSERT_TRUE(other.isListening());
+  Config::instance()->setValue("VASTO", "spaceServer", other.hostPort());
+  clearCookies();
+  login(kAlice, "pw1");
+  const std::string third = add(home.write("k3.bin", pattern(kThreeBlocks, 42)));
+  ASSERT_TRUE(listener.waitState(third, UploadTaskStatus::FINISHED));
+  EXPECT_TRUE(pollUntil([&] { return disk.http().openConnections() == 0; })) << "a connection to the old server is kept";
+  EXPECT_TRUE(pollUntil([&] { return other.http().openConnections() == 1; }));
+  client->shutdown();
+}
+
+// A server that closes every connection after its answer, unannounced: a block that finds its
+// kept connection dead is sent at most once more, and the file arrives whole.
+TEST_F(FaultTest, KeptConnectionsTheServerClosedCostAtMostOneResendPerBlock) {
+  disk.setDropKeptConnections(true);
+  login(kAlice, "pw1");
+  const std::string bytes = pattern(4 * kBlock + 3, 43);
+  const std::string name = add(home.write("d.bin", bytes));
+  ASSERT_TRUE(listener.waitState(name, UploadTaskStatus::FINISHED));
+  EXPECT_TRUE(disk.fileBytes(kAlice, name) == bytes);
+  for (int i = 0; i < 5; ++i) EXPECT_LE(disk.sends(kAlice, name, i), 2) << i;
 }
 
 // Names after the first copy, and a file of exactly two blocks.

@@ -26,35 +26,58 @@ const char* const kSystemId = "npmp";
 const size_t kChunkSize = 4096;  // the smallest head buffer
 const size_t kIdleClientsPerServer = 16;
 
-// HTTP clients (each with its kept connection) that no exchange uses now, by server. Step
-// tasks run on threads of their own, each with fresh transports: they take a client here and
-// give it back, so consecutive blocks reuse connections. Guarded by idleLock().
+// HTTP clients (each with its kept connection) that no exchange uses now, all of one server.
+// Step tasks run on threads of their own, each with fresh transports: they take a client here
+// and give it back, so consecutive blocks reuse connections. The pool is emptied at logout and
+// when the server changes; a client taken before that is not given back (its generation is
+// past). Guarded by idleLock().
 ACE_Thread_Mutex& idleLock() {
   static ACE_Thread_Mutex* m = new ACE_Thread_Mutex();
   return *m;
 }
-std::map<std::string, std::vector<Sptr<HTTPClient> > >& idleClients() {
-  static auto* m = new std::map<std::string, std::vector<Sptr<HTTPClient> > >();
-  return *m;
+struct IdlePool {
+  std::string server;
+  unsigned long generation = 0;
+  std::vector<Sptr<HTTPClient> > clients;
+};
+IdlePool& idlePool() {
+  static IdlePool* p = new IdlePool();
+  return *p;
 }
 
-Sptr<HTTPClient> takeIdle(const std::string& server) {
+// Empties the pool; idleLock() held. The clients (and their connections) go when the caller
+// drops the returned vector, outside the lock.
+std::vector<Sptr<HTTPClient> > emptyPool(IdlePool& pool) {
+  std::vector<Sptr<HTTPClient> > gone;
+  gone.swap(pool.clients);
+  ++pool.generation;
+  return gone;
+}
+
+Sptr<HTTPClient> takeIdle(const std::string& server, unsigned long& generation) {
+  std::vector<Sptr<HTTPClient> > gone;
   {
     ACE_Guard<ACE_Thread_Mutex> g(idleLock());
-    std::vector<Sptr<HTTPClient> >& idle = idleClients()[server];
-    if (!idle.empty()) {
-      Sptr<HTTPClient> c = idle.back();
-      idle.pop_back();
+    IdlePool& pool = idlePool();
+    if (pool.server != server) {
+      gone = emptyPool(pool);
+      pool.server = server;
+    }
+    generation = pool.generation;
+    if (!pool.clients.empty()) {
+      Sptr<HTTPClient> c = pool.clients.back();
+      pool.clients.pop_back();
       return c;
     }
   }
   return Sptr<HTTPClient>(new HTTPClient(server));
 }
 
-void giveBack(const std::string& server, const Sptr<HTTPClient>& client) {
+void giveBack(const std::string& server, unsigned long generation, const Sptr<HTTPClient>& client) {
   ACE_Guard<ACE_Thread_Mutex> g(idleLock());
-  std::vector<Sptr<HTTPClient> >& idle = idleClients()[server];
-  if (idle.size() < kIdleClientsPerServer) idle.push_back(client);
+  IdlePool& pool = idlePool();
+  if (pool.server == server && pool.generation == generation && pool.clients.size() < kIdleClientsPerServer)
+    pool.clients.push_back(client);
 }
 
 // Copies `text` into `block` (grown when too small), positions reset.
@@ -249,10 +272,22 @@ CSyncProtocolUpLoadClient::CSyncProtocolUpLoadClient(const std::string& spaceSer
       pulled_(false),
       chunk_(new ACE_Message_Block(CHUNK_SIZE)),
       head_(0),
-      reusable_(false) {}
+      reusable_(false),
+      generation_(0) {}
+
+void CSyncProtocolUpLoadClient::dropIdleConnections() {
+  std::vector<Sptr<HTTPClient> > gone;
+  ACE_Guard<ACE_Thread_Mutex> g(idleLock());
+  gone = emptyPool(idlePool());
+}
+
+size_t CSyncProtocolUpLoadClient::idleConnections() {
+  ACE_Guard<ACE_Thread_Mutex> g(idleLock());
+  return idlePool().clients.size();
+}
 
 CSyncProtocolUpLoadClient::~CSyncProtocolUpLoadClient() {
-  if (uploadClient_ && reusable_) giveBack(spaceServer_, uploadClient_);
+  if (uploadClient_ && reusable_) giveBack(spaceServer_, generation_, uploadClient_);
   delete chunk_;
   delete head_;
 }
@@ -271,7 +306,7 @@ int CSyncProtocolUpLoadClient::httpCall(HTTPRequest& request, HTTPResponse& resp
     return -1;
   }
   pulled_ = false;
-  if (!uploadClient_) uploadClient_ = takeIdle(spaceServer_);
+  if (!uploadClient_) uploadClient_ = takeIdle(spaceServer_, generation_);
   uploadClient_->setTimeout(timeout_, timeout_);
   uploadClient_->setObserver(this);
   request_ = &request;

@@ -23,6 +23,7 @@
 #endif
 #ifdef PW_HAVE_NETDISK_CLIENT
 #include "client/NetDiskClient.h"
+#include "protocol/SyncProtocolClient.h"
 #endif
 #ifdef PW_HAVE_UPLOADER_DIALOG
 #include "dialog/FileUploaderDialog.h"
@@ -536,6 +537,9 @@ void CLoginDialog::logout() {
   if (softUpdate_) softUpdate_->Close();
   if (refusalBox_) refusalBox_->Close();
   SsoClient::instance()->logout(currentUserId_, "", "");
+#ifdef PW_HAVE_NETDISK_CLIENT
+  CSyncProtocolUpLoadClient::dropIdleConnections();  // the user's kept net-disk connections go too
+#endif
   loggedIn_ = false;
   AddressBookClient::instance()->clear();
   ShowWindow(true, true);

@@ -66,6 +66,8 @@ struct HttpReply {
   size_t chunkSize = 0;              // bytes per chunk (CHUNKED) or per write (others); 0 = all at once
   int pauseMs = 0;                   // silence between those pieces (a slow, steady sender)
   bool closeConnection = false;      // close after this reply ("Connection: close" added)
+  bool closeSilently = false;        // close after this reply without a word of it (a kept
+                                     // connection the server drops when its idle time ends)
 
   // Faults.
   int delayMs = 0;          // silence before answering; -1 = until the server stops or the peer leaves

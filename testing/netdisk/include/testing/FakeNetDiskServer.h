@@ -88,6 +88,7 @@ class FakeNetDiskServer {
   void setLinkForm(LinkForm form);
   void setCreated(int64_t unixTime);            // the creation time the server reports
   void setListingLinks(bool on);                // listings carry "downloadLink" (default true)
+  void setDropKeptConnections(bool on);         // close each connection after its answer, unannounced
 
   // Faults. The next `times` requests of the endpoint that passed the session
   // check get `reply` in place of the normal answer (the request is not acted on).
@@ -192,6 +193,7 @@ class FakeNetDiskServer {
   std::map<std::string, std::string> folders_;     // full path (no trailing "/") -> owner
   std::map<std::string, std::vector<Scripted> > scripted_;
   std::map<std::string, std::vector<Scripted> > lostAnswers_;
+  bool dropKept_ = false;
   std::map<std::string, int> blockFaults_times_;   // "name#index" -> times
   std::map<std::string, int> blockFaults_status_;
   std::map<std::string, int> counts_;

@@ -115,6 +115,11 @@ class CSyncProtocolUpLoadClient : public CSyncProtocolClient, public HTTPClientO
                             CSyncProtocolObserver* task);
   ~CSyncProtocolUpLoadClient() override;
 
+  // Any thread: closes the kept connections no block upload uses now; those in use are closed
+  // when their uploads end. Called at logout (and, for another server, on the next upload).
+  static void dropIdleConnections();
+  static size_t idleConnections();
+
   // The transport's HTTP client with this transport as its observer; the
   // body is the multipart head, the task's bytes, the closing delimiter. A
   // second call for the same block first asks the task to rewind and fails
@@ -143,4 +148,5 @@ class CSyncProtocolUpLoadClient : public CSyncProtocolClient, public HTTPClientO
   // where a plain request could silently go twice.
   Sptr<HTTPClient> uploadClient_;
   bool reusable_;
+  unsigned long generation_;      // of the idle pool when uploadClient_ was taken
 };
