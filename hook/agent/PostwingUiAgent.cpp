@@ -220,8 +220,17 @@ void PostwingUiAgent::shutdown() {
     dropConnection_i();
     threads.swap(threads_);
   }
+  // The socket is shut down: a receive thread blocked in a read wakes at once. One that is
+  // delivering a reply may be waiting for this thread (a paste asks the compose window's own
+  // thread to move it and reads its controls): messages sent to this thread are handled while
+  // it waits, as a window's thread must.
   for (HANDLE thread : threads) {
-    WaitForSingleObject(thread, INFINITE);
+    for (;;) {
+      DWORD r = WaitForSingleObject(thread, 10);
+      if (r == WAIT_OBJECT_0 || r == WAIT_FAILED) break;
+      MSG msg;
+      PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    }
     CloseHandle(thread);
   }
 }

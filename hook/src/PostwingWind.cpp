@@ -124,32 +124,19 @@ int PostwingWind::closeDialog() {
     ownedAgent_ = nullptr;
   }
   // A private agent goes with its window (the process's agent stays for the next window).
-  // Deleting it joins its receive thread, which may itself be waiting for this UI thread (a
-  // paste moves the window and reads its controls' text, calls the platform hands to the
-  // window's own thread): the agent goes on a thread of its own, never joined from here.
+  // Deleting it joins its receive thread here, handling what that thread asks of this one.
 #ifdef PW_HAVE_AGENT
-  if (owned) {
-    HANDLE reaper = CreateThread(nullptr, 0, &PostwingWind::deleteAgent, owned, 0, nullptr);
-    if (reaper) {
-      CloseHandle(reaper);
-    } else {
-      // No thread to delete it: kept (never freed) rather than risk the wait.
-      OutputDebugStringA("PostwingWind::closeDialog. private agent not deleted");
-    }
-  }
+  delete owned;
 #else
   (void)owned;
 #endif
   return 0;
 }
 
-DWORD WINAPI PostwingWind::deleteAgent(LPVOID agent) {
+void PostwingWind::endProcessAgent() {
 #ifdef PW_HAVE_AGENT
-  delete static_cast<PostwingUiAgent*>(agent);
-#else
-  (void)agent;
+  PostwingUiAgent::instance()->shutdown();
 #endif
-  return 0;
 }
 
 FoxMail70Wind::FoxMail70Wind(HWND root) : PostwingWind(root, KIND_FOXMAIL70), lastAttachClick_(now()) {}

@@ -52,7 +52,10 @@ int PostwingWindRegistry::addWind(const std::shared_ptr<PostwingWind>& wind, boo
     debugf("addWind Error. hRoot=%ld,winds size=%d.", root, (int)winds_.size());
     return -1;
   }
-  if (withAgent) wind->attachAgent();
+  if (withAgent) {
+    wind->attachAgent();
+    agentUsed_ = true;
+  }
   winds_[root] = wind;
   debugf("addWind Success. hRoot=%ld,winds size=%d.", root, (int)winds_.size());
   return 0;
@@ -71,6 +74,13 @@ int PostwingWindRegistry::removeWind(long root) {
   wind->closeDialog();
   wind->restoreWndProc();
   wind->unHook();
+  bool last;
+  {
+    RecursiveGuard g(mutex_);
+    last = winds_.empty() && agentUsed_;
+    if (last) agentUsed_ = false;
+  }
+  if (last) PostwingWind::endProcessAgent();
   return 0;
 }
 

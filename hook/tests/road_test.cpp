@@ -299,6 +299,43 @@ TEST_F(Road, ClosingAWindowWhosePrivateAgentWaitsForTheWindowsThreadDoesNotDeadl
   EXPECT_TRUE(waitUntil([] { return w32subst::debugContains("PostwingUiAgent::~PostwingUiAgent"); }));
 }
 
+// The library is unmapped from a mail client once its hooks are gone: by then no thread it
+// started there may run. Closing the last compose window ends the process's agent (a window
+// that used it) or the window's private agent (Foxmail 7.0's attach button), receive threads
+// joined, before the close returns.
+TEST_F(Road, NoThreadOfTheLibraryOutlivesTheLastComposeWindowOfItsProcess) {
+  for (bool privateAgent : {false, true}) {
+    SCOPED_TRACE(privateAgent ? "a window's private agent" : "the process's agent");
+    int asked = g_addrPosts + g_attachPosts;
+    ComposeWindow w;
+    std::shared_ptr<PostwingWind> wind;
+    if (privateAgent) {
+      ComposeOptions o;
+      o.visible = false;  // the poll leaves it alone
+      w = mail_->openCompose(MailKind::Foxmail70, o);
+      auto fox70 = std::make_shared<FoxMail70Wind>(w.root);
+      mail_->run([&] { PostwingWindRegistry::instance().addWind(fox70, false); });
+      fox70->setLastAttachClick(FoxMail70Wind::now() - ACE_Time_Value(3));
+      mail_->run([&] { EXPECT_EQ(fox70->showAttachDialog(), 0); });
+      wind = fox70;
+    } else {
+      wind = open(MailKind::Foxmail7, &w);
+      ASSERT_NE(wind, nullptr);
+      mail_->run([&] { wind->showAddrDialog(); });
+    }
+    ASSERT_TRUE(waitUntil([&] { return g_addrPosts + g_attachPosts == asked + 1; }));
+    EXPECT_GE(w32subst::runningThreads(pid_), 1);  // the receive thread
+    HWND root = w.root;
+    mail_->run([root] {
+      PostwingWindRegistry::instance().removeWind(num(root));
+      DestroyWindow(root);
+    });
+    EXPECT_EQ(registryOf(pid_).size(), 0);
+    EXPECT_EQ(w32subst::hookCount(mail_->threadId(), WH_CBT), 0);
+    EXPECT_EQ(w32subst::runningThreads(pid_), 0);
+  }
+}
+
 namespace {
 struct MenuCase {
   MailKind kind;

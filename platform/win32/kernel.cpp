@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <thread>
 
 #include <unistd.h>
@@ -110,21 +111,38 @@ void SetLastError(DWORD e) { t_lastError = e; }
 DWORD GetCurrentProcessId(void) { return currentProcessId(); }
 DWORD GetCurrentThreadId(void) { return self()->tid; }
 
+namespace {
+// Running CreateThread threads by simulated process. Guarded by kernelLock().
+std::map<DWORD, int>& runningByProcess() {
+  static auto* m = new std::map<DWORD, int>();
+  return *m;
+}
+}  // namespace
+
+int w32subst::runningThreads(DWORD pid) {
+  Guard g(kernelLock());
+  auto it = runningByProcess().find(pid);
+  return it == runningByProcess().end() ? 0 : it->second;
+}
+
 HANDLE CreateThread(SECURITY_ATTRIBUTES*, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID arg,
                     DWORD, LPDWORD threadId) {
-  ThreadInfo* info = newThreadInfo(currentProcessId());
+  const DWORD pid = currentProcessId();
+  ThreadInfo* info = newThreadInfo(pid);
   auto obj = std::make_shared<KObject>();
   obj->kind = KObject::Thread;
   HANDLE h;
   {
     Guard g(kernelLock());
     h = addHandleLocked(obj);
+    ++runningByProcess()[pid];
   }
   if (threadId) *threadId = info->tid;
-  std::thread([info, obj, start, arg] {
+  std::thread([info, obj, start, arg, pid] {
     adoptThreadInfo(info);
     DWORD code = start(arg);
     Guard g(kernelLock());
+    --runningByProcess()[pid];
     obj->ended = true;
     obj->exitCode = code;
     kernelCond().broadcast();

@@ -84,8 +84,12 @@ class PostwingWind {
   virtual int showAddrDialog();
   // Asks for the upload dialog ("showAttachDialog").
   virtual int showAttachDialog();
-  // Tells the desktop program the window closed (when it has an agent), then drops the agent.
+  // Tells the desktop program the window closed (when it has an agent), then drops the agent;
+  // a private agent is deleted, its receive thread joined.
   virtual int closeDialog();
+  // Ends the process's agent and joins its receive thread (the registry calls it when the
+  // process's last compose window has gone: nothing of the library may run after its hooks).
+  static void endProcessAgent();
   // Tracks the kind's menu at the position of the last message, owner the control; whether a
   // menu was shown.
   virtual bool showMenu(HWND control);
@@ -144,8 +148,6 @@ class PostwingWind {
   // Loads the kind's menu and tracks its first popup at pt, owner the control; false when the
   // kind has no menu.
   bool trackMenu(HWND control, POINT pt);
-  // Deletes a private agent (joining its receive threads) on a thread of its own.
-  static DWORD WINAPI deleteAgent(LPVOID agent);
 
   HWND root_;
   int kind_;

@@ -9,8 +9,8 @@
 // - The receive thread reads its own socket without a lock, and looks windows up in the
 //   registry (which hands out shared objects, so a window removed meanwhile stays alive until
 //   the delivery returns); it takes mutex_ only at its end, to give up its socket.
-// - shutdown and the destructor: any thread that the receive thread never waits for (it joins
-//   the receive threads).
+// - shutdown and the destructor: any thread, the compose window's own included: they join the
+//   receive threads, handling the messages sent to the calling thread while they wait.
 // Locks: mutex_ (recursive) guards stream_, port_, recvHandle_ and threads_; it is held across
 // a connect and a send, never while joining a receive thread. A socket that a receive thread
 // reads is closed only by that thread, under mutex_, so no send can reach a reused descriptor.
@@ -64,8 +64,8 @@ class PostwingUiAgent {
   // True while a receive thread reads the current connection.
   bool receiving() const;
 
-  // Drops the connection and waits for every receive thread to end; the agent can connect
-  // again afterwards.
+  // Drops the connection and waits for every receive thread to end (handling messages sent to
+  // the calling thread meanwhile); the agent can connect again afterwards.
   void shutdown();
 
   // Tests: connect to this port instead of the one the callers give (0: theirs).

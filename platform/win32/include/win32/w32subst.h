@@ -89,6 +89,8 @@ bool waitIdle(DWORD threadId, int timeoutMs = 5000);
 // Waits (polling the condition every few milliseconds) until pred() or the deadline.
 bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 5000);
 DWORD processIdOfThread(DWORD threadId);
+// Threads made with CreateThread in the simulated process whose start routine has not returned.
+int runningThreads(DWORD pid);
 
 // ---- hooks ----------------------------------------------------------------------------------
 int hookCount(DWORD threadId, int type);
