@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <list>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -77,6 +79,50 @@ std::string FileMd5::compute(FILE* file, int64_t count) {
   unsigned int n = 0;
   if (EVP_DigestFinal_ex(ctx.get(), digest, &n) != 1 || n != 16) return std::string();
   return toHex(digest);
+}
+
+// ---- BlockBuffer ----
+
+namespace {
+// Free block buffers, at most kPooledBuffers (enough for the block threads of the uploads at
+// once). Guarded by poolLock().
+const size_t kPooledBuffers = 16;
+std::mutex& poolLock() {
+  static std::mutex* m = new std::mutex();
+  return *m;
+}
+std::vector<std::pair<std::unique_ptr<char[]>, size_t> >& pool() {
+  static auto* p = new std::vector<std::pair<std::unique_ptr<char[]>, size_t> >();
+  return *p;
+}
+}  // namespace
+
+char* BlockBuffer::reserve(size_t n) {
+  size_ = 0;
+  if (capacity_ >= n && data_) return data_.get();
+  release();
+  {
+    std::lock_guard<std::mutex> lock(poolLock());
+    for (size_t i = 0; i < pool().size(); ++i) {
+      if (pool()[i].second < n) continue;
+      data_ = std::move(pool()[i].first);
+      capacity_ = pool()[i].second;
+      pool().erase(pool().begin() + static_cast<long>(i));
+      return data_.get();
+    }
+  }
+  data_.reset(new char[n > 0 ? n : 1]);  // uninitialised: the block is read over it
+  capacity_ = n;
+  return data_.get();
+}
+
+void BlockBuffer::release() {
+  size_ = 0;
+  if (!data_) return;
+  std::lock_guard<std::mutex> lock(poolLock());
+  if (pool().size() < kPooledBuffers) pool().emplace_back(std::move(data_), capacity_);
+  data_.reset();
+  capacity_ = 0;
 }
 
 // ---- CreateFileTask ----
@@ -165,15 +211,16 @@ int UploadFileTask::getBlockMd5(std::string& md5) {
     fclose(f);
     return -1;
   }
-  block_.resize(static_cast<size_t>(std::max(0, length_)));
+  const size_t want = static_cast<size_t>(std::max(0, length_));
+  char* buffer = block_.reserve(want);
   size_t got = 0;
-  while (got < block_.size()) {
-    size_t n = fread(block_.data() + got, 1, block_.size() - got, f);
+  while (got < want) {
+    size_t n = fread(buffer + got, 1, want - got, f);
     if (n == 0) break;
     got += n;
   }
   fclose(f);
-  block_.resize(got);  // a file that shrank: the length check below stops the block
+  block_.setSize(got);  // a file that shrank: the length check below stops the block
   unsigned char digest[EVP_MAX_MD_SIZE] = {0};
   unsigned int n = 0;
   if (EVP_Digest(block_.data(), block_.size(), digest, &n, EVP_md5(), 0) != 1 || n != 16) {
@@ -231,28 +278,39 @@ void UploadFileTask::execute() {
   result->delta = ok ? unreported_ : -reported_;
   result->setOwnerUserId(userId_);
   post(result);
-  std::vector<char>().swap(block_);
+  block_.release();
 }
 
-bool UploadFileTask::GetUpLoadData(int maxLength, ACE_Message_Block* block) {
-  if (block == 0) return false;
-  block->reset();
+size_t UploadFileTask::advance(size_t maxLength, const char*& data) {
   size_t at = static_cast<size_t>(reported_ + unreported_);
-  size_t want = at < block_.size() ? block_.size() - at : 0;
-  want = std::min(want, static_cast<size_t>(std::max(0, maxLength)));
-  want = std::min(want, block->space());
+  size_t want = std::min(at < block_.size() ? block_.size() - at : 0, maxLength);
   if (want == 0) {
     IM_LOG_DEBUG("UploadFileTask::GetUpLoadData .transferLength_ = %d.", reported_ + unreported_);
-    return false;
+    return 0;
   }
-  block->copy(block_.data() + at, want);
+  data = block_.data() + at;
   unreported_ += static_cast<int>(want);
   while (unreported_ >= PROGRESS_STEP) {
     unreported_ -= PROGRESS_STEP;
     reported_ += PROGRESS_STEP;
     postStatus(1, std::string(), PROGRESS_STEP);
   }
+  return want;
+}
+
+bool UploadFileTask::GetUpLoadData(int maxLength, ACE_Message_Block* block) {
+  if (block == 0) return false;
+  block->reset();
+  const char* data = 0;
+  size_t n = advance(std::min(static_cast<size_t>(std::max(0, maxLength)), block->space()), data);
+  if (n == 0) return false;
+  block->copy(data, n);
   return !NetDiskClient::stopRequested();
+}
+
+bool UploadFileTask::GetUpLoadData(size_t maxLength, const char*& data, size_t& length) {
+  length = advance(maxLength, data);
+  return length > 0 && !NetDiskClient::stopRequested();
 }
 
 bool UploadFileTask::RewindUpLoadData() {

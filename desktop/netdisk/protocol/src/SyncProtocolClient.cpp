@@ -270,7 +270,8 @@ CSyncProtocolUpLoadClient::CSyncProtocolUpLoadClient(const std::string& spaceSer
       headSent_(false),
       closingSent_(false),
       pulled_(false),
-      chunk_(new ACE_Message_Block(CHUNK_SIZE)),
+      chunk_(0),
+      view_(new ACE_Message_Block(static_cast<const char*>(""), 0)),
       head_(0),
       reusable_(false),
       generation_(0) {}
@@ -289,6 +290,7 @@ size_t CSyncProtocolUpLoadClient::idleConnections() {
 CSyncProtocolUpLoadClient::~CSyncProtocolUpLoadClient() {
   if (uploadClient_ && reusable_) giveBack(spaceServer_, generation_, uploadClient_);
   delete chunk_;
+  delete view_;
   delete head_;
 }
 
@@ -327,11 +329,22 @@ ACE_Message_Block* CSyncProtocolUpLoadClient::nextRequestChunk() {
     if (body != 0 && body->length() > 0) return fill(head_, body->rd_ptr(), body->length());
   }
   if (closingSent_) return 0;
-  chunk_->reset();
   pulled_ = true;
-  if (task_->GetUpLoadData(static_cast<int>(CHUNK_SIZE), chunk_)) return chunk_;
+  if (task_->UpLoadDataInPlace()) {
+    const char* data = 0;
+    size_t length = 0;
+    if (task_->GetUpLoadData(CHUNK_SIZE, data, length)) {
+      view_->base(const_cast<char*>(data), length, ACE_Message_Block::DONT_DELETE);
+      view_->wr_ptr(length);
+      return view_;
+    }
+  } else {
+    if (chunk_ == 0) chunk_ = new ACE_Message_Block(CHUNK_SIZE);
+    chunk_->reset();
+    if (task_->GetUpLoadData(static_cast<int>(CHUNK_SIZE), chunk_)) return chunk_;
+  }
   closingSent_ = true;
-  return fill(chunk_, closingDelimiter_.data(), closingDelimiter_.size());
+  return fill(head_, closingDelimiter_.data(), closingDelimiter_.size());
 }
 
 int CSyncProtocolUpLoadClient::onHttpEvent(int, http::HTTPMessage*, ACE_Message_Block*) { return 0; }

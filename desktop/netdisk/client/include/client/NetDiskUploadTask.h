@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,30 @@ class FileMd5 {
   // The MD5 of the next `count` bytes of the file (fewer at its end).
   static std::string compute(FILE* file, int64_t count);
   static std::string toHex(const unsigned char digest[16]);
+};
+
+// The bytes of one block. The buffer comes from a small process-wide pool and goes back to it
+// when the task ends, so that a block costs no fresh allocation and no zero-fill: its pages are
+// already mapped when the next block is read into them.
+class BlockBuffer {
+ public:
+  BlockBuffer() = default;
+  ~BlockBuffer() { release(); }
+  BlockBuffer(const BlockBuffer&) = delete;
+  BlockBuffer& operator=(const BlockBuffer&) = delete;
+
+  // Room for n bytes (size 0; the contents are undefined until written).
+  char* reserve(size_t n);
+  void setSize(size_t n) { size_ = n; }
+  const char* data() const { return data_.get(); }
+  size_t size() const { return size_; }
+  // Gives the buffer back to the pool.
+  void release();
+
+ private:
+  std::unique_ptr<char[]> data_;
+  size_t capacity_ = 0;
+  size_t size_ = 0;
 };
 
 class CreateFileTask : public NetDiskTaskBase {
@@ -58,6 +83,8 @@ class UploadFileTask : public NetDiskTaskBase, public CSyncProtocolObserver {
   // Task thread, from inside the upload: the next piece of the block.
   bool OnUpLoadEvent(int, int) override { return false; }
   bool GetUpLoadData(int maxLength, ACE_Message_Block* block) override;
+  bool UpLoadDataInPlace() const override { return true; }
+  bool GetUpLoadData(size_t maxLength, const char*& data, size_t& length) override;
   // Starts the block again from its first byte (a resend after a renewed
   // session); the progress announced so far is taken back.
   bool RewindUpLoadData() override;
@@ -81,7 +108,10 @@ class UploadFileTask : public NetDiskTaskBase, public CSyncProtocolObserver {
   int unreported_;      // bytes handed to the upload since the last announcement
   int64_t expectedLength_;
   std::string expectedMtime_;
-  std::vector<char> block_;  // the block's bytes, read once; hashed and sent from here
+  // Takes the next at most maxLength bytes of the block (progress announced); 0 at the end.
+  size_t advance(size_t maxLength, const char*& data);
+
+  BlockBuffer block_;  // the block's bytes, read once; hashed and sent from here
 };
 
 class MergeFileTask : public NetDiskTaskBase {

@@ -39,6 +39,15 @@ class CSyncProtocolObserver {
   // Writes at most maxLength further bytes of the block into the block's
   // write position; true while data was given, false at the end.
   virtual bool GetUpLoadData(int maxLength, ACE_Message_Block* block) = 0;
+  // True when the form below hands out the bytes in place (the upload then uses it).
+  virtual bool UpLoadDataInPlace() const { return false; }
+  // The same bytes in place: `data` points at the next at most maxLength bytes in the
+  // observer's own buffer (`length` of them), valid until the next call or the end of the
+  // upload; they are sent from there with no copy of ours. Same result as the form above.
+  virtual bool GetUpLoadData(size_t, const char*&, size_t& length) {
+    length = 0;
+    return false;
+  }
   // Starts the block's bytes again from its first byte, so that the request
   // can be resent after a renewed session; false when it cannot (the resend
   // then fails at once and the caller retries the block).
@@ -139,8 +148,9 @@ class CSyncProtocolUpLoadClient : public CSyncProtocolClient, public HTTPClientO
   bool headSent_;
   bool closingSent_;
   bool pulled_;                   // the task was asked for bytes since the last rewind
-  ACE_Message_Block* chunk_;      // chunk buffer (CHUNK_SIZE bytes), owned
-  ACE_Message_Block* head_;       // copy of the multipart head, owned
+  ACE_Message_Block* chunk_;      // copy of the task's bytes (observers without them in place), owned
+  ACE_Message_Block* view_;       // the task's bytes in place (the data is the task's), owned
+  ACE_Message_Block* head_;       // copy of the multipart head, then the closing delimiter, owned
   // The client that sends the blocks: taken from the idle clients of this server (a kept
   // connection) by the first upload exchange and given back when this transport goes, unless
   // that exchange failed. Only block uploads share connections: curl cannot resend their
