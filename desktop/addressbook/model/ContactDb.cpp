@@ -165,7 +165,9 @@ void ContactDb::search(const std::string& keyword, std::vector<Sptr<INode>>& res
   std::vector<std::string> ids;
   try {
     while (!rows.eof()) {
-      ids.push_back(gb2312(rows.textField("contactId")));
+      size_t bytes = 0;
+      const char* id = rows.textFieldAt(0, &bytes);
+      ids.push_back(gb2312(std::string(id, bytes)));
       rows.nextRow();
     }
   } catch (const CppSQLite3Exception&) {

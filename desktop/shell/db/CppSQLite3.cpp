@@ -173,6 +173,14 @@ std::string CppSQLite3Query::textField(const char* name) const {
   return text != nullptr ? std::string(reinterpret_cast<const char*>(text), bytes) : std::string();
 }
 
+const char* CppSQLite3Query::textFieldAt(int index, size_t* bytes) const {
+  checkVM();
+  if (index < 0 || index >= numFields()) throw CppSQLite3Exception(CPPSQLITE_ERROR, "Invalid field index requested");
+  const unsigned char* text = sqlite3_column_text(vm_, index);
+  if (bytes) *bytes = text != nullptr ? static_cast<size_t>(sqlite3_column_bytes(vm_, index)) : 0;
+  return text != nullptr ? reinterpret_cast<const char*>(text) : "";
+}
+
 int CppSQLite3Query::intField(const char* name) const {
   int i = fieldIndex(name);
   return fieldDataType(i) == SQLITE_NULL ? 0 : sqlite3_column_int(vm_, i);

@@ -3,6 +3,7 @@
 #include "AddressBookTestSupport.h"
 
 #include "addressbook/ContactDb.h"
+#include "util/CodingTransform.h"
 
 using namespace abtest;
 
@@ -135,6 +136,46 @@ TEST_F(ContactDbTest, SearchRules) {
                                       "wang.fang@corp.example"}),
             namesOf(hits));
   EXPECT_EQ(8, count("select count(*) from xcapContactsInfo"));
+}
+
+// The hits and their order are those of the grouped statement over the table: one per contact
+// id, by display name (UTF-8 bytes), equal names by contact id; a contact in two units once.
+TEST_F(ContactDbTest, HitsAreOnePerContactInDisplayNameThenIdOrder) {
+  install({{"lee.c@corp.example", "Lee", "x"},
+           {"lee.a@corp.example", "Lee", "x"},
+           {"lee.b@corp.example", "Lee", ""},
+           {"zed@corp.example", "zed", "x"},
+           {"Zed@corp.example", "Zed", ""},
+           {"amy@corp.example", "amy", "lee"},
+           {"chen@corp.example", "陈", ""},
+           {"an@corp.example", "安", "lee"}});
+  // lee.b also in a second unit: a second row.
+  std::vector<Sptr<INode>> roots;
+  std::map<std::string, Sptr<INode>> groups, contacts;
+  AddressBookClient::instance()->getModel(roots, groups, contacts);
+  Sptr<INode> qa(new Group("organization/qa", "测试部", Sptr<INode>(), 3));
+  Sptr<INode> again(new Contact("lee.b@corp.example", 2, "Lee", "", "organization/qa/lee.b@corp.example"));
+  std::vector<CppSQLite3Command> batch{db()->insertContact(again, qa)};
+  db()->flush(batch);
+  ASSERT_EQ(9, count("select count(*) from xcapContactsInfo"));
+  for (const char* keyword : {"", "lee", "e", "z", "x", "陈"}) {
+    SCOPED_TRACE(keyword);
+    CppSQLite3Query q;
+    std::string contains = CodingTransform::gb2312_to_utf8(std::string("%") + keyword + "%");
+    ASSERT_TRUE(LocalDb::instance()->execQuery(
+        "select contactId from xcapContactsInfo where userId = ? and (displayName like ? or nickName like ? "
+        "or contactId like ?) group by contactId order by displayName asc;",
+        CppSQLite3Params{CppSQLite3Param(user_), CppSQLite3Param(contains), CppSQLite3Param(contains),
+                         CppSQLite3Param(contains + "@corp.example")},
+        q));
+    std::vector<std::string> expected;
+    for (; !q.eof(); q.nextRow()) expected.push_back(q.textField("contactId"));
+    EXPECT_FALSE(expected.empty());
+    EXPECT_EQ(expected, search(keyword));
+  }
+  EXPECT_EQ((std::vector<std::string>{"lee.a@corp.example", "lee.b@corp.example", "lee.c@corp.example",
+                                      "amy@corp.example", "an@corp.example"}),
+            search("lee"));
 }
 
 // "%" and "_" in the keyword are LIKE's wildcards (any run of characters, any one character);

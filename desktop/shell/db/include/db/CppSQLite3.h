@@ -91,6 +91,9 @@ class CppSQLite3Query {
 
   // The named column of the current row; NULL reads as "", 0 and 0.
   std::string textField(const char* name) const;
+  // The text of the current row's column `index` in place (NULL as ""); valid until the next
+  // step. For loops over many rows: no lookup by name, no copy.
+  const char* textFieldAt(int index, size_t* bytes) const;
   int intField(const char* name) const;
   sqlite3_int64 int64Field(const char* name) const;
 
