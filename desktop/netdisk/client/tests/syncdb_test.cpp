@@ -55,6 +55,14 @@ TEST_F(SyncDbTest, TablesAreCreatedOnceWithTheirStatements) {
   ASSERT_EQ(0, sync.insertFile(f));
   sync.init();  // tables exist: nothing is lost
   EXPECT_EQ(1, count("select count(*) from pw_file"));
+  // Block rows are found through an index of upload and block (a file made without it gets it).
+  EXPECT_EQ(1, count("select count(*) from sqlite_master where type='index' and tbl_name='pw_upblock_task'"));
+  ASSERT_TRUE(db.execDML("drop index PwUpBlockTaskIndex;"));
+  sync.init();
+  EXPECT_EQ(1, count("select count(*) from sqlite_master where type='index' and tbl_name='pw_upblock_task'"));
+  CppSQLite3Query plan;
+  ASSERT_TRUE(db.execQuery("explain query plan delete from pw_upblock_task where fileId=1 and blockIndex=2", plan));
+  EXPECT_NE(std::string::npos, plan.textField("detail").find("PwUpBlockTaskIndex"));
 }
 
 TEST_F(SyncDbTest, NamesWithQuotesAreStoredAndFoundAsTheyAre) {
