@@ -168,8 +168,8 @@ void ContactListAgent::handleUpdateJob(CL_UpdateJob* job) {
     OnUpdate(status);
     return;
   }
-  tree<TreeNode> copy(job->getBuddyTree());
-  OnUpdate(copy, 0);
+  // The job has ended: its tree is read in place (the build copies what it keeps).
+  OnUpdate(job->getBuddyTree(), 0);
 }
 
 void ContactListAgent::OnUpdate(int status) {
