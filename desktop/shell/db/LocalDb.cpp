@@ -49,6 +49,7 @@ int LocalDb::open(const std::string& userId) {
   ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, mutex_, -1);
   // The old user's connection goes first: a failed open must leave no
   // connection rather than the previous user's.
+  dropKeptStatements();
   try {
     db_.close();
   } catch (const CppSQLite3Exception& e) {
@@ -94,6 +95,7 @@ int LocalDb::open(const std::string& userId) {
 
 void LocalDb::close() {
   ACE_GUARD(ACE_Thread_Mutex, guard, mutex_);
+  dropKeptStatements();
   try {
     db_.close();
   } catch (const CppSQLite3Exception&) {
@@ -142,9 +144,26 @@ bool LocalDb::execDML(const std::string& sql, const CppSQLite3Params& params) {
   }
 }
 
+// The statements of batches, compiled once and kept for the connection's later batches: the
+// upload books every confirmed block in a batch of its own, the contact table is filled in
+// batches of one INSERT. Finalized before the connection closes. Guarded by mutex_.
+struct LocalDb::BatchStatements {
+  static const size_t MAX_TEXTS = 32;  // past this many texts the kept ones are dropped
+  std::unordered_map<std::string, std::unique_ptr<CppSQLite3Statement>> byText;
+
+  // The statement of `sql`, compiled on first use.
+  CppSQLite3Statement& get(CppSQLite3DB& db, const std::string& sql) {
+    std::unique_ptr<CppSQLite3Statement>& stmt = byText[sql];
+    if (!stmt) stmt.reset(new CppSQLite3Statement(db.compileStatement(sql.c_str())));
+    return *stmt;
+  }
+};
+
+void LocalDb::dropKeptStatements() { kept_.reset(); }
+
 bool LocalDb::beginTransaction() {
   try {
-    db_.execDML("begin transaction;");
+    kept_->get(db_, "begin transaction;").execDML();
     return true;
   } catch (const CppSQLite3Exception&) {
     return false;
@@ -153,7 +172,7 @@ bool LocalDb::beginTransaction() {
 
 bool LocalDb::commitTransaction() {
   try {
-    db_.execDML("commit transaction;");
+    kept_->get(db_, "commit transaction;").execDML();
     return true;
   } catch (const CppSQLite3Exception& e) {
     IM_LOG_ERROR("LocalDb::execBatch, commit failed: %s", e.errorMessage());
@@ -163,16 +182,12 @@ bool LocalDb::commitTransaction() {
 
 bool LocalDb::rollbackTransaction() {
   try {
-    db_.execDML("rollback transaction;");
+    kept_->get(db_, "rollback transaction;").execDML();
     return true;
   } catch (const CppSQLite3Exception&) {
     return false;
   }
 }
-
-struct LocalDb::BatchStatements {
-  std::unordered_map<std::string, std::unique_ptr<CppSQLite3Statement>> byText;
-};
 
 int LocalDb::execInTransaction(const std::string& sql, BatchStatements&) {
   if (sql.empty()) return 0;
@@ -188,10 +203,9 @@ int LocalDb::execInTransaction(const std::string& sql, BatchStatements&) {
 int LocalDb::execInTransaction(const CppSQLite3Command& command, BatchStatements& compiled) {
   if (command.sql.empty()) return 0;
   try {
-    std::unique_ptr<CppSQLite3Statement>& stmt = compiled.byText[command.sql];
-    if (!stmt) stmt.reset(new CppSQLite3Statement(db_.compileStatement(command.sql.c_str())));
-    stmt->bindAll(command.params);
-    stmt->execDML();  // resets the statement, after a failure too
+    CppSQLite3Statement& stmt = compiled.get(db_, command.sql);
+    stmt.bindAll(command.params);
+    stmt.execDML();  // resets the statement, after a failure too
     return 0;
   } catch (const CppSQLite3Exception& e) {
     IM_LOG_ERROR("LocalDb::execBatch, statement failed: %s", e.errorMessage());
@@ -203,9 +217,10 @@ template <typename Stmt>
 bool LocalDb::runBatch(const std::vector<Stmt>& stmts, bool rollbackOnFailure) {
   if (stmts.empty()) return false;
   ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, mutex_, false);
+  if (!kept_ || kept_->byText.size() > BatchStatements::MAX_TEXTS) kept_.reset(new BatchStatements());
   if (!beginTransaction()) return false;
   size_t failures = 0;
-  BatchStatements compiled;
+  BatchStatements& compiled = *kept_;
   for (const Stmt& stmt : stmts) {
     if (execInTransaction(stmt, compiled) == 0) continue;
     ++failures;

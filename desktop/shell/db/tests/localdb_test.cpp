@@ -197,6 +197,41 @@ TEST_F(LocalDbTest, BoundParametersThroughEveryEntry) {
   EXPECT_EQ("it's", q.textField("nick"));  // a failed query leaves the cursor as it was
 }
 
+// A batch's statements are kept for later batches of the connection: they must follow the
+// user's switch, a change of the table and a failure, and never write into another file.
+TEST_F(LocalDbTest, KeptBatchStatementsFollowTheConnection) {
+  const std::string insert = "insert into t(id, v) values(?, ?)";
+  auto one = [&](int id, const std::string& v) {
+    return db_.execBatch(std::vector<CppSQLite3Command>{{insert, {id, v}}}, true);
+  };
+  ASSERT_EQ(0, db_.open("a@example.com"));
+  ASSERT_TRUE(db_.execDML("create table t(id integer primary key, v text)"));
+  ASSERT_TRUE(one(1, "a1"));
+  EXPECT_FALSE(one(1, "dup"));  // refused by the key, rolled back; the statement stays usable
+  ASSERT_TRUE(one(2, "a2"));
+
+  ASSERT_EQ(0, db_.open("b@example.com"));
+  EXPECT_FALSE(one(1, "b1"));  // no table in B's file: compiled afresh, not run on A's
+  ASSERT_TRUE(db_.execDML("create table t(id integer primary key, v text, extra text)"));
+  ASSERT_TRUE(one(1, "b1"));
+  ASSERT_TRUE(db_.execDML("drop table t; create table t(v text, id integer primary key)"));
+  ASSERT_TRUE(one(3, "b3"));  // the kept statement is recompiled for the new table
+  EXPECT_EQ(1, count("select count(*) from t where id=3 and v='b3'"));
+  EXPECT_EQ(2, countIn(dbFile("a@example.com"), "select count(*) from t"));
+  EXPECT_EQ(0, countIn(dbFile("a@example.com"), "select count(*) from t where v like 'b%'"));
+
+  // More texts than are kept: every batch still runs.
+  for (int i = 0; i < 80; ++i) {
+    std::string sql = "insert into t(id, v) values(?, ?) -- " + std::to_string(i);
+    ASSERT_TRUE(db_.execBatch(std::vector<CppSQLite3Command>{{sql, {100 + i, "x"}}}));
+  }
+  EXPECT_EQ(81, count("select count(*) from t"));
+
+  db_.close();
+  EXPECT_FALSE(one(4, "closed"));
+  EXPECT_EQ(81, countIn(dbFile("b@example.com"), "select count(*) from t"));
+}
+
 TEST_F(LocalDbTest, ConcurrentWritersLoseNothingAndBatchesStayWhole) {
   ASSERT_EQ(0, db_.open("u@example.com"));
   ASSERT_TRUE(db_.execDML("create table single(thread integer, i integer)"));

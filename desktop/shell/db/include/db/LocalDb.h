@@ -23,6 +23,7 @@
 #include <ace/Singleton.h>
 #include <ace/Thread_Mutex.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -67,7 +68,8 @@ class LocalDb {
   // statement is logged and makes the result false; the rest still run and are
   // committed, unless rollbackOnFailure asks to undo the whole batch at the
   // first failure. A failing commit is rolled back. False for an empty list.
-  // Commands of the same text are compiled once per batch.
+  // A command's text is compiled once and the statement kept for later
+  // batches on the same connection (up to 32 texts).
   bool execBatch(const std::vector<std::string>& sqls, bool rollbackOnFailure = false);
   bool execBatch(const std::vector<CppSQLite3Command>& commands, bool rollbackOnFailure = false);
 
@@ -80,7 +82,8 @@ class LocalDb {
   struct BatchStatements;  // the statements compiled for one batch, by text
   template <typename Stmt>
   bool runBatch(const std::vector<Stmt>& stmts, bool rollbackOnFailure);
-  // These four expect mutex_ held.
+  // These expect mutex_ held.
+  void dropKeptStatements();  // before the connection closes
   bool beginTransaction();
   bool commitTransaction();
   bool rollbackTransaction();
@@ -89,5 +92,6 @@ class LocalDb {
 
   mutable ACE_Thread_Mutex mutex_;
   CppSQLite3DB db_;   // guarded by mutex_
+  std::unique_ptr<BatchStatements> kept_;  // guarded by mutex_; of db_'s connection
   std::string path_;  // guarded by mutex_
 };
