@@ -92,19 +92,23 @@ void AddressBookClient::OnUpdate(const std::vector<Sptr<INode>>& roots,
                                  std::map<std::string, Sptr<INode>> newGroups,
                                  std::map<std::string, Sptr<INode>> newContacts, int status) {
   IM_TRACE("AddressBookClient::OnUpdate");
-  std::list<Model> unheld;
   if (status == 0) {
     Guard g(modelMutex);
     installLocked(roots, newGroups, newContacts);
     state = STATE_UPDATED;
-    takeUnheldLocked(unheld);
   } else {
     // A failed or cancelled fetch keeps what is installed.
     Guard g(modelMutex);
     state = STATE_IDLE;
   }
   listeners.forEach([&](IAddrbookListener* listener) { listener->OnAddrbookUpdate(roots, status); });
-  breakAll(unheld);  // after the listeners: nobody can reach these, and nobody waits for this
+  // After the listeners, who may have let go of older models: nobody waits for this.
+  std::list<Model> unheld;
+  if (status == 0) {
+    Guard g(modelMutex);
+    takeUnheldLocked(unheld);
+  }
+  breakAll(unheld);  // nobody can reach these
 }
 
 void AddressBookClient::setModel(const std::vector<Sptr<INode>>& roots,
