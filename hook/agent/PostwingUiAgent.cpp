@@ -94,6 +94,14 @@ int PostwingUiAgent::connectUI(int port, bool startThread) {
   OutputDebugStringA("PostwingUiAgent::connectUI");
   Guard g(mutex_);
   reapThreads_i();
+  if (startThread) {
+    shutDown_ = false;
+  } else if (!connected_ && shutDown_) {
+    // A window's close after the process's last window ended the agent: connecting again would
+    // leave a connection nobody closes in the mail client.
+    OutputDebugStringA("PostwingUiAgent::connectUI. shut down, not connecting for a close");
+    return -1;
+  }
   if (!connected_) {
     port_ = g_portOverride != 0 ? int(g_portOverride) : port;
     ACE_SOCK_Stream stream;
@@ -165,7 +173,7 @@ int PostwingUiAgent::showAttachDialog(HWND root) {
 int PostwingUiAgent::closeDialog(HWND root) {
   OutputDebugStringA("PostwingUiAgent::closeDialog");
   Guard g(mutex_);
-  if (!connected_) connectUI(port_, true);
+  if (!connected_ && connectUI(port_, false) != 0) return -1;  // no reply comes: no receive thread
   PW_Message message;
   message.setCommand("mailWindowsClosed");
   message.setField("handle", handleText(root));
@@ -218,6 +226,7 @@ void PostwingUiAgent::shutdown() {
   {
     Guard g(mutex_);
     dropConnection_i();
+    shutDown_ = true;
     threads.swap(threads_);
   }
   // The socket is shut down: a receive thread blocked in a read wakes at once. One that is
@@ -233,6 +242,11 @@ void PostwingUiAgent::shutdown() {
     }
     CloseHandle(thread);
   }
+}
+
+void PostwingUiAgent::reopen() {
+  Guard g(mutex_);
+  shutDown_ = false;
 }
 
 DWORD WINAPI PostwingUiAgent::recvThread(LPVOID arg) {

@@ -84,6 +84,7 @@ void PostwingWind::attachAgent() {
   RecursiveGuard g(agentMutex_);
 #ifdef PW_HAVE_AGENT
   agent_ = PostwingUiAgent::instance();
+  agent_->reopen();  // the process's last window may have ended it before
 #endif
 }
 
@@ -136,6 +137,12 @@ int PostwingWind::closeDialog() {
 void PostwingWind::endProcessAgent() {
 #ifdef PW_HAVE_AGENT
   PostwingUiAgent::instance()->shutdown();
+#endif
+}
+
+void PostwingWind::reopenProcessAgent() {
+#ifdef PW_HAVE_AGENT
+  PostwingUiAgent::instance()->reopen();
 #endif
 }
 

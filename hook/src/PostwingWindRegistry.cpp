@@ -69,6 +69,7 @@ int PostwingWindRegistry::removeWind(long root) {
     if (it == winds_.end()) return 0;
     wind = it->second;
     winds_.erase(it);
+    closing_++;
     debugf("removeWind. hRoot=%ld,winds size=%d", root, (int)winds_.size());
   }
   wind->closeDialog();
@@ -76,11 +77,19 @@ int PostwingWindRegistry::removeWind(long root) {
   wind->unHook();
   bool last;
   {
+    // "Last" counts the closes still running on other threads too: a close that uses the
+    // process's agent must be over before the agent ends.
     RecursiveGuard g(mutex_);
-    last = winds_.empty() && agentUsed_;
+    closing_--;
+    last = winds_.empty() && closing_ == 0 && agentUsed_;
     if (last) agentUsed_ = false;
   }
-  if (last) PostwingWind::endProcessAgent();
+  if (last) {
+    PostwingWind::endProcessAgent();
+    // A window that took the agent while it was ending must still be able to say it closed.
+    RecursiveGuard g(mutex_);
+    if (agentUsed_) PostwingWind::reopenProcessAgent();
+  }
   return 0;
 }
 

@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <functional>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -333,6 +335,65 @@ TEST_F(Road, NoThreadOfTheLibraryOutlivesTheLastComposeWindowOfItsProcess) {
     EXPECT_EQ(registryOf(pid_).size(), 0);
     EXPECT_EQ(w32subst::hookCount(mail_->threadId(), WH_CBT), 0);
     EXPECT_EQ(w32subst::runningThreads(pid_), 0);
+  }
+}
+
+// Two compose windows of one process close on two UI threads, the process's agent used by
+// both and connected by one's request. Whichever close comes last ends the agent, and only once
+// the other's close is over: afterwards the process runs no thread of the library and holds no
+// connection, whether the closes run at the same moment or one wholly before the other.
+TEST_F(Road, TwoWindowsOfOneProcessClosingTogetherLeaveNoThreadAndNoConnection) {
+  FakeMailClient second(pid_);  // a second UI thread of the same process
+  PostwingUiAgent& agent = w32subst::ProcessLocal<PostwingUiAgent>::getFor(pid_);
+  ComposeOptions hidden;
+  hidden.visible = false;  // the poll leaves them alone: the objects are made here
+  const int kRounds = 300;
+  for (bool together : {true, false}) {
+    SCOPED_TRACE(together ? "closes released together" : "one close wholly before the other");
+    int connectionsLeft = 0, threadsLeft = 0;
+    for (int round = 0; round < (together ? kRounds : 20); ++round) {
+      int asked = g_addrPosts;
+      ComposeWindow wa = mail_->openCompose(MailKind::Foxmail7, hidden);
+      ComposeWindow wb = second.openCompose(MailKind::Foxmail7, hidden);
+      auto a = std::make_shared<FoxMail7Wind>(wa.root);
+      auto b = std::make_shared<FoxMail7Wind>(wb.root);
+      mail_->run([&] { PostwingWindRegistry::instance().addWind(a, true); });
+      second.run([&] { PostwingWindRegistry::instance().addWind(b, true); });
+      std::shared_ptr<PostwingWind> requester = round % 2 ? b : a;
+      (round % 2 ? static_cast<FakeMailClient&>(second) : *mail_).run([&] { requester->showAddrDialog(); });
+      ASSERT_TRUE(waitUntil([&] { return g_addrPosts == asked + 1; }));
+
+      auto closeOn = [](FakeMailClient& client, HWND root, std::function<void()> before) {
+        client.run([&] {
+          before();
+          PostwingWindRegistry::instance().removeWind(num(root));
+          DestroyWindow(root);
+        });
+      };
+      if (together) {
+        std::mutex m;
+        std::condition_variable cv;
+        int arrived = 0;
+        auto barrier = [&] {
+          std::unique_lock<std::mutex> lock(m);
+          if (++arrived == 2) cv.notify_all();
+          cv.wait(lock, [&] { return arrived == 2; });
+        };
+        std::thread other([&] { closeOn(second, wb.root, barrier); });
+        closeOn(*mail_, wa.root, barrier);
+        other.join();
+      } else {
+        closeOn(*mail_, wa.root, [] {});
+        EXPECT_TRUE(agent.connected());  // the other window still uses it
+        closeOn(second, wb.root, [] {});
+      }
+      ASSERT_EQ(registryOf(pid_).size(), 0);
+      if (agent.connected() || agent.get_handle() != ACE_INVALID_HANDLE) connectionsLeft++;
+      if (w32subst::runningThreads(pid_) != 0) threadsLeft++;
+      agent.shutdown();  // the next round starts clean whatever this one left
+    }
+    EXPECT_EQ(connectionsLeft, 0);
+    EXPECT_EQ(threadsLeft, 0);
   }
 }
 

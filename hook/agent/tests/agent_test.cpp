@@ -44,8 +44,9 @@ class ScriptedServer {
     acceptor_.close();
   }
   int port() const { return port_; }
-  bool accept() {
+  bool accept() {  // a new connection: what the last one brought is forgotten
     peer_.close();
+    received_.clear();
     ACE_Time_Value timeout(5);
     return acceptor_.accept(peer_, 0, &timeout) == 0;
   }
@@ -243,6 +244,34 @@ TEST_F(AgentTest, WhenTheServerClosesTheReceiveThreadEndsAndTheNextRequestConnec
   EXPECT_TRUE(server.receive(unitOf("showAttachDialog", "handle=" + handleOf(root_))));
   ASSERT_TRUE(server.send(addrUnit(root_, "again")));
   EXPECT_TRUE(wind_->waitFor("again"));
+}
+
+// The process's agent is shut down when its last window has gone; a close that comes after
+// that must not connect again (nothing would ever close that connection), while a request for
+// a dialog connects as before, and so does the close of a window that took the agent anew.
+TEST_F(AgentTest, AfterShutdownACloseConnectsOnlyForAWindowThatTookTheAgentAnew) {
+  ScriptedServer server;
+  PostwingUiAgent::setPortOverride(server.port());
+  ASSERT_EQ(askAddr(), 0);
+  ASSERT_TRUE(server.accept());
+  mail_->run([this] { agent_->shutdown(); });
+  EXPECT_EQ(mail_->call([this] { return agent_->closeDialog(root_); }), -1);
+  EXPECT_EQ(connect(server.port(), false), -1);
+  EXPECT_FALSE(agent_->connected());
+  EXPECT_EQ(agent_->get_handle(), ACE_INVALID_HANDLE);
+  ASSERT_EQ(askAddr(), 0);
+  ASSERT_TRUE(server.accept());
+  EXPECT_TRUE(server.receive(unitOf("showAddrDialog", "bcc=&cc=&handle=" + handleOf(root_) + "&to=")));
+  EXPECT_EQ(mail_->call([this] { return agent_->closeDialog(root_); }), 0);
+  EXPECT_TRUE(server.receive(unitOf("mailWindowsClosed", "handle=" + handleOf(root_))));
+
+  mail_->run([this] { agent_->shutdown(); });
+  EXPECT_EQ(mail_->call([this] { return agent_->closeDialog(root_); }), -1);
+  mail_->run([this] { agent_->reopen(); });  // a new compose window attached
+  EXPECT_EQ(mail_->call([this] { return agent_->closeDialog(root_); }), 0);
+  ASSERT_TRUE(server.accept());
+  EXPECT_TRUE(server.receive(unitOf("mailWindowsClosed", "handle=" + handleOf(root_))));
+  EXPECT_FALSE(agent_->receiving());  // a close waits for no reply
 }
 
 TEST_F(AgentTest, ASendToAClosedConnectionFailsWithoutSigpipe) {

@@ -90,6 +90,8 @@ class PostwingWind {
   // Ends the process's agent and joins its receive thread (the registry calls it when the
   // process's last compose window has gone: nothing of the library may run after its hooks).
   static void endProcessAgent();
+  // Lets the ended agent connect again for a close (a window took it while it was ending).
+  static void reopenProcessAgent();
   // Tracks the kind's menu at the position of the last message, owner the control; whether a
   // menu was shown.
   virtual bool showMenu(HWND control);
@@ -98,7 +100,8 @@ class PostwingWind {
   // Puts back the container's previous window procedure.
   virtual void restoreWndProc();
 
-  // With the agent flag of PostwingWindRegistry::addWind: the process's agent.
+  // With the agent flag of PostwingWindRegistry::addWind: the process's agent (reopened when
+  // the process's last window had ended it).
   void attachAgent();
 
   // The intercepted click: at most one entry per message id (a newer one replaces it).

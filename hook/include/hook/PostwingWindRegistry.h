@@ -28,8 +28,9 @@ class PostwingWindRegistry {
   // 0, or -1 when an object for the same root is registered already (the new one is not kept).
   int addWind(const std::shared_ptr<PostwingWind>& wind, bool withAgent);
   // Erases the root's object, then closes its dialog, restores its procedures and unhooks.
-  // When that was the last object of a process whose objects used the process's agent, the
-  // agent is ended too: once the hooks are gone no thread of the library is left.
+  // When that was the last object of a process whose objects used the process's agent, and no
+  // other removal of the process is still closing, the agent is ended too: once the hooks are
+  // gone no thread of the library is left.
   int removeWind(long root);
   std::shared_ptr<PostwingWind> find(long root) const;
   // The root of the first object (in root order) whose root is the window or whose known
@@ -60,6 +61,7 @@ class PostwingWindRegistry {
  private:
   mutable ACE_Recursive_Thread_Mutex mutex_;                 // guards winds_
   std::map<long, std::shared_ptr<PostwingWind>> winds_;       // guarded by mutex_
+  int closing_ = 0;                                           // guarded by mutex_: removals still closing
   bool agentUsed_ = false;                                    // guarded by mutex_
   std::atomic<bool> running_{false};
   std::atomic<uint64_t> stopGeneration_{0};

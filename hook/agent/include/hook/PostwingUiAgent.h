@@ -11,7 +11,7 @@
 //   the delivery returns); it takes mutex_ only at its end, to give up its socket.
 // - shutdown and the destructor: any thread, the compose window's own included: they join the
 //   receive threads, handling the messages sent to the calling thread while they wait.
-// Locks: mutex_ (recursive) guards stream_, port_, recvHandle_ and threads_; it is held across
+// Locks: mutex_ (recursive) guards stream_, port_, recvHandle_, threads_ and shutDown_; it is held across
 // a connect and a send, never while joining a receive thread. A socket that a receive thread
 // reads is closed only by that thread, under mutex_, so no send can reach a reused descriptor.
 #pragma once
@@ -42,13 +42,17 @@ class PostwingUiAgent {
   virtual ~PostwingUiAgent();  // shutdown()
 
   // 0 when connected (connecting to 127.0.0.1 on the port first when not), -1 otherwise. With
-  // startThread, a receive thread is started for the connection when none reads it yet.
+  // startThread (a request whose replies must be read), a receive thread is started for the
+  // connection when none reads it yet. Without it (a window's close), an agent that has been
+  // shut down and neither reopened nor asked for a dialog since does not connect again: -1.
   int connectUI(int port, bool startThread);
 
   // Send a request with the compose window's root handle ("%ld") in "handle"; 0 or -1.
   int showAddrDialog(const std::string& to, const std::string& cc, const std::string& bcc, HWND root);
   int showAttachDialog(HWND root);
-  int closeDialog(HWND root);  // "mailWindowsClosed"
+  // "mailWindowsClosed"; connects without a receive thread when not connected (never after a
+  // shutdown, as connectUI without startThread).
+  int closeDialog(HWND root);
 
   // Sends the block's unread bytes whole (connecting first when not connected) and releases
   // the block; 0, or -1 after which the connection is dropped and the next request connects.
@@ -65,8 +69,11 @@ class PostwingUiAgent {
   bool receiving() const;
 
   // Drops the connection and waits for every receive thread to end (handling messages sent to
-  // the calling thread meanwhile); the agent can connect again afterwards.
+  // the calling thread meanwhile). The next request for a dialog connects again; a close that
+  // comes later does not.
   void shutdown();
+  // A compose window has taken the agent after a shutdown: its close may connect again.
+  void reopen();
 
   // Tests: connect to this port instead of the one the callers give (0: theirs).
   static void setPortOverride(int port);
@@ -91,4 +98,5 @@ class PostwingUiAgent {
   ACE_HANDLE recvHandle_ = ACE_INVALID_HANDLE;    // guarded by mutex_: socket a receive thread reads
   std::vector<HANDLE> threads_;                   // guarded by mutex_: receive threads not yet joined
   std::atomic<bool> connected_{false};
+  bool shutDown_ = false;  // guarded by mutex_: shut down, not reopened or asked for a dialog since
 };
