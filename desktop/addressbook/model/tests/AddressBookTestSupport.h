@@ -13,30 +13,16 @@
 #include <vector>
 
 #include "addressbook/AddressBookClient.h"
+#include "testing/TempHome.h"
 #include "db/LocalDb.h"
 
 namespace abtest {
 
-// A fresh PW_HOME under the temporary folder with the user's database open in it; removed with
-// its content at the end.
-class TempHome {
+// A fresh PW_HOME under the temporary folder; the user's database opened in it is closed
+// before the folder goes.
+class TempHome : public pwtest::TempHome {
  public:
-  TempHome() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pwab-XXXXXX").string();
-    char* made = mkdtemp(&pattern[0]);
-    path_ = made != nullptr ? made : "";
-    setenv("PW_HOME", path_.c_str(), 1);
-  }
-  ~TempHome() {
-    LocalDb::instance()->close();
-    unsetenv("PW_HOME");
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
+  ~TempHome() { LocalDb::instance()->close(); }
 };
 
 // Records every OnAddrbookUpdate; waits for them with a deadline.
