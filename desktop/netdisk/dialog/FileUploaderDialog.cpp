@@ -23,6 +23,8 @@ using namespace DuiLib;
 namespace {
 
 const char* const kSearchHint = "搜索文件...";
+const char* const kNoMailWindow = "没有等待插入附件的写信窗口，请打开写信窗口后再次插入";
+const char* const kLinksNotDelivered = "附件链接未能送达写信窗口，请再次插入";
 const DWORD kInfoColor = 0xFF1E1E1E;
 const DWORD kErrorColor = 0xFFCC0000;
 
@@ -582,23 +584,29 @@ void CFileUploaderDialog::sendLinks(const std::map<std::string, std::string>& li
     enableInsert(checkedCount_ > 0);
     return;
   }
-  bool sent = PW_PostwingServer::instance()->sendAttachment(entries, m_hWnd);
-  if (!sent)
-    IM_LOG_WARN("CFileUploaderDialog::sendLinks, [status = links not sent, reason = no requester or clipboard]");
+  PW_PostwingServer* server = PW_PostwingServer::instance();
+  if (!server->sendAttachment(entries, m_hWnd)) {
+    // Not one link reached a mail: the window stays with its rows checked, so that the user
+    // can open a compose window (or let the clipboard go) and insert them again.
+    const bool waiting = !server->pendingAttachHandle().empty();
+    IM_LOG_WARN("CFileUploaderDialog::sendLinks, [status = links not sent, reason = %s]",
+                waiting ? "clipboard or connection failed" : "no compose window waiting");
+    setInformation(waiting ? kLinksNotDelivered : kNoMailWindow, kErrorColor);
+    enableInsert(checkedCount_ > 0);
+    return;
+  }
   if (!missing.empty()) {
     // The others went to the mail; the window stays so the message above can be read. Their
     // rows are unchecked, so a second Insert offers only what is left and no link goes twice.
-    if (sent) {
-      for (std::map<std::string, std::string>::const_iterator it = links.begin(); it != links.end(); ++it) {
-        if (it->second.empty()) continue;
-        CListContainerElementUI* row = findRow(it->first);
-        CCheckBoxUI* box = row ? asCheck(sub(row, "fui_check")) : nullptr;
-        if (box == nullptr || !box->GetCheck()) continue;
-        setCheck(box, false);
-        if (checkedCount_ > 0) --checkedCount_;
-      }
-      setCheck(find("listheader_checkbtn"), false);
+    for (std::map<std::string, std::string>::const_iterator it = links.begin(); it != links.end(); ++it) {
+      if (it->second.empty()) continue;
+      CListContainerElementUI* row = findRow(it->first);
+      CCheckBoxUI* box = row ? asCheck(sub(row, "fui_check")) : nullptr;
+      if (box == nullptr || !box->GetCheck()) continue;
+      setCheck(box, false);
+      if (checkedCount_ > 0) --checkedCount_;
     }
+    setCheck(find("listheader_checkbtn"), false);
     enableInsert(checkedCount_ > 0);
     return;
   }

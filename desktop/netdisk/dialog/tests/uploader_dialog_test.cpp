@@ -14,6 +14,7 @@
 #include "sso/SsoCookieManager.h"
 #include "testing/FakeNetDiskServer.h"
 #include "testing/FakeSsoServer.h"
+#include "testing/TempHome.h"
 #include "util/Config.h"
 #include "win32/w32subst.h"
 #include "win32/shellexecute.h"
@@ -30,7 +31,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -44,28 +44,14 @@ namespace {
 const char* const kAlice = "alice@corp.com";
 const int kBlock = 0x80000;
 
-// A home folder of the test's own (PW_HOME), removed with its content.
-class TempHome {
+// A home folder of the test's own (PW_HOME), removed with its content; write() puts a file of
+// patterned bytes in it.
+class TempHome : public pwtest::TempHome {
  public:
-  TempHome() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pwupd-XXXXXX").string();
-    char* made = mkdtemp(&pattern[0]);
-    path_ = made != nullptr ? made : "";
-    setenv("PW_HOME", path_.c_str(), 1);
-  }
-  ~TempHome() {
-    unsetenv("PW_HOME");
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
   void write(const std::string& name, size_t size) const {
-    std::ofstream out(path_ + "/" + name, std::ios::binary);
+    std::ofstream out(path() + "/" + name, std::ios::binary);
     for (size_t i = 0; i < size; ++i) out.put(static_cast<char>(i * 31 + 7));
   }
-
- private:
-  std::string path_;
 };
 
 // Upload lists as the client reports them to a second listener of the test's own.
@@ -126,9 +112,10 @@ class BridgePeer {
     ok_ = connector.connect(stream_, ACE_INET_Addr(u_short(port), ACE_UINT32(INADDR_LOOPBACK)), &timeout) == 0;
   }
   ~BridgePeer() { stream_.close(); }
-  bool askAttach(const std::string& handle) {
+  bool askAttach(const std::string& handle) { return tell("showAttachDialog", handle); }
+  bool tell(const char* command, const std::string& handle) {
     PW_Message m;
-    m.setCommand("showAttachDialog");
+    m.setCommand(command);
     m.setField("handle", handle);
     ACE_Message_Block block;
     m.encode(block);
@@ -953,3 +940,83 @@ TEST_F(UploaderDialogTest, ResumedUploadOfAChangedFileShowsItsProgressBackAtTheS
   EXPECT_EQ("0.00M/1.00M", cellText("big.bin", "fui_filesize"));
   EXPECT_EQ(0, ui.call([this] { return static_cast<CProgressUI*>(cell("big.bin", "fui_slider")->GetInterface("Progress"))->GetValue(); }));
 }
+
+// Insert when the links cannot reach a compose window: nothing went into a mail, so the window
+// stays with its rows checked and says why; once a compose window waits, Insert sends them.
+struct NoMailWindowCase {
+  const char* what;
+  enum { NOBODY_ASKED, WINDOW_CLOSED, CONNECTION_GONE, CLIPBOARD_REFUSED } before;
+  const char* message;
+};
+
+void PrintTo(const NoMailWindowCase& c, std::ostream* os) { *os << c.what; }
+
+class UploaderNoMailWindowTest : public UploaderDialogTest, public ::testing::WithParamInterface<NoMailWindowCase> {};
+
+TEST_P(UploaderNoMailWindowTest, InsertKeepsTheWindowAndItsCheckedRowsUntilAComposeWindowWaits) {
+  const NoMailWindowCase& c = GetParam();
+  startBridge();
+  PW_PostwingServer* server = PW_PostwingServer::instance();
+  std::unique_ptr<BridgePeer> asker;
+  if (c.before != NoMailWindowCase::NOBODY_ASKED) {
+    asker.reset(new BridgePeer(server->listenPort()));
+    ASSERT_TRUE(asker->askAttach("31"));
+    ASSERT_TRUE(w32subst::waitUntil([&] { return server->pendingAttachHandle() == "31"; }));
+  }
+  disk.putFile(kAlice, "a.txt", std::string(10, 'a'));
+  disk.putFile(kAlice, "b.txt", std::string(20, 'b'));
+  disk.putFile(kAlice, "c.txt", std::string(30, 'c'));
+  open();
+  ASSERT_TRUE(waitUi([this] { return rowCount() == 3; }));
+  ui.run([this] {
+    A::Check(cell("a.txt", "fui_check"), true);
+    A::Check(cell("b.txt", "fui_check"), true);
+  });
+  if (c.before == NoMailWindowCase::WINDOW_CLOSED) {
+    ASSERT_TRUE(asker->tell("mailWindowsClosed", "31"));
+    ASSERT_TRUE(w32subst::waitUntil([&] { return server->pendingAttachHandle().empty(); }));
+  } else if (c.before == NoMailWindowCase::CONNECTION_GONE) {
+    asker.reset();
+    ASSERT_TRUE(w32subst::waitUntil([&] { return server->pendingAttachHandle().empty(); }));
+  } else if (c.before == NoMailWindowCase::CLIPBOARD_REFUSED) {
+    w32subst::failNextClipboard(w32subst::ClipboardFault::Open);
+  }
+
+  click("insert_enclosure_btn");
+  ASSERT_TRUE(waitUi([&] { return !IsWindow(hwnd) || ctl("information_label")->GetText() == c.message; }));
+  ASSERT_TRUE(IsWindow(hwnd)) << "links that went nowhere closed the window";
+  ui.run([this] {
+    EXPECT_EQ(0xFFCC0000u, static_cast<CLabelUI*>(ctl("information_label")->GetInterface("Label"))->GetTextColor());
+    for (const char* name : {"a.txt", "b.txt"})
+      EXPECT_TRUE(static_cast<CCheckBoxUI*>(cell(name, "fui_check")->GetInterface("CheckBox"))->GetCheck()) << name;
+    EXPECT_EQ(2, dlg->checkedCount());
+    EXPECT_TRUE(ctl("insert_enclosure_btn")->IsEnabled());
+  });
+  EXPECT_EQ(std::string::npos, clipboardHtml().find("<a href"));
+
+  // A compose window waits: the same Insert sends both links to it and the window closes.
+  BridgePeer composer(server->listenPort());
+  ASSERT_TRUE(composer.askAttach("32"));
+  ASSERT_TRUE(w32subst::waitUntil([&] { return server->pendingAttachHandle() == "32"; }));
+  click("insert_enclosure_btn");
+  ASSERT_TRUE(waitClosed());
+  PW_Message reply;
+  ASSERT_TRUE(composer.readUnit(reply));
+  EXPECT_EQ("setAttachment", reply.getCommand());
+  EXPECT_EQ("32", reply.getField("handle"));
+  std::string html = clipboardHtml();
+  EXPECT_NE(std::string::npos, html.find(disk.linkToken(kAlice, "a.txt"))) << html;
+  EXPECT_NE(std::string::npos, html.find(disk.linkToken(kAlice, "b.txt"))) << html;
+  EXPECT_EQ(2, occurrences(html, "<a href"));
+}
+
+const char* const kNoMailWindow = "没有等待插入附件的写信窗口，请打开写信窗口后再次插入";
+
+INSTANTIATE_TEST_SUITE_P(
+    Insert, UploaderNoMailWindowTest,
+    ::testing::Values(NoMailWindowCase{"OpenedFromTheTray", NoMailWindowCase::NOBODY_ASKED, kNoMailWindow},
+                      NoMailWindowCase{"AskingWindowClosed", NoMailWindowCase::WINDOW_CLOSED, kNoMailWindow},
+                      NoMailWindowCase{"AskingConnectionGone", NoMailWindowCase::CONNECTION_GONE, kNoMailWindow},
+                      NoMailWindowCase{"ClipboardRefused", NoMailWindowCase::CLIPBOARD_REFUSED,
+                                       "附件链接未能送达写信窗口，请再次插入"}),
+    [](const ::testing::TestParamInfo<NoMailWindowCase>& info) { return std::string(info.param.what); });
