@@ -225,6 +225,13 @@ void NetDiskClient::processListFile(const std::vector<NetDiskFileItem>& files,
   forEachListener([&](INetDiskClientListener* l) { l->onListFile(files, error); });
 }
 
+bool NetDiskClient::awaitsContentCheck(const UpFileTaskRecord& row) const {
+  // Every block sent, the file listed finished, and a whole-second time: the merge's content
+  // check could not be made (its listing failed), and Start makes it. Without the record the
+  // merged file would pass for this upload unchecked.
+  return row.xferSize >= row.size && wholeSecondMtime(row.mtime) && contains(finishedNames_, row.relpath);
+}
+
 void NetDiskClient::processListUploadFile(int requestNumber) {
   IM_LOG_DEBUG("NetDiskClient::processListUploadFile, [taskId = %d]", requestNumber);
   SyncDb* db = SyncDb::instance();
@@ -246,7 +253,7 @@ void NetDiskClient::processListUploadFile(int requestNumber) {
       f.dirFlag = 0;
       db->insertFile(f);
       if (!contains(unfinishedNames_, row.relpath)) unfinishedNames_.push_back(row.relpath);
-    } else if (!contains(unfinishedNames_, row.relpath)) {
+    } else if (!contains(unfinishedNames_, row.relpath) && !awaitsContentCheck(row)) {
       db->deleteUpFileTask(row.relpath, 0);
       continue;
     }

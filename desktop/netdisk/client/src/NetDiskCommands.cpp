@@ -143,9 +143,17 @@ int UploadFileStatusCommand::execute() {
       client->processUploadThreadComplete(relpath, 2, blockIndex, e);
       break;
     }
-    case 6:
-      client->processUploadThreadComplete(relpath, 1, blockIndex, NETDISK_ERR_MERGE_FAILED);
+    case 6: {
+      int e = NETDISK_ERR_MERGE_FAILED;
+      if (firstText == "localFileModify")
+        e = NETDISK_ERR_FILE_CHANGED;
+      else if (firstText == "localFileAccessError")
+        e = NETDISK_ERR_FILE_UNREADABLE;
+      else if (firstText == "listFailed")
+        e = NETDISK_ERR_LIST_FAILED;
+      client->processUploadThreadComplete(relpath, 1, blockIndex, e);
       break;
+    }
     default:
       break;
   }

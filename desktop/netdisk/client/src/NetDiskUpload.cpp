@@ -50,6 +50,20 @@ void insertUnfinishedFile(SyncDb* db, const std::string& relpath, int64_t size) 
   db->insertFile(file);
 }
 
+// Puts an upload's record back to its first step at the given length and time: its block rows
+// go, and its net-disk file row reads unfinished at that length.
+void restartRecord(SyncDb* db, const std::string& name, UpFileTaskRecord& row, int64_t size,
+                   const std::string& mtime) {
+  row.size = size;
+  row.mtime = mtime;
+  row.xferSize = 0;
+  row.status = 0;
+  db->insertUpFileTask(row);  // the old row and its block rows go
+  UpFileTaskRecord fresh;
+  if (db->getUpFileTask(name, fresh) == 0) row = fresh;
+  insertUnfinishedFile(db, name, size);
+}
+
 }  // namespace
 
 int64_t NetDiskClient::getLocalFileSize(const std::string& path) {
@@ -78,6 +92,11 @@ bool NetDiskClient::sameMtime(const std::string& recorded, const std::string& no
   if (recorded == now) return true;
   // A record in whole seconds: only the seconds can be compared.
   return recorded.find('.') == std::string::npos && now.compare(0, now.find('.'), recorded) == 0;
+}
+
+bool NetDiskClient::wholeSecondMtime(const std::string& mtime) {
+  std::string::size_type dot = mtime.find('.');
+  return dot == std::string::npos || mtime.find_first_not_of('0', dot + 1) == std::string::npos;
 }
 
 int64_t NetDiskClient::reservedSize(const std::string& name) {
@@ -249,6 +268,8 @@ int NetDiskClient::startUploadThread(const std::string& name, int upStatus, int 
     ++s.runningThreads;
     MergeFileTask* task = new MergeFileTask(name);
     task->setExpectedFileLength(s.fileLength);
+    task->setLocalFile(s.localFile);
+    task->setConfirmByContent(wholeSecondMtime(s.mtime));
     spawnStep(task, name, 1, -1);
   } else if (upStatus == 2) {
     std::string localFile;
@@ -592,6 +613,13 @@ void NetDiskClient::processUploadThreadComplete(const std::string& name, int upS
       notifyUploadStatus(status, 0, error);
     }
     dropped = updateThreadState(name, upStatus, -1, blockIndex, true);
+    if (upStatus == 1 && error == NETDISK_ERR_FILE_CHANGED) {
+      // The merged file was made of blocks of two versions of the local file (and is gone from
+      // the server): the next Start sends the file again from its first block.
+      UpFileTaskRecord row;
+      SyncDb* db = SyncDb::instance();
+      if (db->getUpFileTask(name, row) == 0) restartRecord(db, name, row, row.size, row.mtime);
+    }
   } else if (upStatus == 0) {
     int count = bookCreatedFile(name, std::string());
     if (e != stepSchedule_.end()) {
@@ -791,15 +819,7 @@ bool NetDiskClient::restartIfChanged(const std::string& name, UpFileTaskRecord& 
               "size = %lld -> %lld, mtime = %s -> %s]",
               name.c_str(), static_cast<long long>(row.size), static_cast<long long>(size), row.mtime.c_str(),
               mtime.c_str());
-  SyncDb* db = SyncDb::instance();
-  row.size = size;
-  row.mtime = mtime;
-  row.xferSize = 0;
-  row.status = 0;
-  db->insertUpFileTask(row);  // the old row and its block rows go
-  UpFileTaskRecord fresh;
-  if (db->getUpFileTask(name, fresh) == 0) row = fresh;
-  insertUnfinishedFile(db, name, size);
+  restartRecord(SyncDb::instance(), name, row, size, mtime);
   uploadingFileStatus_.erase(name);
   newUploads_.erase(name);  // its create removes the server's unfinished file first
   return true;

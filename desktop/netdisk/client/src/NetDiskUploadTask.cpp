@@ -11,6 +11,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <cctype>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -32,8 +33,10 @@ int64_t fileLength(FILE* f) {
 
 enum ServerFileState { LISTING_FAILED, ABSENT, UNFINISHED, FINISHED };
 
-// What the server's listing of the user's folder says of the file `name`; `size` is its length.
-ServerFileState serverFileState(CSyncProtocol& protocol, const std::string& name, int64_t& size) {
+// What the server's listing of the user's folder says of the file `name`; `size` is its length
+// and `md5` (when given) its listed MD5.
+ServerFileState serverFileState(CSyncProtocol& protocol, const std::string& name, int64_t& size,
+                                std::string* md5 = 0) {
   NodeTree nodes;
   ServerFileState state = ABSENT;
   if (!protocol.GetFolderInfo("", nodes)) {
@@ -44,12 +47,42 @@ ServerFileState serverFileState(CSyncProtocol& protocol, const std::string& name
       if (file == 0 || (file->path.empty() ? file->name : file->path) != name) continue;
       state = file->nocomplete ? FINISHED : UNFINISHED;  // the server marks a merged file "nocomplete"
       size = file->size;
+      if (md5 != 0) *md5 = file->md5hash;
       break;
     }
   }
   for (NodeTree::pre_order_iterator it = nodes.begin(); it != nodes.end(); ++it) delete *it;
   nodes.clear();
   return state;
+}
+
+// A listed MD5: 32 hexadecimal digits, of either case.
+bool isMd5Text(const std::string& text) {
+  if (text.size() != 32) return false;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (!isxdigit(static_cast<unsigned char>(text[i]))) return false;
+  return true;
+}
+
+bool sameMd5(const std::string& listed, const std::string& local) {
+  if (!isMd5Text(listed) || listed.size() != local.size()) return false;
+  for (size_t i = 0; i < listed.size(); ++i)
+    if (tolower(static_cast<unsigned char>(listed[i])) != tolower(static_cast<unsigned char>(local[i]))) return false;
+  return true;
+}
+
+// The MD5 of the whole local file; false when it cannot be read to its end.
+bool localFileMd5(const std::string& path, std::string& md5) {
+  md5.clear();
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == 0) return false;
+  int64_t length = fileLength(f);
+  bool ok = length >= 0 && fseeko(f, 0, SEEK_SET) == 0;
+  if (ok) md5 = FileMd5::compute(f, length);
+  ok = ok && !ferror(f) && !md5.empty() && ftello(f) == static_cast<off_t>(length);
+  fclose(f);
+  if (!ok) md5.clear();
+  return ok;
 }
 
 }  // namespace
@@ -333,16 +366,42 @@ void MergeFileTask::execute() {
   CSyncProtocol protocol(userId_, password_);
   bool ok = protocol.MegerLargeFileBlock(name_, std::string(32, '0'));
   IM_LOG_INFO("MergeFileTask::execute MegerLargeFileBlock result is:%d", ok ? 1 : 0);
+  std::string failure;  // the error word of a merge that is not reported done
   if (!ok && expectedLength_ >= 0) {
-    // Merged already (the record of it did not survive)? Then the upload is finished.
+    // Merged already (the record of it did not survive)? Then the upload is finished, if the
+    // finished file of that name holds this upload's bytes: any other is someone's, and stays.
     int64_t size = -1;
-    if (serverFileState(protocol, name_, size) == FINISHED && size == expectedLength_) {
-      IM_LOG_WARN("MergeFileTask::execute, [status = merge refused, file listed finished, fileName = %s]",
-                  name_.c_str());
-      ok = true;
+    std::string listed, local;
+    if (serverFileState(protocol, name_, size, &listed) == FINISHED && size == expectedLength_) {
+      if (localFileMd5(localFile_, local) && sameMd5(listed, local)) {
+        IM_LOG_WARN("MergeFileTask::execute, [status = merge refused, file listed finished, fileName = %s]",
+                    name_.c_str());
+        ok = true;
+      } else {
+        IM_LOG_WARN("MergeFileTask::execute, [status = merge refused, a finished file of other content is kept, "
+                    "fileName = %s, listed md5 = %s, local md5 = %s]",
+                    name_.c_str(), listed.c_str(), local.c_str());
+      }
     }
+  } else if (ok && confirmByContent_) {
+    int64_t size = -1;
+    std::string listed, local;
+    if (serverFileState(protocol, name_, size, &listed) != FINISHED || !isMd5Text(listed)) {
+      failure = "listFailed";
+    } else if (!localFileMd5(localFile_, local)) {
+      failure = "localFileAccessError";
+    } else if (!sameMd5(listed, local)) {
+      // The merged file is this upload's own, made of blocks of two versions of the local file.
+      bool removed = protocol.RemoveByPaths(std::list<std::string>(1, name_));
+      IM_LOG_WARN("MergeFileTask::execute, [status = merged file differs from the local file, fileName = %s, "
+                  "listed md5 = %s, local md5 = %s, removed = %d]",
+                  name_.c_str(), listed.c_str(), local.c_str(), removed ? 1 : 0);
+      failure = "localFileModify";
+    }
+    ok = failure.empty();
   }
   UploadFileStatusCommand* result = new UploadFileStatusCommand(requestNumber_, name_, ok ? 3 : 6);
+  result->firstText = failure;
   result->setOwnerUserId(userId_);
   post(result);
 }

@@ -218,6 +218,10 @@ void NPMP_GetFolderInfoResp::walkChildren(const Json::JSONValue& children, NodeT
   }
 }
 
+bool NPMP_GetFolderInfoResp::isFolder() const {
+  return json_.isObject() && json_.get("isFolder", kNull).asBool();
+}
+
 int NPMP_GetFolderInfoResp::buildTree(NodeTree& nodes) const {
   if (status_ != 200 && status_ != 204) return 0;
   if (!json_.isObject() || json_.size() == 0) return 0;

@@ -47,6 +47,12 @@ bool CSyncProtocol::GetFolderInfo(const std::string& folder, NodeTree& nodes) {
     IM_LOG_ERROR("GetFolderInfo errorcode is %d, path is %s", result, path.c_str());
     return false;
   }
+  if (!response->isFolder()) {
+    // A listing that names no folder says nothing of the files: it is no empty folder.
+    lastStatus_ = CSyncProtocolClient::RESULT_DECODE_FAIL;
+    IM_LOG_ERROR("GetFolderInfo, [status = the answer holds no folder, path = %s]", path.c_str());
+    return false;
+  }
   response->setServer(spaceServer_);
   response->setDomain(domain_);
   response->setUserId(userId_);

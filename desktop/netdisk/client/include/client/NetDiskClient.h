@@ -135,6 +135,12 @@ class NetDiskClient {
   // The file has the recorded modification time. Records in whole seconds (written before the
   // nanoseconds were kept) compare the seconds only.
   static bool sameMtime(const std::string& recorded, const std::string& now);
+  // The time has no fraction of a second (the file system keeps whole seconds, or the record
+  // is from before the nanoseconds were kept): a rewrite at the same length within that second
+  // does not show in it, and the upload is confirmed by its content after the merge.
+  static bool wholeSecondMtime(const std::string& mtime);
+  // The record of a merged upload whose content is still to be confirmed (engine thread).
+  bool awaitsContentCheck(const UpFileTaskRecord& row) const;
 
   // Control operations.
   void processPauseUpload(const std::string& name, int requestNumber);

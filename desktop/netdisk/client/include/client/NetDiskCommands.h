@@ -130,7 +130,7 @@ class UploadFileStatusCommand : public NetDiskCommandBase {
   int execute() override;
 
   std::string relpath;
-  std::string firstText;   // kind 0: creation date; kind 5: error word
+  std::string firstText;   // kind 0: creation date; kinds 5 and 6: error word
   std::string secondText;  // kind 0: download URL
   int blockIndex;
   int delta;               // transferred-bytes change

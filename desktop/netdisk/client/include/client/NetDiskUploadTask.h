@@ -118,14 +118,22 @@ class MergeFileTask : public NetDiskTaskBase {
  public:
   explicit MergeFileTask(const std::string& name);
   ~MergeFileTask() override;
-  // A refused merge is a success when the server lists the file finished at this length (it was
-  // merged before, and the record of it was lost).
+  // A refused merge is a success when the server lists the file finished at this length and
+  // with the local file's MD5 (it was merged before, and the record of it was lost).
   void setExpectedFileLength(int64_t length) { expectedLength_ = length; }
+  void setLocalFile(const std::string& path) { localFile_ = path; }
+  // A done merge is confirmed by content: the listed MD5 of the merged file must be the local
+  // file's (for a local time that cannot tell a rewrite within its second). A file that differs
+  // is removed from the server and reported "localFileModify"; a listing that cannot tell
+  // reports "listFailed", an unreadable local file "localFileAccessError".
+  void setConfirmByContent(bool confirm) { confirmByContent_ = confirm; }
   void execute() override;
 
  private:
   std::string name_;
+  std::string localFile_;
   int64_t expectedLength_ = -1;
+  bool confirmByContent_ = false;
 };
 
 class DeleteFileTask : public NetDiskTaskBase {

@@ -145,6 +145,11 @@ class NPMP_GetFolderInfoResp : public NPMP_Response {
   void setUserId(const std::string& userId) { userId_ = userId; }
   void setRootFolder(const std::string& root) { rootFolder_ = root; }
 
+  // True when the body's top object is a folder ("isFolder" true), as the answer of every
+  // listing is; anything else (an empty object, a file, an object of other fields) lists
+  // nothing and is no folder, not even an empty one.
+  bool isFolder() const;
+
   // Appends the parsed nodes to `nodes`: the top folder as a top-level node,
   // every child as the last child of its parent, depth first in server
   // order. The caller owns the records (deletes them when it clears the
