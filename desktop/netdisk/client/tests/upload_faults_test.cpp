@@ -36,6 +36,16 @@ class FaultTest : public ClientFixture {
  protected:
   void configure() override { Config::instance()->setValue("VASTO", "maxThread", "1"); }
 
+  // Waits for the upload's next stop or finish reported after event `from`.
+  bool waitEnded(const std::string& name, Event* ended, size_t from = 0) {
+    return listener.waitFor(
+        [&](const Event& e) {
+          return e.op != "add" && e.task.relpath == name &&
+                 (e.task.state == UploadTaskStatus::STOPPED || e.task.state == UploadTaskStatus::FINISHED);
+        },
+        ended, from);
+  }
+
   // Rewrites the file in place at the same length with other bytes. Its modification time moves
   // on by 100 s, or, with `sameSecond`, by a tenth of a second within the same second (the file
   // must have a time of at most .8 s into its second).
@@ -335,12 +345,7 @@ TEST_F(FaultTest, AMergeTheServerAlreadyDidEndsTheUploadFinished) {
     size_t from = listener.size();
     ASSERT_GT(client->resumeUploadTask(name), 0);
     Event done;
-    ASSERT_TRUE(listener.waitFor(
-        [&](const Event& e) {
-          return e.op != "add" && e.task.relpath == name &&
-                 (e.task.state == UploadTaskStatus::STOPPED || e.task.state == UploadTaskStatus::FINISHED);
-        },
-        &done, from));
+    ASSERT_TRUE(waitEnded(name, &done, from));
     EXPECT_EQ(otherBytes ? UploadTaskStatus::STOPPED : UploadTaskStatus::FINISHED, done.task.state)
         << "error " << done.error;
     EXPECT_EQ(otherBytes ? 9 : 0, done.error);
@@ -371,12 +376,7 @@ TEST_F(FaultTest, AWholeSecondFileRewrittenInItsSecondIsCaughtByItsContent) {
   size_t from = listener.size();
   ASSERT_GT(client->resumeUploadTask(name), 0);
   Event stopped;
-  ASSERT_TRUE(listener.waitFor(
-      [&](const Event& e) {
-        return e.op != "add" && e.task.relpath == name &&
-               (e.task.state == UploadTaskStatus::STOPPED || e.task.state == UploadTaskStatus::FINISHED);
-      },
-      &stopped, from));
+  ASSERT_TRUE(waitEnded(name, &stopped, from));
   EXPECT_EQ(UploadTaskStatus::STOPPED, stopped.task.state);
   EXPECT_EQ(4, stopped.error);
   EXPECT_FALSE(disk.hasFile(kAlice, name)) << "the mixed file stays on the server";
@@ -406,12 +406,7 @@ TEST_F(FaultTest, OnlyAWholeSecondUploadIsConfirmedByContent) {
     if (wholeSecond) disk.failNext(FakeNetDiskServer::LISTING, 500);
     const std::string name = add(local);
     Event done;
-    ASSERT_TRUE(listener.waitFor(
-        [&](const Event& e) {
-          return e.op != "add" && e.task.relpath == name &&
-                 (e.task.state == UploadTaskStatus::STOPPED || e.task.state == UploadTaskStatus::FINISHED);
-        },
-        &done));
+    ASSERT_TRUE(waitEnded(name, &done));
     EXPECT_TRUE(disk.fileBytes(kAlice, name) == bytes);
     if (!wholeSecond) {
       EXPECT_EQ(UploadTaskStatus::FINISHED, done.task.state) << "error " << done.error;
