@@ -320,7 +320,7 @@ void CppSQLite3Statement::finalize() {
 
 // ---- CppSQLite3DB ---------------------------------------------------------
 
-CppSQLite3DB::CppSQLite3DB() : db_(nullptr), busyTimeoutMs_(60000) {}
+CppSQLite3DB::CppSQLite3DB() : db_(nullptr), busyTimeoutMs_(60000), exclusive_(false) {}
 
 CppSQLite3DB::~CppSQLite3DB() {
   try {
@@ -343,6 +343,17 @@ void CppSQLite3DB::open(const char* utf8Path) {
   db_ = db;
   // The time-out first, so that the journal pragma waits for a busy file too.
   sqlite3_busy_timeout(db_, busyTimeoutMs_);
+  // Before the first access: only then does SQLite keep the WAL index in heap
+  // memory and never create or map the "-shm" file. The pragma reads nothing.
+  if (exclusive_) {
+    try {
+      execDML("PRAGMA locking_mode=EXCLUSIVE;");
+    } catch (const CppSQLite3Exception&) {
+      sqlite3_close_v2(db_);
+      db_ = nullptr;
+      throw;
+    }
+  }
   setWalMode();
   installFastLike(db_);  // same matches as SQLite's LIKE; on failure SQLite's own stays
 }

@@ -16,7 +16,12 @@ const size_t kMaxUserIdBytes = 255;  // one folder name
 
 LocalDb* LocalDb::instance() { return ACE_Singleton<LocalDb, ACE_Thread_Mutex>::instance(); }
 
-LocalDb::LocalDb() { db_.setBusyTimeout(60000); }
+LocalDb::LocalDb() {
+  db_.setBusyTimeout(60000);
+  // One connection per process and one process per user: the file is this connection's alone,
+  // and the WAL index stays in memory instead of a file mapped from the (network) folder.
+  db_.setExclusiveLocking(true);
+}
 
 LocalDb::~LocalDb() { close(); }
 

@@ -159,9 +159,15 @@ class CppSQLite3DB {
 
   // Applied at the next open.
   void setBusyTimeout(int ms) { busyTimeoutMs_ = ms; }
+  // Applied at the next open: the connection takes the file for itself
+  // (locking_mode=EXCLUSIVE before its first access) and keeps the WAL index
+  // in its own memory instead of a mapped "-shm" file beside the database. No
+  // other connection can read or write the file until this one is closed.
+  void setExclusiveLocking(bool exclusive) { exclusive_ = exclusive; }
 
   // Opens (creating) the file, closing a connection held before; sets the busy
-  // time-out, the WAL journal and checkpoints. On failure nothing stays open.
+  // time-out, the locking mode, the WAL journal and checkpoints. On failure
+  // nothing stays open.
   void open(const char* utf8Path);
   bool isOpen() const { return db_ != nullptr; }
   // Statements still alive keep the connection until they are finalized.
@@ -191,4 +197,5 @@ class CppSQLite3DB {
 
   sqlite3* db_;
   int busyTimeoutMs_;
+  bool exclusive_;
 };

@@ -10,7 +10,11 @@
 // before it. A commit therefore writes the WAL but does not wait for the disk;
 // the disk is synced when the WAL is checkpointed into the database. Pages are
 // read without a memory map (mmap_size=0), so an I/O error fails a statement;
-// the page cache holds up to 64 MiB.
+// the page cache holds up to 64 MiB. The connection takes the file in exclusive
+// locking mode, so the WAL index lives in the process's memory and no "-shm"
+// file is made or mapped; no other connection (of this process or another) can
+// use the file while it is open. A reopen of the same file therefore waits (busy
+// time-out) for cursors still alive on the old connection to be finalized.
 //
 // Threads: every method may be called from any thread. mutex_ serialises
 // open, close, single statements, whole batches (each one transaction, so no
