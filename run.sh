@@ -4,10 +4,12 @@ set -euo pipefail
 cd "$(dirname "$0")"
 bash scripts/deps.sh
 BUILD=${BUILD_DIR:-build}
-cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD" -j "$(nproc)"
-if [ -x "$BUILD/desktop/shell/PostwingUI" ]; then
-  exec "$BUILD/desktop/shell/PostwingUI" "$@"
-else
-  echo "Everything that exists so far is built; the desktop program PostwingUI comes later."
+JOBS=${JOBS:-$(nproc)}
+# Every folder, even when the build folder was configured for a subset before (PW_FOLDERS is cached).
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_FOLDERS= >/dev/null
+cmake --build "$BUILD" -j "$JOBS"
+if [ ! -x "$BUILD/desktop/shell/PostwingUI" ]; then
+  echo "run.sh: $BUILD/desktop/shell/PostwingUI was not built" >&2
+  exit 1
 fi
+exec "$BUILD/desktop/shell/PostwingUI" "$@"

@@ -16,7 +16,7 @@ BUILD=${FUZZ_BUILD_DIR:-build-fuzz}
 JOBS=${JOBS:-$(nproc)}
 FUZZ_JOBS=${FUZZ_JOBS:-$(nproc)}
 bash scripts/deps.sh
-CC=clang CXX=clang++ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_FUZZ=ON \
+CC=clang CXX=clang++ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_FUZZ=ON -DPW_FOLDERS= \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$BUILD" -j "$JOBS" --target pw_fuzzers
 BUILD=$(cd "$BUILD" && pwd)

@@ -19,7 +19,7 @@ esac
 BUILD=${SAN_BUILD_DIR:-$dir}
 JOBS=${JOBS:-$(nproc)}
 bash scripts/deps.sh
-cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Debug -DPW_SANITIZE="$sanitize" >/dev/null
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Debug -DPW_SANITIZE="$sanitize" -DPW_FOLDERS= >/dev/null
 cmake --build "$BUILD" -j "$JOBS"
 cd "$BUILD"
 ctest --output-on-failure -j "$JOBS" --timeout 600 "$@"
