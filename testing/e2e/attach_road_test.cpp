@@ -197,4 +197,37 @@ TEST_F(AttachLargeFiles, ARequestWhileLoggedOutOpensTheUploaderAfterLoginAndAFil
   EXPECT_EQ(pending(), (int)CLoginDialog::PENDING_NONE);
 }
 
+// The tray's Upload opens the dialog while no compose window waits for links: Insert keeps the
+// window and its ticks and says why; once a compose window asks, the same Insert pastes the link.
+TEST_F(AttachLargeFiles, InsertFromTheTraysUploadWaitsForAComposeWindow) {
+  disk_.putFile(kAlice, "report.pdf", std::string(2000, 'r'));
+  startProgram();
+  ASSERT_TRUE(login(kAlice, kAlicePassword));
+  postUi([this] { main()->onMenuCommand("Upload"); });
+  auto* dlg = waitWindow<CFileUploaderDialog>("CFileUploaderDialog");
+  ASSERT_NE(dlg, nullptr) << "the tray's Upload opens the dialog";
+  ASSERT_TRUE(waitUi([&] { return cell(*dlg, "report.pdf", "fui_check") != nullptr; })) << "the net-disk listing";
+  onUi([&] { A::Check(cell(*dlg, "report.pdf", "fui_check"), true); });
+  postUi([dlg] { A::Click(A::Find(*dlg, "insert_enclosure_btn")); });
+  const std::string noWindow = "没有等待插入附件的写信窗口，请打开写信窗口后再次插入";
+  ASSERT_TRUE(waitUi([&] { return std::string(A::Find(*dlg, "information_label")->GetText()) == noWindow; }))
+      << "the dialog says no mail window waits";
+  onUi([&] {
+    auto* box = static_cast<DuiLib::CCheckBoxUI*>(cell(*dlg, "report.pdf", "fui_check")->GetInterface("CheckBox"));
+    EXPECT_TRUE(box->GetCheck());
+    EXPECT_EQ(dlg->checkedCount(), 1);
+  });
+  EXPECT_NE(A::FindWindowByClass("CFileUploaderDialog"), nullptr) << "the dialog stays";
+
+  pwtest::ComposeWindow w = openFoxmail7();
+  w32subst::click(controlsOf(w).button2, 5, 5);
+  ASSERT_TRUE(w32subst::waitUntil([&] { return server()->pendingAttachHandle() == std::to_string((long)(intptr_t)w.root); }));
+  ASSERT_TRUE(mail_->waitIdle());
+  postUi([dlg] { A::Click(A::Find(*dlg, "insert_enclosure_btn")); });
+  EXPECT_TRUE(waitGone("CFileUploaderDialog"));
+  const std::string token = disk_.linkToken(kAlice, "report.pdf");
+  ASSERT_FALSE(token.empty());
+  EXPECT_TRUE(w32subst::waitUntil([&] { return mail_->body(w.editor).find(ascii16(token)) != std::u16string::npos; }, 10000));
+}
+
 }  // namespace
