@@ -352,6 +352,17 @@ void FakeNetDiskServer::loseAnswer(const std::string& endpoint, int status, int 
   s.times = times;
   lostAnswers_[endpoint].push_back(s);
 }
+void FakeNetDiskServer::delayAnswer(const std::string& endpoint, int delayMs, int times) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Scripted s;
+  s.reply.delayMs = delayMs;
+  s.times = times;
+  delayedAnswers_[endpoint].push_back(s);
+}
+void FakeNetDiskServer::setListedMd5(ListedMd5 form) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  listedMd5_ = form;
+}
 void FakeNetDiskServer::failBlock(const std::string& name, int index, int status, int times) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::string key = name + "#" + std::to_string(index);
@@ -398,6 +409,19 @@ void FakeNetDiskServer::putFile(const std::string& user, const std::string& relP
   f.data = newDataFile();
   std::ofstream(f.data, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   f.md5 = md5Hex(bytes);
+  f.token = "T" + std::to_string(++serial_);
+  f.owner = user;
+}
+void FakeNetDiskServer::putListedFile(const std::string& user, const std::string& relPath, int64_t size,
+                                      const std::string& md5) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  File& f = files_[fullPath(user, relPath)];
+  if (!f.data.empty()) ::unlink(f.data.c_str());
+  f = File();
+  f.size = size;
+  f.blockTotal = static_cast<int>((size + blockSize_ - 1) / blockSize_);
+  f.complete = true;
+  f.md5 = md5;
   f.token = "T" + std::to_string(++serial_);
   f.owner = user;
 }
@@ -563,6 +587,12 @@ HttpReply FakeNetDiskServer::handle(const HttpRequestRecord& request) {
     reply = s.reply;
     if (--s.times <= 0) lost->second.erase(lost->second.begin());
   }
+  auto delayed = delayedAnswers_.find(op);
+  if (delayed != delayedAnswers_.end() && !delayed->second.empty()) {
+    Scripted& s = delayed->second.front();
+    reply.delayMs = s.reply.delayMs;
+    if (--s.times <= 0) delayed->second.erase(delayed->second.begin());
+  }
   reply.closeSilently = reply.closeSilently || dropKept_;
   return reply;
 }
@@ -657,7 +687,19 @@ std::string FakeNetDiskServer::folderJson(const std::string& user, const std::st
     file["creator"] = user;
     file["txnid"] = 7;
     file["created"] = json::parse(dateJson());
-    file["md5hash"] = f.second.md5;
+    switch (listedMd5_) {
+      case MD5_OF_CONTENT: file["md5hash"] = f.second.md5; break;
+      case MD5_UPPER_CASE: {
+        std::string upper = f.second.md5;
+        for (char& ch : upper) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
+        file["md5hash"] = upper;
+        break;
+      }
+      case MD5_AS_TOLD: file["md5hash"] = f.second.toldMd5; break;
+      case MD5_EMPTY: file["md5hash"] = ""; break;
+      case MD5_PADDED: file["md5hash"] = " " + f.second.md5; break;
+      case MD5_MISSING: break;
+    }
     file["size"] = f.second.size;
     file["nocomplete"] = f.second.complete;  // the client reads true as finished
     if (listingLinks_) file["downloadLink"] = "file/get/" + f.second.token;
@@ -853,6 +895,7 @@ HttpReply FakeNetDiskServer::merge(const std::string& user, const std::string& b
   it->second.merging = false;
   if (read != size || md5.empty()) return refuse(500, "merge: the data file could not be read");
   it->second.md5 = md5;
+  it->second.toldMd5 = j["md5"].get<std::string>();
   it->second.complete = true;
   return HttpReply(200, "{}");
 }

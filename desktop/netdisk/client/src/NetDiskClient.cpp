@@ -14,6 +14,7 @@
 #include <ace/Guard_T.h>
 
 #include <algorithm>
+#include <set>
 
 std::atomic<bool> NetDiskClient::stopUploads_(false);
 
@@ -200,21 +201,33 @@ void NetDiskClient::processListFile(const std::vector<NetDiskFileItem>& files,
   IM_LOG_DEBUG("NetDiskClient::processListFile, [taskId = %d, files = %d, error = %d]", requestNumber,
                static_cast<int>(files.size()), error);
   SyncDb* db = SyncDb::instance();
+  // A merged file that an upload's record knows to be of other content than its local file is
+  // not offered: it is to be removed, and its upload sends the file anew.
+  std::set<std::string> stale;
+  std::vector<UpFileTaskRecord> rows;
+  if (error == 0 && db->listUpFileTasks(rows) == 0)
+    for (size_t i = 0; i < rows.size(); ++i)
+      if (rows[i].status == UPTASK_MERGED_STALE) stale.insert(rows[i].relpath);
+  std::vector<NetDiskFileItem> shown(files);
   db->deleteFilesOfType();
   finishedNames_.clear();
   unfinishedNames_.clear();
   downloadUrls_.clear();
   downloadUrls_.insert(links.begin(), links.end());
-  for (size_t i = 0; i < files.size(); ++i) {
+  for (size_t i = 0; i < shown.size(); ++i) {
+    if (stale.count(shown[i].name) != 0) {
+      shown[i].nocomplete = false;
+      downloadUrls_.erase(shown[i].name);
+    }
     FileEntryRecord r;
     r.fileType = 0;
-    r.relpath = files[i].name;
-    r.size = files[i].size;
-    r.expireTime = files[i].created;
-    r.status = files[i].nocomplete ? 1 : 0;
+    r.relpath = shown[i].name;
+    r.size = shown[i].size;
+    r.expireTime = shown[i].created;
+    r.status = shown[i].nocomplete ? 1 : 0;
     r.dirFlag = 0;
     db->insertFile(r);
-    (files[i].nocomplete ? finishedNames_ : unfinishedNames_).push_back(files[i].name);
+    (shown[i].nocomplete ? finishedNames_ : unfinishedNames_).push_back(shown[i].name);
   }
   // Uploads still held in memory keep their names, so a new file cannot take
   // a name an unfinished upload will merge into.
@@ -222,14 +235,7 @@ void NetDiskClient::processListFile(const std::vector<NetDiskFileItem>& files,
     if (!contains(finishedNames_, it->second) && !contains(unfinishedNames_, it->second))
       unfinishedNames_.push_back(it->second);
   fileListLoaded_ = true;
-  forEachListener([&](INetDiskClientListener* l) { l->onListFile(files, error); });
-}
-
-bool NetDiskClient::awaitsContentCheck(const UpFileTaskRecord& row) const {
-  // Every block sent, the file listed finished, and a whole-second time: the merge's content
-  // check could not be made (its listing failed), and Start makes it. Without the record the
-  // merged file would pass for this upload unchecked.
-  return row.xferSize >= row.size && wholeSecondMtime(row.mtime) && contains(finishedNames_, row.relpath);
+  forEachListener([&](INetDiskClientListener* l) { l->onListFile(shown, error); });
 }
 
 void NetDiskClient::processListUploadFile(int requestNumber) {
@@ -244,7 +250,16 @@ void NetDiskClient::processListUploadFile(int requestNumber) {
   std::vector<UploadTaskStatus> reported;
   for (size_t i = 0; i < rows.size(); ++i) {
     const UpFileTaskRecord& row = rows[i];
-    if (row.status == 0) {
+    bool listed = contains(unfinishedNames_, row.relpath) || contains(finishedNames_, row.relpath);
+    if (row.status == UPTASK_CREATED && !contains(unfinishedNames_, row.relpath)) {
+      // Created, not merged: a file the listing shows finished, or not at all, is no longer
+      // this upload's to go on with.
+      db->deleteUpFileTask(row.relpath, 0);
+      continue;
+    }
+    // Not created yet, or merged by this upload and still to be checked or removed: the record
+    // stays whatever the listing shows, and its name stays taken.
+    if (row.status == UPTASK_NEW || (row.status != UPTASK_CREATED && !listed)) {
       FileEntryRecord f;
       f.fileType = 0;
       f.relpath = row.relpath;
@@ -253,9 +268,6 @@ void NetDiskClient::processListUploadFile(int requestNumber) {
       f.dirFlag = 0;
       db->insertFile(f);
       if (!contains(unfinishedNames_, row.relpath)) unfinishedNames_.push_back(row.relpath);
-    } else if (!contains(unfinishedNames_, row.relpath) && !awaitsContentCheck(row)) {
-      db->deleteUpFileTask(row.relpath, 0);
-      continue;
     }
     UploadTaskStatus s;
     s.relpath = row.relpath;

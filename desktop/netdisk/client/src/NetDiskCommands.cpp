@@ -128,32 +128,18 @@ int UploadFileStatusCommand::execute() {
       client->processUploadThreadComplete(relpath, 2, blockIndex, 0);
       break;
     case 3:
-      client->processUploadThreadComplete(relpath, 1, blockIndex, 0);
+      client->processMergeResult(relpath, 0, contentKnown);
       break;
     case 4:
-      client->processUploadThreadComplete(relpath, 0, blockIndex, NETDISK_ERR_CREATE_FAILED);
+      client->processUploadThreadComplete(relpath, 0, blockIndex, error != 0 ? error : NETDISK_ERR_CREATE_FAILED);
       break;
-    case 5: {
+    case 5:
       if (delta != 0) progress();
-      int e = NETDISK_ERR_BLOCK_FAILED;
-      if (firstText == "localFileAccessError")
-        e = NETDISK_ERR_FILE_UNREADABLE;
-      else if (firstText == "localFileModify")
-        e = NETDISK_ERR_FILE_CHANGED;
-      client->processUploadThreadComplete(relpath, 2, blockIndex, e);
+      client->processUploadThreadComplete(relpath, 2, blockIndex, error != 0 ? error : NETDISK_ERR_BLOCK_FAILED);
       break;
-    }
-    case 6: {
-      int e = NETDISK_ERR_MERGE_FAILED;
-      if (firstText == "localFileModify")
-        e = NETDISK_ERR_FILE_CHANGED;
-      else if (firstText == "localFileAccessError")
-        e = NETDISK_ERR_FILE_UNREADABLE;
-      else if (firstText == "listFailed")
-        e = NETDISK_ERR_LIST_FAILED;
-      client->processUploadThreadComplete(relpath, 1, blockIndex, e);
+    case 6:
+      client->processMergeResult(relpath, error != 0 ? error : NETDISK_ERR_MERGE_FAILED, false);
       break;
-    }
     default:
       break;
   }

@@ -51,13 +51,14 @@ void insertUnfinishedFile(SyncDb* db, const std::string& relpath, int64_t size) 
 }
 
 // Puts an upload's record back to its first step at the given length and time: its block rows
-// go, and its net-disk file row reads unfinished at that length.
+// go, and its net-disk file row reads unfinished at that length. `status` is UPTASK_NEW, or
+// UPTASK_MERGED_STALE when a merged file of the upload's must go from the server first.
 void restartRecord(SyncDb* db, const std::string& name, UpFileTaskRecord& row, int64_t size,
-                   const std::string& mtime) {
+                   const std::string& mtime, int status) {
   row.size = size;
   row.mtime = mtime;
   row.xferSize = 0;
-  row.status = 0;
+  row.status = status;
   db->insertUpFileTask(row);  // the old row and its block rows go
   UpFileTaskRecord fresh;
   if (db->getUpFileTask(name, fresh) == 0) row = fresh;
@@ -155,7 +156,7 @@ void NetDiskClient::processAddFileUpload(const std::string& name, const std::str
       relpath = prefix + fileName;
     }
   }
-  IM_LOG_INFO("NetDiskClient::processAddFileUpload,created filename is%s.", relpath.c_str());
+  IM_LOG_INFO("NetDiskClient::processAddFileUpload,created filename is %s.", relpath.c_str());
   std::string mtime;
   getLocalFileMtime(localFile, mtime);
 
@@ -261,6 +262,7 @@ int NetDiskClient::startUploadThread(const std::string& name, int upStatus, int 
     // Only an upload added in this run is sure to have no file on the server: any other may
     // have one from before (created, then stopped before booking, or restarted).
     task->setRemoveUnfinished(newUploads_.erase(name) == 0);
+    task->setRemoveStale(s.record == UPTASK_MERGED_STALE);
     spawnStep(task, name, 0, -1);
   } else if (upStatus == 1) {
     stepSchedule_[name] = std::make_pair(-1, 3);
@@ -269,7 +271,9 @@ int NetDiskClient::startUploadThread(const std::string& name, int upStatus, int 
     MergeFileTask* task = new MergeFileTask(name);
     task->setExpectedFileLength(s.fileLength);
     task->setLocalFile(s.localFile);
-    task->setConfirmByContent(wholeSecondMtime(s.mtime));
+    task->setStage(s.record == UPTASK_MERGED_UNCHECKED ? MergeFileTask::CHECK
+                   : s.record == UPTASK_MERGED_STALE   ? MergeFileTask::REMOVE_STALE
+                                                       : MergeFileTask::MERGE);
     spawnStep(task, name, 1, -1);
   } else if (upStatus == 2) {
     std::string localFile;
@@ -321,7 +325,7 @@ int NetDiskClient::getUploadFileStatus(const std::string& name, int& upStatus, i
 }
 
 int NetDiskClient::updateFromDatabase(const std::string& name, UploadingFileStatus& status) {
-  IM_LOG_INFO("NetDiskClient::updateFromDatabase,load data from database ,relpath is%s.", name.c_str());
+  IM_LOG_INFO("NetDiskClient::updateFromDatabase,load data from database ,relpath is %s.", name.c_str());
   SyncDb* db = SyncDb::instance();
   UpFileTaskRecord row;
   if (db->getUpFileTask(name, row) != 0) return -1;
@@ -329,6 +333,7 @@ int NetDiskClient::updateFromDatabase(const std::string& name, UploadingFileStat
   if (db->getFile(name, 0, file) == 0) status.date = file.expireTime;
   status.localFile = row.localFile;
   status.mtime = row.mtime;
+  status.record = row.status;
   status.fileLength = row.size;
   status.transferred = row.xferSize;
   status.blockSize = row.blockSize > 0 ? row.blockSize : BLOCK_SIZE;
@@ -340,13 +345,16 @@ int NetDiskClient::updateFromDatabase(const std::string& name, UploadingFileStat
   db->listUpBlockTasks(name, blocks);
   for (size_t i = 0; i < blocks.size(); ++i) status.pending.push_back(blocks[i].blockIndex);
   int demand = 1;
-  if (row.status == 0) {
+  if (row.status == UPTASK_NEW || row.status == UPTASK_MERGED_STALE) {
     if (!status.pending.empty()) {
       db->deleteUpFileTask(name, 0);
       db->insertUpFileTask(row);
       status.pending.clear();
     }
     status.upStatus = 0;
+  } else if (row.status == UPTASK_MERGED_UNCHECKED) {
+    status.pending.clear();  // merged: only its content check is left
+    status.upStatus = 1;
   } else if (status.pending.empty()) {
     status.upStatus = 1;
   } else {
@@ -534,7 +542,7 @@ int NetDiskClient::bookCreatedFile(const std::string& name, const std::string& d
     if (db->insertUpBlockTask(last) != 0) booked = false;
   }
   if (booked) {
-    row.status = 1;
+    row.status = UPTASK_CREATED;
     db->updateUpFileTask(row);
   } else {
     // Without every block row a resume must not merge: the task stays
@@ -545,6 +553,7 @@ int NetDiskClient::bookCreatedFile(const std::string& name, const std::string& d
   if (it != uploadingFileStatus_.end()) {
     UploadingFileStatus& s = it->second;
     s.upStatus = 2;
+    if (booked) s.record = UPTASK_CREATED;
     s.blockSize = blockSize;
     s.blockCount = count;
     s.pending.clear();
@@ -564,7 +573,7 @@ int NetDiskClient::bookCreatedFile(const std::string& name, const std::string& d
 
 void NetDiskClient::processCreateFileSuccess(const std::string& name, const std::string& downUrl,
                                              const std::string& date) {
-  IM_LOG_INFO("NetDiskClient::processCreateFileSuccess,relpath is %s, downUrl is %s, expire is %s.", name.c_str(),
+  IM_LOG_INFO("NetDiskClient::processCreateFileSuccess,relpath is %s, downUrl is %s, created is %s.", name.c_str(),
               downUrl.c_str(), date.c_str());
   --runningThreads_;
   if (!downUrl.empty()) downloadUrls_[name] = downUrl;
@@ -579,6 +588,11 @@ void NetDiskClient::processCreateFileSuccess(const std::string& name, const std:
       notifyUploadStatus(status, 0, 0);
     }
   }
+  scheduleAfterCreate(name, count);
+  startWaitTasks();
+}
+
+void NetDiskClient::scheduleAfterCreate(const std::string& name, int count) {
   std::map<std::string, std::pair<int, int> >::iterator e = stepSchedule_.find(name);
   if (e != stepSchedule_.end()) {
     if (count > 0)
@@ -590,7 +604,6 @@ void NetDiskClient::processCreateFileSuccess(const std::string& name, const std:
   }
   bool dropped = updateThreadState(name, count > 0 ? 2 : 1, -1, -1, false);
   if (dropped && contains(deleteRequests_, name)) deleteFile_i(name, true);
-  startWaitTasks();
 }
 
 void NetDiskClient::processUploadThreadComplete(const std::string& name, int upStatus, int blockIndex, int error) {
@@ -613,24 +626,8 @@ void NetDiskClient::processUploadThreadComplete(const std::string& name, int upS
       notifyUploadStatus(status, 0, error);
     }
     dropped = updateThreadState(name, upStatus, -1, blockIndex, true);
-    if (upStatus == 1 && error == NETDISK_ERR_FILE_CHANGED) {
-      // The merged file was made of blocks of two versions of the local file (and is gone from
-      // the server): the next Start sends the file again from its first block.
-      UpFileTaskRecord row;
-      SyncDb* db = SyncDb::instance();
-      if (db->getUpFileTask(name, row) == 0) restartRecord(db, name, row, row.size, row.mtime);
-    }
   } else if (upStatus == 0) {
-    int count = bookCreatedFile(name, std::string());
-    if (e != stepSchedule_.end()) {
-      if (count > 0)
-        e->second = std::make_pair(0, count);
-      else if (count == 0)
-        e->second = std::make_pair(-1, 2);
-      else
-        stepSchedule_.erase(e);
-    }
-    dropped = updateThreadState(name, count > 0 ? 2 : 1, -1, -1, false);
+    scheduleAfterCreate(name, bookCreatedFile(name, std::string()));
   } else if (upStatus == 1) {
     if (e != stepSchedule_.end()) stepSchedule_.erase(e);
     UploadTaskStatus status = makeStatus(name, std::string(), 0, 0, UploadTaskStatus::FINISHED);
@@ -679,6 +676,52 @@ void NetDiskClient::processUploadThreadComplete(const std::string& name, int upS
     dropped = updateThreadState(name, step, -1, blockIndex, false);
     updateToDatabase(name, blockIndex);
   }
+  if (dropped && contains(deleteRequests_, name)) deleteFile_i(name, true);
+  startWaitTasks();
+}
+
+void NetDiskClient::processMergeResult(const std::string& name, int error, bool contentKnown) {
+  std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
+  SyncDb* db = SyncDb::instance();
+  UpFileTaskRecord row;
+  if (it == uploadingFileStatus_.end() || db->getUpFileTask(name, row) != 0) {
+    processUploadThreadComplete(name, 1, -1, error);
+    return;
+  }
+  UploadingFileStatus& s = it->second;
+  // Each outcome is booked before the server is asked for more: a stage that does not finish
+  // (the program ends, another user logs in) is taken up again by Start.
+  if (s.record == UPTASK_MERGED_STALE) {
+    // The removal of the upload's merged file of other content ended. The upload stops as a
+    // changed file does; once the file is gone, Start sends the file anew from its first block,
+    // else Start removes it first.
+    if (error == NETDISK_ERR_FILE_CHANGED) {
+      restartRecord(db, name, row, row.size, row.mtime, UPTASK_NEW);
+      s.record = UPTASK_NEW;
+    }
+    processUploadThreadComplete(name, 1, -1, NETDISK_ERR_FILE_CHANGED);
+  } else if (s.record == UPTASK_CREATED && error == 0 && !contentKnown && wholeSecondMtime(s.mtime)) {
+    // Merged, but a whole-second time cannot show a rewrite within its second: the content
+    // decides, where the listing can tell it.
+    row.status = UPTASK_MERGED_UNCHECKED;
+    db->updateUpFileTask(row);
+    s.record = UPTASK_MERGED_UNCHECKED;
+    continueMergeStep(name);
+  } else if (s.record == UPTASK_MERGED_UNCHECKED && error == NETDISK_ERR_FILE_CHANGED) {
+    // The merged file is the upload's own, made of blocks of two versions of the local file.
+    restartRecord(db, name, row, row.size, row.mtime, UPTASK_MERGED_STALE);
+    s.record = UPTASK_MERGED_STALE;
+    continueMergeStep(name);
+  } else {
+    processUploadThreadComplete(name, 1, -1, error);
+  }
+}
+
+void NetDiskClient::continueMergeStep(const std::string& name) {
+  --runningThreads_;
+  std::map<std::string, std::pair<int, int> >::iterator e = stepSchedule_.find(name);
+  if (e != stepSchedule_.end()) e->second = std::make_pair(-1, 2);  // the merge step waits for a thread
+  bool dropped = updateThreadState(name, 1, -1, -1, false);
   if (dropped && contains(deleteRequests_, name)) deleteFile_i(name, true);
   startWaitTasks();
 }
@@ -819,7 +862,9 @@ bool NetDiskClient::restartIfChanged(const std::string& name, UpFileTaskRecord& 
               "size = %lld -> %lld, mtime = %s -> %s]",
               name.c_str(), static_cast<long long>(row.size), static_cast<long long>(size), row.mtime.c_str(),
               mtime.c_str());
-  restartRecord(SyncDb::instance(), name, row, size, mtime);
+  // A file this upload merged is not the local file any more: it goes before the create.
+  bool merged = row.status == UPTASK_MERGED_UNCHECKED || row.status == UPTASK_MERGED_STALE;
+  restartRecord(SyncDb::instance(), name, row, size, mtime, merged ? UPTASK_MERGED_STALE : UPTASK_NEW);
   uploadingFileStatus_.erase(name);
   newUploads_.erase(name);  // its create removes the server's unfinished file first
   return true;
@@ -868,7 +913,7 @@ int NetDiskClient::deleteFile_i(const std::string& name, bool onlyIfRequested) {
   SyncDb* db = SyncDb::instance();
   UpFileTaskRecord row;
   bool hasRow = db->getUpFileTask(name, row) == 0;
-  if (contains(unfinishedNames_, name) && hasRow && row.status == 0) {
+  if (contains(unfinishedNames_, name) && hasRow && row.status == UPTASK_NEW) {
     // Never created on the server: nothing to delete there.
     db->deleteUpFileTask(name, 0);
     db->deleteFile(name, 0);

@@ -1,6 +1,7 @@
 #include "client/NetDiskUploadTask.h"
 
 #include "client/NetDiskClient.h"
+#include "client/INetDiskClientListener.h"
 #include "client/NetDiskCommands.h"
 #include "client/NetDiskEngineThread.h"
 #include "log/IM_LogManager.h"
@@ -56,33 +57,45 @@ ServerFileState serverFileState(CSyncProtocol& protocol, const std::string& name
   return state;
 }
 
-// A listed MD5: 32 hexadecimal digits, of either case.
-bool isMd5Text(const std::string& text) {
-  if (text.size() != 32) return false;
+// A listed MD5 that tells the content: 32 hexadecimal digits, of either case, not all zeros (a
+// server may list what a merge request carried, and the client sends 32 zeros there).
+bool isMd5Evidence(const std::string& text) {
+  if (text.size() != 32 || text.find_first_not_of('0') == std::string::npos) return false;
   for (size_t i = 0; i < text.size(); ++i)
     if (!isxdigit(static_cast<unsigned char>(text[i]))) return false;
   return true;
 }
 
 bool sameMd5(const std::string& listed, const std::string& local) {
-  if (!isMd5Text(listed) || listed.size() != local.size()) return false;
+  if (listed.size() != local.size()) return false;
   for (size_t i = 0; i < listed.size(); ++i)
     if (tolower(static_cast<unsigned char>(listed[i])) != tolower(static_cast<unsigned char>(local[i]))) return false;
   return true;
 }
 
-// The MD5 of the whole local file; false when it cannot be read to its end.
-bool localFileMd5(const std::string& path, std::string& md5) {
+enum LocalMd5 { LOCAL_MD5_READ, LOCAL_MD5_UNREADABLE, LOCAL_MD5_STOPPED };
+
+// The MD5 of the whole local file. The reading ends between pieces when the client stops.
+LocalMd5 localFileMd5(const std::string& path, std::string& md5) {
   md5.clear();
   FILE* f = fopen(path.c_str(), "rb");
-  if (f == 0) return false;
+  if (f == 0) return LOCAL_MD5_UNREADABLE;
   int64_t length = fileLength(f);
   bool ok = length >= 0 && fseeko(f, 0, SEEK_SET) == 0;
-  if (ok) md5 = FileMd5::compute(f, length);
+  if (ok) md5 = FileMd5::compute(f, length, &NetDiskClient::stopRequested);
   ok = ok && !ferror(f) && !md5.empty() && ftello(f) == static_cast<off_t>(length);
   fclose(f);
   if (!ok) md5.clear();
-  return ok;
+  if (NetDiskClient::stopRequested()) return LOCAL_MD5_STOPPED;
+  return ok ? LOCAL_MD5_READ : LOCAL_MD5_UNREADABLE;
+}
+
+// Removes this upload's own file of that name. A removal refused or not answered still counts
+// when the listing then shows no file of that name (an answer lost on its way).
+bool removeOwnFile(CSyncProtocol& protocol, const std::string& name) {
+  if (protocol.RemoveByPaths(std::list<std::string>(1, name))) return true;
+  int64_t size = 0;
+  return serverFileState(protocol, name, size) == ABSENT;
 }
 
 }  // namespace
@@ -97,11 +110,12 @@ std::string FileMd5::toHex(const unsigned char digest[16]) {
   return out;
 }
 
-std::string FileMd5::compute(FILE* file, int64_t count) {
+std::string FileMd5::compute(FILE* file, int64_t count, bool (*stopped)()) {
   std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
   if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), 0) != 1) return std::string();
   unsigned char buffer[4096];
   while (file != 0 && count > 0 && !feof(file)) {
+    if (stopped != 0 && stopped()) return std::string();
     size_t want = static_cast<size_t>(std::min<int64_t>(count, sizeof(buffer)));
     size_t got = fread(buffer, 1, want, file);
     if (got == 0) break;
@@ -172,7 +186,19 @@ void CreateFileTask::execute() {
   IM_LOG_INFO("call createLargeFile,fileName:%s,length:%lld,blockCount:%d.", name_.c_str(),
               static_cast<long long>(length_), blockCount_);
   CSyncProtocol protocol(userId_, password_);
-  if (removeUnfinished_) {
+  if (removeStale_) {
+    // This upload's merged file of other content: it goes before the file is created anew.
+    bool removed = removeOwnFile(protocol, name_);
+    IM_LOG_INFO("CreateFileTask::execute, [remove stale merged file, fileName = %s, result = %d]", name_.c_str(),
+                removed ? 1 : 0);
+    if (!removed) {
+      UploadFileStatusCommand* result = new UploadFileStatusCommand(requestNumber_, name_, 4);
+      result->error = NETDISK_ERR_DELETE_FAILED;
+      result->setOwnerUserId(userId_);
+      post(result);
+      return;
+    }
+  } else if (removeUnfinished_) {
     // An unfinished file of this upload may be on the server from before; its blocks are not
     // wanted. A finished file of that name is someone's: it stays, and the create refuses.
     int64_t size = 0;
@@ -221,11 +247,12 @@ UploadFileTask::~UploadFileTask() {
   if (file_ != 0) fclose(file_);
 }
 
-void UploadFileTask::postStatus(int kind, const std::string& text, int delta) {
+void UploadFileTask::postStatus(int kind, const std::string& text, int delta, int error) {
   UploadFileStatusCommand* command = new UploadFileStatusCommand(requestNumber_, name_, kind);
   command->blockIndex = blockIndex_;
   command->delta = delta;
   command->firstText = text;
+  command->error = error;
   // Every result names its user, so the engine can tell the previous user's.
   command->setOwnerUserId(userId_);
   post(command);
@@ -269,13 +296,13 @@ void UploadFileTask::execute() {
   std::string md5;
   if (getBlockMd5(md5) == -1) {
     IM_LOG_ERROR("UploadFileTask::execute call getBlockMd5 return -1");
-    postStatus(5, "localFileAccessError", -reported_);
+    postStatus(5, "localFileAccessError", -reported_, NETDISK_ERR_FILE_UNREADABLE);
     return;
   }
   file_ = fopen(localFile_.c_str(), "rb");
   if (file_ == 0) {
     IM_LOG_ERROR("UploadFileTask::execute open file error");
-    postStatus(5, "localFileAccessError", -reported_);
+    postStatus(5, "localFileAccessError", -reported_, NETDISK_ERR_FILE_UNREADABLE);
     return;
   }
   // Checked after the block was read: a file changed before this point cannot slip through
@@ -288,7 +315,7 @@ void UploadFileTask::execute() {
   file_ = 0;
   if (changed || static_cast<int>(block_.size()) != length_) {
     IM_LOG_ERROR("UploadFileTask::execute file length modified.");
-    postStatus(5, "localFileModify", -reported_);
+    postStatus(5, "localFileModify", -reported_, NETDISK_ERR_FILE_CHANGED);
     return;
   }
   std::unique_ptr<CSyncProtocol> protocol(new CSyncProtocol(userId_, password_));
@@ -362,48 +389,71 @@ MergeFileTask::~MergeFileTask() { IM_TRACE("MergeFileTask::~MergeFileTask"); }
 
 void MergeFileTask::execute() {
   IM_TRACE("MergeFileTask::execute");
-  IM_LOG_INFO("MergeFileTask::execute call MegerLargeFileBlock,fileName is:%s", name_.c_str());
   CSyncProtocol protocol(userId_, password_);
-  bool ok = protocol.MegerLargeFileBlock(name_, std::string(32, '0'));
-  IM_LOG_INFO("MergeFileTask::execute MegerLargeFileBlock result is:%d", ok ? 1 : 0);
-  std::string failure;  // the error word of a merge that is not reported done
-  if (!ok && expectedLength_ >= 0) {
-    // Merged already (the record of it did not survive)? Then the upload is finished, if the
-    // finished file of that name holds this upload's bytes: any other is someone's, and stays.
-    int64_t size = -1;
-    std::string listed, local;
-    if (serverFileState(protocol, name_, size, &listed) == FINISHED && size == expectedLength_) {
-      if (localFileMd5(localFile_, local) && sameMd5(listed, local)) {
+  int error = 0;
+  bool contentKnown = false;
+  if (stage_ == MERGE) {
+    IM_LOG_INFO("MergeFileTask::execute call MegerLargeFileBlock,fileName is:%s", name_.c_str());
+    bool ok = protocol.MegerLargeFileBlock(name_, std::string(32, '0'));
+    IM_LOG_INFO("MergeFileTask::execute MegerLargeFileBlock result is:%d", ok ? 1 : 0);
+    if (!ok) {
+      // Merged already (and the answer of it was lost)? The listing tells.
+      error = confirm(protocol, false);
+      contentKnown = error == 0;
+      if (error == 0)
         IM_LOG_WARN("MergeFileTask::execute, [status = merge refused, file listed finished, fileName = %s]",
                     name_.c_str());
-        ok = true;
-      } else {
-        IM_LOG_WARN("MergeFileTask::execute, [status = merge refused, a finished file of other content is kept, "
-                    "fileName = %s, listed md5 = %s, local md5 = %s]",
-                    name_.c_str(), listed.c_str(), local.c_str());
-      }
     }
-  } else if (ok && confirmByContent_) {
-    int64_t size = -1;
-    std::string listed, local;
-    if (serverFileState(protocol, name_, size, &listed) != FINISHED || !isMd5Text(listed)) {
-      failure = "listFailed";
-    } else if (!localFileMd5(localFile_, local)) {
-      failure = "localFileAccessError";
-    } else if (!sameMd5(listed, local)) {
-      // The merged file is this upload's own, made of blocks of two versions of the local file.
-      bool removed = protocol.RemoveByPaths(std::list<std::string>(1, name_));
-      IM_LOG_WARN("MergeFileTask::execute, [status = merged file differs from the local file, fileName = %s, "
-                  "listed md5 = %s, local md5 = %s, removed = %d]",
-                  name_.c_str(), listed.c_str(), local.c_str(), removed ? 1 : 0);
-      failure = "localFileModify";
-    }
-    ok = failure.empty();
+  } else if (stage_ == CHECK) {
+    error = confirm(protocol, true);
+    contentKnown = error == 0;
+  } else {
+    bool removed = removeOwnFile(protocol, name_);
+    IM_LOG_WARN("MergeFileTask::execute, [status = merged file of other content, fileName = %s, removed = %d]",
+                name_.c_str(), removed ? 1 : 0);
+    error = removed ? NETDISK_ERR_FILE_CHANGED : NETDISK_ERR_DELETE_FAILED;
   }
-  UploadFileStatusCommand* result = new UploadFileStatusCommand(requestNumber_, name_, ok ? 3 : 6);
-  result->firstText = failure;
+  UploadFileStatusCommand* result = new UploadFileStatusCommand(requestNumber_, name_, error == 0 ? 3 : 6);
+  result->error = error;
+  result->contentKnown = contentKnown;
   result->setOwnerUserId(userId_);
   post(result);
+}
+
+int MergeFileTask::confirm(CSyncProtocol& protocol, bool ownMerge) {
+  // What a check that cannot finish reports: Start checks again.
+  const int unfinished = ownMerge ? NETDISK_ERR_LIST_FAILED : NETDISK_ERR_MERGE_FAILED;
+  int64_t size = -1;
+  std::string listed, local;
+  ServerFileState state = serverFileState(protocol, name_, size, &listed);
+  if (state == LISTING_FAILED) return unfinished;
+  // After a refused merge only a finished file at this upload's length can be this upload's.
+  if (!ownMerge && (state != FINISHED || size != expectedLength_)) return NETDISK_ERR_MERGE_FAILED;
+  const char* unconfirmed = 0;
+  if (state == ABSENT) {
+    unconfirmed = "not listed under its name";
+  } else if (!isMd5Evidence(listed)) {
+    unconfirmed = "no MD5 of its content listed";
+  } else {
+    LocalMd5 read = localFileMd5(localFile_, local);
+    if (read == LOCAL_MD5_STOPPED) {
+      IM_LOG_INFO("MergeFileTask::execute, [status = content check stopped, fileName = %s]", name_.c_str());
+      return unfinished;
+    }
+    if (read == LOCAL_MD5_UNREADABLE) unconfirmed = "local file unreadable";
+  }
+  if (unconfirmed != 0) {
+    IM_LOG_WARN("MergeFileTask::execute, [status = merged file not confirmed by content, fileName = %s, reason = %s, "
+                "listed md5 = %s]",
+                name_.c_str(), unconfirmed, listed.c_str());
+    return 0;
+  }
+  if (sameMd5(listed, local)) return 0;
+  IM_LOG_WARN("MergeFileTask::execute, [status = merged file differs from the local file, fileName = %s, "
+              "listed md5 = %s, local md5 = %s, own merge = %d]",
+              name_.c_str(), listed.c_str(), local.c_str(), ownMerge ? 1 : 0);
+  // A file of other content that this upload did not merge is someone's: it stays.
+  return ownMerge ? NETDISK_ERR_FILE_CHANGED : NETDISK_ERR_MERGE_FAILED;
 }
 
 // ---- DeleteFileTask ----

@@ -89,6 +89,17 @@ class FakeNetDiskServer {
   void setCreated(int64_t unixTime);            // the creation time the server reports
   void setListingLinks(bool on);                // listings carry "downloadLink" (default true)
   void setDropKeptConnections(bool on);         // close each connection after its answer, unannounced
+  // What a listing gives as a file's "md5hash". Servers differ: some hash what they stored,
+  // some store the "md5" the merge request carried (the client sends 32 zeros there).
+  enum ListedMd5 {
+    MD5_OF_CONTENT,   // the MD5 of the file's bytes, lower case (default)
+    MD5_UPPER_CASE,   // the same in upper case
+    MD5_AS_TOLD,      // what the file's merge request carried ("" for a file put there)
+    MD5_EMPTY,        // ""
+    MD5_PADDED,       // the content's MD5 with a blank before it
+    MD5_MISSING       // no "md5hash" member at all
+  };
+  void setListedMd5(ListedMd5 form);
 
   // Faults. The next `times` requests of the endpoint that passed the session
   // check get `reply` in place of the normal answer (the request is not acted on).
@@ -97,6 +108,8 @@ class FakeNetDiskServer {
   // The next `times` requests of the endpoint are acted on as usual, then answered with
   // `status` (an answer lost on its way: the client cannot tell that the work was done).
   void loseAnswer(const std::string& endpoint, int status, int times = 1);
+  // The next `times` requests of the endpoint are acted on as usual and answered after `delayMs`.
+  void delayAnswer(const std::string& endpoint, int delayMs, int times = 1);
   // The next `times` uploads of that block get `status` (not stored).
   void failBlock(const std::string& name, int index, int status, int times = 1);
   // Ends every session: the next request of each user gets the lost-session answer.
@@ -110,6 +123,8 @@ class FakeNetDiskServer {
   // "/<user>/transit/").
   void putFile(const std::string& user, const std::string& relPath, const std::string& bytes);
   void addFolder(const std::string& user, const std::string& relPath);
+  // A finished file that only the listing shows (no bytes are kept): any size, the MD5 given.
+  void putListedFile(const std::string& user, const std::string& relPath, int64_t size, const std::string& md5);
   // Removes a file as a deletion would (no request needed).
   void removeFile(const std::string& user, const std::string& relPath);
 
@@ -151,6 +166,7 @@ class FakeNetDiskServer {
     bool merging = false;
     std::string data;  // the data file: blocks at their offsets, then the merged file
     std::string md5;
+    std::string toldMd5;  // the "md5" of its merge request
     std::string token;
     std::string owner;
   };
@@ -193,6 +209,8 @@ class FakeNetDiskServer {
   std::map<std::string, std::string> folders_;     // full path (no trailing "/") -> owner
   std::map<std::string, std::vector<Scripted> > scripted_;
   std::map<std::string, std::vector<Scripted> > lostAnswers_;
+  std::map<std::string, std::vector<Scripted> > delayedAnswers_;  // reply.delayMs is the delay
+  ListedMd5 listedMd5_ = MD5_OF_CONTENT;
   bool dropKept_ = false;
   std::map<std::string, int> blockFaults_times_;   // "name#index" -> times
   std::map<std::string, int> blockFaults_status_;

@@ -43,12 +43,13 @@ class NetDiskClient {
   // One upload held in memory.
   struct UploadingFileStatus {
     UploadingFileStatus()
-        : upStatus(0), fileLength(0), transferred(0), blockSize(BLOCK_SIZE), blockCount(0),
+        : upStatus(0), record(0), fileLength(0), transferred(0), blockSize(BLOCK_SIZE), blockCount(0),
           runningThreads(0) {}
     std::string localFile;
     std::string date;
     std::string mtime;  // the local file's modification time when the upload was added
     int upStatus;  // next or current step: 0 create, 1 merge, 2 send blocks
+    int record;    // the task row's status (UpFileTaskStatus): it decides what the step does
     int64_t fileLength;
     int64_t transferred;
     int blockSize;
@@ -124,6 +125,10 @@ class NetDiskClient {
   void processCreateFileSuccess(const std::string& name, const std::string& downUrl,
                                 const std::string& date);
   void processUploadThreadComplete(const std::string& name, int upStatus, int blockIndex, int error);
+  // The merge step's result (kind 3 with error 0, or kind 6): ends the step, or books what the
+  // server now holds and goes on with the step's next stage (the content check after a merge
+  // of a whole-second upload, the removal of a merged file of other content).
+  void processMergeResult(const std::string& name, int error, bool contentKnown);
   void updateToDatabase(const std::string& name, int blockIndex);
   // Adds the delta to the upload's transferred bytes; false when no upload
   // of that name is held.
@@ -137,10 +142,8 @@ class NetDiskClient {
   static bool sameMtime(const std::string& recorded, const std::string& now);
   // The time has no fraction of a second (the file system keeps whole seconds, or the record
   // is from before the nanoseconds were kept): a rewrite at the same length within that second
-  // does not show in it, and the upload is confirmed by its content after the merge.
+  // does not show in it, and the upload is checked by its content after the merge.
   static bool wholeSecondMtime(const std::string& mtime);
-  // The record of a merged upload whose content is still to be confirmed (engine thread).
-  bool awaitsContentCheck(const UpFileTaskRecord& row) const;
 
   // Control operations.
   void processPauseUpload(const std::string& name, int requestNumber);
@@ -168,6 +171,12 @@ class NetDiskClient {
   // Books a created file: block rows, task status 1, the status's pending
   // blocks. Returns the block count, or -1 when the task row is missing.
   int bookCreatedFile(const std::string& name, const std::string& date);
+  // The schedule and bookkeeping after a booked create (`count` blocks, -1 when not booked):
+  // blocks next, or the merge when there is none.
+  void scheduleAfterCreate(const std::string& name, int count);
+  // The merge step's thread ended and its next stage is due: it waits for a thread, unless the
+  // upload was paused, cancelled or deleted meanwhile (its record keeps what is due).
+  void continueMergeStep(const std::string& name);
   // Status bookkeeping of a thread's start or end. True when the status was
   // dropped.
   bool updateThreadState(const std::string& name, int upStatus, int delta, int blockIndex, bool requeue);
@@ -180,8 +189,9 @@ class NetDiskClient {
   void spawnStep(NetDiskTaskBase* task, const std::string& name, int upStatus, int blockIndex);
   // The local file of a stopped upload changed since it was added (length or modification
   // time): its booked blocks are dropped and it starts again from the create step, whose task
-  // first removes the unfinished file on the server. False when nothing changed (or the file
-  // cannot be read, which the block step reports). `row` is rewritten.
+  // first removes the upload's file on the server (an unfinished one, or a merged one of this
+  // upload's). False when nothing changed (or the file cannot be read, which the block step
+  // reports). `row` is rewritten.
   bool restartIfChanged(const std::string& name, UpFileTaskRecord& row);
 
   // UI thread.

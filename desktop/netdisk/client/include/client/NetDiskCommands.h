@@ -122,7 +122,8 @@ class ResumeUploadFileCommand : public NetDiskCommandBase {
 };
 
 // A result of an upload step. Kinds: 0 created, 1 block progress, 2 block
-// stored, 3 merged, 4 create failed, 5 block failed, 6 merge failed.
+// stored, 3 merged (or its content checked), 4 create failed, 5 block failed,
+// 6 merge step failed.
 class UploadFileStatusCommand : public NetDiskCommandBase {
  public:
   UploadFileStatusCommand(int requestNumber, const std::string& relpath, int kind)
@@ -130,11 +131,14 @@ class UploadFileStatusCommand : public NetDiskCommandBase {
   int execute() override;
 
   std::string relpath;
-  std::string firstText;   // kind 0: creation date; kinds 5 and 6: error word
+  std::string firstText;   // kind 0: creation date; kind 5: error word
   std::string secondText;  // kind 0: download URL
   int blockIndex;
   int delta;               // transferred-bytes change
   int kind;
+  int error = 0;             // kinds 4 to 6: the error code (0: the kind's usual one: 7, 8, 9)
+  bool contentKnown = false;  // kind 3: the merged file's content was confirmed (or nothing
+                              // could tell), so no check of it follows
 
  private:
   void progress();

@@ -20,8 +20,9 @@ class CSyncProtocol;
 // MD5 as 32 lower-case hexadecimal digits.
 class FileMd5 {
  public:
-  // The MD5 of the next `count` bytes of the file (fewer at its end).
-  static std::string compute(FILE* file, int64_t count);
+  // The MD5 of the next `count` bytes of the file (fewer at its end). `stopped`, when given, is
+  // asked between pieces: once it says true the reading ends and the text is empty.
+  static std::string compute(FILE* file, int64_t count, bool (*stopped)() = 0);
   static std::string toHex(const unsigned char digest[16]);
 };
 
@@ -58,12 +59,16 @@ class CreateFileTask : public NetDiskTaskBase {
   // The server's listing decides: a finished file (or one the listing does not show) is never
   // removed; the create then refuses a name that is taken, and the upload stops with that error.
   void setRemoveUnfinished(bool remove) { removeUnfinished_ = remove; }
+  // First removes this upload's own merged file of that name (its record knows it is not the
+  // local file's content); when it cannot go, nothing is created and the step fails with 11.
+  void setRemoveStale(bool remove) { removeStale_ = remove; }
 
  private:
   std::string name_;
   int64_t length_;
   int blockCount_;
   bool removeUnfinished_ = false;
+  bool removeStale_ = false;
 };
 
 class UploadFileTask : public NetDiskTaskBase, public CSyncProtocolObserver {
@@ -93,8 +98,8 @@ class UploadFileTask : public NetDiskTaskBase, public CSyncProtocolObserver {
   int getBlockMd5(std::string& md5);
 
  private:
-  // Posts kind 1 (with the delta) or kind 5 (with the error word).
-  void postStatus(int kind, const std::string& text, int delta);
+  // Posts kind 1 (with the delta) or kind 5 (with the error word and its code).
+  void postStatus(int kind, const std::string& text, int delta, int error = 0);
   void takeBackProgress();
 
   std::string name_;
@@ -114,26 +119,38 @@ class UploadFileTask : public NetDiskTaskBase, public CSyncProtocolObserver {
   BlockBuffer block_;  // the block's bytes, read once; hashed and sent from here
 };
 
+// The merge step of an upload, in one of three stages that the upload's record decides.
+// Results: kind 3 when the file is merged or its content is confirmed; kind 6 with the error
+// code otherwise.
 class MergeFileTask : public NetDiskTaskBase {
  public:
+  enum Stage {
+    MERGE,        // merge the blocks. A refused merge is done when the server lists the file
+                  // finished at this length and nothing shows other content (the server merged
+                  // before and its answer was lost); else 9
+    CHECK,        // compare the merged file's content with the local file: kind 3, or 4 when the
+                  // listing proves other content, or 10 when the check could not finish
+    REMOVE_STALE  // remove this upload's merged file of other content: 4 when it went, else 11
+  };
+
   explicit MergeFileTask(const std::string& name);
   ~MergeFileTask() override;
-  // A refused merge is a success when the server lists the file finished at this length and
-  // with the local file's MD5 (it was merged before, and the record of it was lost).
+  void setStage(Stage stage) { stage_ = stage; }
   void setExpectedFileLength(int64_t length) { expectedLength_ = length; }
   void setLocalFile(const std::string& path) { localFile_ = path; }
-  // A done merge is confirmed by content: the listed MD5 of the merged file must be the local
-  // file's (for a local time that cannot tell a rewrite within its second). A file that differs
-  // is removed from the server and reported "localFileModify"; a listing that cannot tell
-  // reports "listFailed", an unreadable local file "localFileAccessError".
-  void setConfirmByContent(bool confirm) { confirmByContent_ = confirm; }
   void execute() override;
 
  private:
+  // Whether the server's file of this name may be taken for this upload's: 0, or the error
+  // code. Only a listed MD5 of 32 hexadecimal digits, not all zeros, tells the content; without
+  // it, or without a readable local file, nothing can tell otherwise and the answer is 0.
+  // `ownMerge`: this upload merged the file (else its merge was refused).
+  int confirm(CSyncProtocol& protocol, bool ownMerge);
+
   std::string name_;
   std::string localFile_;
   int64_t expectedLength_ = -1;
-  bool confirmByContent_ = false;
+  Stage stage_ = MERGE;
 };
 
 class DeleteFileTask : public NetDiskTaskBase {

@@ -32,6 +32,16 @@ struct FileEntryRecord {
   int dirFlag = 0;
 };
 
+// pw_upfile_task.status: what the server holds of the upload.
+enum UpFileTaskStatus {
+  UPTASK_NEW = 0,               // nothing yet: the create step is next
+  UPTASK_CREATED = 1,           // the file is created; its block rows are the blocks not yet
+                                // confirmed, and with none left the merge is next
+  UPTASK_MERGED_UNCHECKED = 2,  // merged, but its content check did not finish: Start checks it
+  UPTASK_MERGED_STALE = 3       // a merged file of this upload's that is not the local file's
+                                // content: it goes from the server before the upload starts anew
+};
+
 // One pw_upfile_task row.
 struct UpFileTaskRecord {
   int id = 0;
@@ -43,7 +53,7 @@ struct UpFileTaskRecord {
   std::string mtime;
   int blockSize = 0;
   int64_t xferSize = 0;
-  int status = 0;
+  int status = 0;  // UpFileTaskStatus
 };
 
 // One pw_upblock_task row.
