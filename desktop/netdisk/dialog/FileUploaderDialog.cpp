@@ -25,6 +25,11 @@ namespace {
 const char* const kSearchHint = "搜索文件...";
 const char* const kNoMailWindow = "没有等待插入附件的写信窗口，请打开写信窗口后再次插入";
 const char* const kLinksNotDelivered = "附件链接未能送达写信窗口，请再次插入";
+const char* const kNoLinkFor = "以下文件没有取得下载链接：";
+// An upload whose content check after its merge could not finish: it is neither failed nor
+// finished, and Start has it checked again (nothing is sent again).
+const char* const kCheckUnfinished = "文件内容校验未完成，请点击开始重新校验";
+const char* const kCheckStatus = "校验未完成";
 const DWORD kInfoColor = 0xFF1E1E1E;
 const DWORD kErrorColor = 0xFFCC0000;
 
@@ -169,6 +174,14 @@ void CFileUploaderDialog::onListUploadTask(const std::vector<UploadTaskStatus>& 
 }
 
 void CFileUploaderDialog::onUploadStatus(const UploadTaskStatus& task, int error) {
+  if (error == NETDISK_ERR_LIST_FAILED) {
+    // Here the listing that the check of a merged upload needs failed, not the file list: the
+    // upload's row says so, not the banner of the list.
+    Event e;
+    e.kind = Event::CHECK_UNFINISHED;
+    e.tasks.push_back(task);
+    return queueEvent(e);
+  }
   if (error != 0) {
     postError(error);
     // A failed upload has stopped: its row must not go on saying it uploads.
@@ -268,6 +281,7 @@ void CFileUploaderDialog::OnFinalMessage(HWND hWnd) {
   if (CListUI* l = list()) l->RemoveAll();
   rows_.clear();
   hits_.clear();
+  uncheckedUploads_.clear();
   WindowImplBase::OnFinalMessage(hWnd);
 }
 
@@ -358,8 +372,19 @@ void CFileUploaderDialog::applyEvent(const Event& e) {
       setInformation("", kInfoColor);
       break;
     case Event::PAUSED:
+      uncheckedUploads_.erase(lowerName(e.tasks.front().relpath));  // stopped for another reason
       setRowOperator(e.tasks.front().relpath, 0);
       break;
+    case Event::CHECK_UNFINISHED: {
+      const UploadTaskStatus& task = e.tasks.front();
+      CListContainerElementUI* row = findRow(task.relpath);
+      if (row != nullptr && row->GetTag() == kUploadRow && task.state == UploadTaskStatus::STOPPED) {
+        uncheckedUploads_.insert(lowerName(task.relpath));
+        setOperatorState(row, 0);
+      }
+      setInformation(kCheckUnfinished, kErrorColor);
+      break;
+    }
     case Event::RESUMED: {
       // The client reports the end of an upload through this callback too (a state other than
       // stopped, not a pause): a finished upload is shown as finished, a resumed one that had
@@ -571,12 +596,14 @@ void CFileUploaderDialog::sendLinks(const std::map<std::string, std::string>& li
     entries[it->first + "?" + size] = it->second;
   }
   linkNames_.clear();
+  std::string noLink;  // names the files without a link
   if (!missing.empty()) {
     // Never an empty link in the mail: the user learns which files have none.
     std::string names;
     for (size_t i = 0; i < missing.size(); ++i) names += (i == 0 ? "" : "、") + missing[i];
     IM_LOG_ERROR("CFileUploaderDialog::sendLinks, [status = no link, files = %s]", names.c_str());
-    setInformation("以下文件没有取得下载链接：" + names, kErrorColor);
+    noLink = kNoLinkFor + names;
+    setInformation(noLink, kErrorColor);
   }
   if (entries.empty()) {
     // Not one link came back: nothing to insert, and the user may try again.
@@ -591,7 +618,8 @@ void CFileUploaderDialog::sendLinks(const std::map<std::string, std::string>& li
     const bool waiting = !server->pendingAttachHandle().empty();
     IM_LOG_WARN("CFileUploaderDialog::sendLinks, [status = links not sent, reason = %s]",
                 waiting ? "clipboard or connection failed" : "no compose window waiting");
-    setInformation(waiting ? kLinksNotDelivered : kNoMailWindow, kErrorColor);
+    std::string why = waiting ? kLinksNotDelivered : kNoMailWindow;
+    setInformation(noLink.empty() ? why : why + "；" + noLink, kErrorColor);
     enableInsert(checkedCount_ > 0);
     return;
   }
@@ -843,14 +871,33 @@ void CFileUploaderDialog::fillUploadRow(CListContainerElementUI* row, const Uplo
   if (CControlUI* expire = sub(row, "fui_expire"))
     if (expire->GetText().IsEmpty()) expire->SetText(task.date.c_str());
   if (CControlUI* status = sub(row, "fui_status")) {
-    switch (task.state) {
-      case 0: status->SetText("暂停中"); status->SetTag(0); break;
-      case 1: status->SetText("正上传"); status->SetTag(0); break;
-      case 2: status->SetText("等待上传"); status->SetTag(0); break;
-      case 3: status->SetText("已完成"); status->SetTag(1); break;
-      default: status->SetText(""); break;
+    if (task.state >= 0 && task.state <= 3) {
+      showUploadStatus(row, task.state);
+      status->SetTag(task.state == 3 ? 1 : 0);
+    } else {
+      status->SetText("");
     }
   }
+}
+
+void CFileUploaderDialog::showUploadStatus(CListContainerElementUI* row, int state) {
+  CControlUI* status = sub(row, "fui_status");
+  if (status == nullptr) return;
+  std::string key = lowerName(shownName(row));
+  if (state != 0 && uncheckedUploads_.erase(key) != 0 && uncheckedUploads_.empty()) {
+    // Started again: the line no longer asks for Start.
+    CControlUI* info = find("information_label");
+    if (info != nullptr && info->GetText() == kCheckUnfinished) setInformation("", kInfoColor);
+  }
+  const bool unchecked = state == 0 && uncheckedUploads_.count(key) != 0;
+  switch (state) {
+    case 0: status->SetText(unchecked ? kCheckStatus : "暂停中"); break;
+    case 1: status->SetText("正上传"); break;
+    case 2: status->SetText("等待上传"); break;
+    case 3: status->SetText("已完成"); break;
+    default: return;
+  }
+  status->SetToolTip(unchecked ? kCheckUnfinished : "");
 }
 
 void CFileUploaderDialog::setOperatorState(CListContainerElementUI* row, int state) {
@@ -872,13 +919,7 @@ void CFileUploaderDialog::setOperatorState(CListContainerElementUI* row, int sta
     return;
   }
   if (status) {
-    switch (state) {
-      case 0: status->SetText("暂停中"); break;
-      case 1: status->SetText("正上传"); break;
-      case 2: status->SetText("等待上传"); break;
-      case 3: status->SetText("已完成"); break;
-      default: break;
-    }
+    showUploadStatus(row, state);
     status->SetTag(state == 3 ? 1 : 0);
   }
   if (op) {
@@ -909,6 +950,7 @@ void CFileUploaderDialog::removeRow(const std::string& name) {
   }
   rows_.erase(it);
   hits_.erase(key);
+  uncheckedUploads_.erase(key);
   if (CListUI* l = list()) l->Remove(row);
   orderList();
 }

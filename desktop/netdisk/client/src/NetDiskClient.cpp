@@ -280,6 +280,12 @@ void NetDiskClient::processListUploadFile(int requestNumber) {
     localFiles_[row.localFile] = row.relpath;
   }
   forEachListener([&](INetDiskClientListener* l) { l->onListUploadTask(reported, 0); });
+  // A merged upload whose content check did not finish is stopped for that reason, not paused.
+  for (size_t i = 0; i < rows.size(); ++i)
+    if (rows[i].status == UPTASK_MERGED_UNCHECKED)
+      for (size_t j = 0; j < reported.size(); ++j)
+        if (reported[j].relpath == rows[i].relpath)
+          forEachListener([&](INetDiskClientListener* l) { l->onUploadStatus(reported[j], NETDISK_ERR_LIST_FAILED); });
 }
 
 void NetDiskClient::processGetDownloadUrl(const std::vector<std::string>& names, int requestNumber) {

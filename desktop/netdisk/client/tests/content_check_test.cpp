@@ -271,7 +271,12 @@ TEST_F(ContentCheckTest, ACheckThatCouldNotFinishIsMadeAgainByStart) {
     if (restart) {
       client->shutdown();
       login(kAlice, "pw1");
+      size_t from = listener.size();
       barrier();
+      // The upload list says why it stopped.
+      EXPECT_TRUE(listener.waitFor(
+          [&](const Event& e) { return e.op == "status" && e.task.relpath == name && e.error == 10; }, nullptr,
+          from));
     }
     const int merges = disk.count(FakeNetDiskServer::MERGE);
     done = start(name);

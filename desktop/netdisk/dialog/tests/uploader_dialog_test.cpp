@@ -942,11 +942,13 @@ TEST_F(UploaderDialogTest, ResumedUploadOfAChangedFileShowsItsProgressBackAtTheS
 }
 
 // Insert when the links cannot reach a compose window: nothing went into a mail, so the window
-// stays with its rows checked and says why; once a compose window waits, Insert sends them.
+// stays with its rows checked and says why (and names a checked file that got no link); once a
+// compose window waits, Insert sends them.
 struct NoMailWindowCase {
   const char* what;
   enum { NOBODY_ASKED, WINDOW_CLOSED, CONNECTION_GONE, CLIPBOARD_REFUSED } before;
   const char* message;
+  bool aWithoutLink = false;  // the link of a.txt is refused at the first Insert
 };
 
 void PrintTo(const NoMailWindowCase& c, std::ostream* os) { *os << c.what; }
@@ -966,6 +968,7 @@ TEST_P(UploaderNoMailWindowTest, InsertKeepsTheWindowAndItsCheckedRowsUntilAComp
   disk.putFile(kAlice, "a.txt", std::string(10, 'a'));
   disk.putFile(kAlice, "b.txt", std::string(20, 'b'));
   disk.putFile(kAlice, "c.txt", std::string(30, 'c'));
+  if (c.aWithoutLink) disk.setListingLinks(false);  // links are fetched, one request per file
   open();
   ASSERT_TRUE(waitUi([this] { return rowCount() == 3; }));
   ui.run([this] {
@@ -981,6 +984,7 @@ TEST_P(UploaderNoMailWindowTest, InsertKeepsTheWindowAndItsCheckedRowsUntilAComp
   } else if (c.before == NoMailWindowCase::CLIPBOARD_REFUSED) {
     w32subst::failNextClipboard(w32subst::ClipboardFault::Open);
   }
+  if (c.aWithoutLink) disk.failNext(FakeNetDiskServer::DOWNLOAD, 500, 1);
 
   click("insert_enclosure_btn");
   ASSERT_TRUE(waitUi([&] { return !IsWindow(hwnd) || ctl("information_label")->GetText() == c.message; }));
@@ -1011,6 +1015,8 @@ TEST_P(UploaderNoMailWindowTest, InsertKeepsTheWindowAndItsCheckedRowsUntilAComp
 }
 
 const char* const kNoMailWindow = "没有等待插入附件的写信窗口，请打开写信窗口后再次插入";
+const char* const kNoMailWindowNoLink =
+    "没有等待插入附件的写信窗口，请打开写信窗口后再次插入；以下文件没有取得下载链接：a.txt";
 
 INSTANTIATE_TEST_SUITE_P(
     Insert, UploaderNoMailWindowTest,
@@ -1018,5 +1024,117 @@ INSTANTIATE_TEST_SUITE_P(
                       NoMailWindowCase{"AskingWindowClosed", NoMailWindowCase::WINDOW_CLOSED, kNoMailWindow},
                       NoMailWindowCase{"AskingConnectionGone", NoMailWindowCase::CONNECTION_GONE, kNoMailWindow},
                       NoMailWindowCase{"ClipboardRefused", NoMailWindowCase::CLIPBOARD_REFUSED,
-                                       "附件链接未能送达写信窗口，请再次插入"}),
+                                       "附件链接未能送达写信窗口，请再次插入"},
+                      NoMailWindowCase{"OpenedFromTheTrayOneWithoutLink", NoMailWindowCase::NOBODY_ASKED,
+                                       kNoMailWindowNoLink, true},
+                      NoMailWindowCase{"ClipboardRefusedOneWithoutLink", NoMailWindowCase::CLIPBOARD_REFUSED,
+                                       "附件链接未能送达写信窗口，请再次插入；以下文件没有取得下载链接：a.txt", true}),
     [](const ::testing::TestParamInfo<NoMailWindowCase>& info) { return std::string(info.param.what); });
+
+// What a stop reported with an error shows. Code 10 means two things: the file list did not load
+// (the banner that offers to load it again), or an upload's content check after its merge could
+// not finish (its row says so, and Start checks it again). The listener is fed directly, as the
+// engine thread would, for an upload row that is uploading.
+struct StopCase {
+  const char* what;
+  bool listing;        // onListFile(..., code), else onUploadStatus(stopped, code) for the row
+  int code;
+  bool banner;         // ErrorLayout shown
+  const char* info;    // the information line
+  const char* status;  // the row's status
+};
+
+void PrintTo(const StopCase& c, std::ostream* os) { *os << c.what; }
+
+const char* const kCheckUnfinished = "文件内容校验未完成，请点击开始重新校验";
+const char* const kCheckStatus = "校验未完成";
+
+class UploaderStopTest : public UploaderDialogTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(UploaderStopTest, AStopShowsWhatStoppedIt) {
+  const StopCase& c = GetParam();
+  open();
+  ASSERT_TRUE(waitUi([this] { return ctl("information_label")->GetText() == "文件列表为空"; }));
+  UploadTaskStatus task;
+  task.relpath = "big.bin";
+  task.fileLength = 2 * kBlock;
+  task.transferred = kBlock;
+  task.state = UploadTaskStatus::UPLOADING;
+  dlg->onAddUploadTask(task, 0);
+  ASSERT_TRUE(waitUi([this] { return dlg->findRow("big.bin") && cell("big.bin", "fui_operator")->GetTag() == 1; }));
+
+  task.state = UploadTaskStatus::STOPPED;
+  if (c.listing)
+    dlg->onListFile(std::vector<NetDiskFileItem>(), c.code);
+  else
+    dlg->onUploadStatus(task, c.code);
+  ui.waitIdle();
+  ui.run([&] {
+    EXPECT_EQ(c.banner, ctl("ErrorLayout")->IsVisible());
+    EXPECT_FALSE(ctl("Waiting")->IsVisible());
+    EXPECT_TRUE(ctl("fileuploaderlist")->IsVisible());
+    EXPECT_TRUE(dlg->findRow("big.bin")->IsVisible());
+    CLabelUI* info = static_cast<CLabelUI*>(ctl("information_label")->GetInterface("Label"));
+    EXPECT_EQ(c.info, info->GetText().str());
+    EXPECT_EQ(c.info, info->GetToolTip().str());
+    if (*c.info != '\0') {
+      EXPECT_EQ(0xFFCC0000u, info->GetTextColor());
+    }
+    EXPECT_EQ(c.status, cell("big.bin", "fui_status")->GetText().str());
+    if (c.listing) return;
+    // Stopped: Start is offered.
+    CButtonUI* op = static_cast<CButtonUI*>(cell("big.bin", "fui_operator")->GetInterface("Button"));
+    EXPECT_EQ(0u, op->GetTag());
+    EXPECT_TRUE(op->IsEnabled());
+    EXPECT_STREQ("file='..\\images\\start_normal.png' ", op->GetNormalImage());
+  });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Upload, UploaderStopTest,
+    ::testing::Values(StopCase{"ListingFailed", true, 10, true, "", "正上传"},
+                      StopCase{"CheckUnfinished", false, 10, false, kCheckUnfinished, kCheckStatus},
+                      StopCase{"FileChanged", false, 4, false, "文件已经发生变化", "暂停中"},
+                      StopCase{"FileUnreadable", false, 5, false, "本地文件访问出错", "暂停中"},
+                      StopCase{"CreateFailed", false, 7, false, "服务器创建文件失败", "暂停中"},
+                      StopCase{"BlockFailed", false, 8, false, "upblock返回失败", "暂停中"},
+                      StopCase{"MergeFailed", false, 9, false, "服务器合并文件失败", "暂停中"}),
+    [](const ::testing::TestParamInfo<StopCase>& info) { return std::string(info.param.what); });
+
+// An upload whose check did not finish keeps saying so (a listing of the uploads shows it stopped
+// like any other) until Start has it checked again; then it shows what the client reports.
+TEST_F(UploaderDialogTest, AnUnfinishedCheckKeepsItsRowTextUntilStartIsPressed) {
+  home.write("big.bin", 2 * kBlock + 1000);
+  disk.holdUploads(true);
+  open();
+  choose({"big.bin"});
+  ASSERT_TRUE(disk.waitHeld(1, 10000));
+  ASSERT_TRUE(waitUi([this] { return dlg->findRow("big.bin") && cell("big.bin", "fui_operator")->GetTag() == 1; }));
+  clickCell("big.bin", "fui_operator");
+  ASSERT_TRUE(waitUi([this] { return cell("big.bin", "fui_status")->GetText() == "暂停中"; }));
+
+  UploadTaskStatus stopped;
+  stopped.relpath = "big.bin";
+  stopped.fileLength = 2 * kBlock + 1000;
+  stopped.transferred = 2 * kBlock + 1000;
+  dlg->onUploadStatus(stopped, NETDISK_ERR_LIST_FAILED);
+  ASSERT_TRUE(waitUi([this] { return cell("big.bin", "fui_status")->GetText() == kCheckStatus; }));
+  EXPECT_EQ(kCheckUnfinished, ui.call([this] { return cell("big.bin", "fui_status")->GetToolTip().str(); }));
+  EXPECT_EQ(kCheckUnfinished, text("information_label"));
+
+  // The client lists it as stopped: the row still says why. (The second listing has the
+  // dialog's copy of the first queued: the engine reports to its listeners one after another.)
+  ASSERT_EQ(UploadTaskStatus::STOPPED, tasks.listUploads().at(0).state);
+  tasks.listUploads();
+  ui.waitIdle();
+  EXPECT_EQ(kCheckStatus, cellText("big.bin", "fui_status"));
+  EXPECT_FALSE(ui.call([this] { return ctl("ErrorLayout")->IsVisible(); }));
+
+  // Start: the row goes on with what the client reports, and the line no longer asks for Start.
+  disk.holdUploads(false);
+  disk.release(10);
+  clickCell("big.bin", "fui_operator");
+  ASSERT_TRUE(waitUi([this] { return cell("big.bin", "fui_status")->GetText() == "已完成"; }));
+  EXPECT_EQ("", ui.call([this] { return cell("big.bin", "fui_status")->GetToolTip().str(); }));
+  EXPECT_EQ("", text("information_label"));
+}
