@@ -228,23 +228,42 @@ TEST_F(ContentCheckTest, ACorrectUploadEndsFinishedWhateverTheListingGivesAsItsM
   disk.setListedMd5(FakeNetDiskServer::MD5_OF_CONTENT);
 }
 
-// A local file deleted after its blocks went leaves nothing to compare the merged file with:
-// the merge's own answer stands, after a refused merge and at the check Start makes again.
-TEST_F(ContentCheckTest, AMergedUploadWhoseLocalFileIsGoneEndsFinished) {
-  for (bool refused : {false, true}) {
-    SCOPED_TRACE(refused ? "merge refused: its answer was lost before" : "the check's listing failed before");
+// Nothing to compare the merged file with: the local file was deleted after its blocks went
+// (after a refused merge, or before the check that Start makes again), or the listing answers
+// without the file under its name. The merge's own answer stands: the upload ends finished.
+TEST_F(ContentCheckTest, NothingToCompareWithLeavesTheMergesAnswer) {
+  const pwtest::HttpReply emptyFolder(
+      200, "{\"isFolder\":true,\"path\":\"/alice@corp.com/transit\",\"name\":\"transit\",\"children\":[]}",
+      "application/json");
+  enum Road { REFUSED_LOCAL_GONE, CHECK_AGAIN_LOCAL_GONE, NOT_LISTED };
+  const struct {
+    Road road;
+    const char* what;
+  } cases[] = {
+      {REFUSED_LOCAL_GONE, "merge refused, local file gone"},
+      {CHECK_AGAIN_LOCAL_GONE, "check made again by Start, local file gone"},
+      {NOT_LISTED, "the listing does not show the merged file"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     login(kAlice, "pw1");
     const std::string bytes = pattern(kBlock + 13, 58);
-    const std::string local = home.write(refused ? "g1.bin" : "g2.bin", bytes);
+    const std::string local = home.write("g" + std::to_string(n++) + ".bin", bytes);
     setMtime(local, 1700000000, 0);
-    if (refused) disk.loseAnswer(FakeNetDiskServer::MERGE, 500);
-    disk.failNext(FakeNetDiskServer::LISTING, 500);
+    if (c.road == REFUSED_LOCAL_GONE) disk.loseAnswer(FakeNetDiskServer::MERGE, 500);
+    if (c.road == NOT_LISTED)
+      disk.failNext(FakeNetDiskServer::LISTING, emptyFolder);
+    else
+      disk.failNext(FakeNetDiskServer::LISTING, 500);
     const std::string name = add(local);
     Event done;
     ASSERT_TRUE(waitEnded(name, &done));
-    EXPECT_EQ(refused ? 9 : 10, done.error);
-    ASSERT_EQ(0, unlink(local.c_str()));
-    done = start(name);
+    if (c.road != NOT_LISTED) {
+      EXPECT_EQ(c.road == REFUSED_LOCAL_GONE ? 9 : 10, done.error);
+      ASSERT_EQ(0, unlink(local.c_str()));
+      done = start(name);
+    }
     EXPECT_EQ(UploadTaskStatus::FINISHED, done.task.state) << "error " << done.error;
     EXPECT_TRUE(disk.fileBytes(kAlice, name) == bytes);
     client->shutdown();
