@@ -1,6 +1,7 @@
 #include "db/CppSQLite3.h"
 
 #include <cstring>
+#include <string>
 
 #include "db/SqlLike.h"
 
@@ -320,7 +321,7 @@ void CppSQLite3Statement::finalize() {
 
 // ---- CppSQLite3DB ---------------------------------------------------------
 
-CppSQLite3DB::CppSQLite3DB() : db_(nullptr), busyTimeoutMs_(60000), exclusive_(false) {}
+CppSQLite3DB::CppSQLite3DB() : db_(nullptr), busyTimeoutMs_(60000), openBusyTimeoutMs_(-1), exclusive_(false) {}
 
 CppSQLite3DB::~CppSQLite3DB() {
   try {
@@ -341,20 +342,23 @@ void CppSQLite3DB::open(const char* utf8Path) {
     throw e;
   }
   db_ = db;
-  // The time-out first, so that the journal pragma waits for a busy file too.
-  sqlite3_busy_timeout(db_, busyTimeoutMs_);
-  // Before the first access: only then does SQLite keep the WAL index in heap
-  // memory and never create or map the "-shm" file. The pragma reads nothing.
-  if (exclusive_) {
-    try {
-      execDML("PRAGMA locking_mode=EXCLUSIVE;");
-    } catch (const CppSQLite3Exception&) {
-      sqlite3_close_v2(db_);
-      db_ = nullptr;
-      throw;
-    }
+  try {
+    // The time-out first, so that the open's statements wait for a busy file too.
+    sqlite3_busy_timeout(db_, openBusyTimeoutMs_ >= 0 ? openBusyTimeoutMs_ : busyTimeoutMs_);
+    // Before the first access: only then does SQLite keep the WAL index in heap
+    // memory and never create or map the "-shm" file. The pragma reads nothing.
+    if (exclusive_) openStep("PRAGMA locking_mode=EXCLUSIVE;");
+    // Reads the file's header and schema: the lock that another connection
+    // holds on the file is met here, not at the first statement of the owner.
+    enterWalMode();
+    for (const std::string& sql : openSettings_) openStep(sql.c_str());
+  } catch (const CppSQLite3Exception&) {
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    throw;
   }
-  setWalMode();
+  sqlite3_wal_checkpoint(db_, nullptr);
+  sqlite3_busy_timeout(db_, busyTimeoutMs_);
   installFastLike(db_);  // same matches as SQLite's LIKE; on failure SQLite's own stays
 }
 
@@ -370,10 +374,39 @@ void CppSQLite3DB::checkDB() const {
   if (db_ == nullptr) throw CppSQLite3Exception(CPPSQLITE_ERROR, kDbNotOpen);
 }
 
+namespace {
+
+// sqlite3_exec's row callback: keeps the first column of the first row.
+int keepFirstValue(void* out, int columns, char** values, char**) {
+  std::string* first = static_cast<std::string*>(out);
+  if (first->empty() && columns > 0 && values[0] != nullptr) *first = values[0];
+  return 0;
+}
+
+}  // namespace
+
+void CppSQLite3DB::openStep(const char* sql, std::string* firstValue) {
+  checkDB();
+  char* err = nullptr;
+  int rc = sqlite3_exec(db_, sql, firstValue != nullptr ? keepFirstValue : nullptr, firstValue, &err);
+  if (rc == SQLITE_OK) return;
+  std::string detail = std::string(sql) + " refused: " + (err != nullptr ? err : sqlite3_errmsg(db_));
+  sqlite3_free(err);
+  throw CppSQLite3Exception(rc, detail.c_str());
+}
+
+void CppSQLite3DB::enterWalMode() {
+  std::string mode;
+  openStep("PRAGMA journal_mode=WAL;", &mode);
+  // A file that cannot take a write-ahead log keeps its mode without an error.
+  if (sqlite3_stricmp(mode.c_str(), "wal") != 0)
+    throw CppSQLite3Exception(CPPSQLITE_ERROR, ("PRAGMA journal_mode=WAL; left the journal mode " + mode).c_str());
+}
+
 bool CppSQLite3DB::setWalMode() {
   bool ok = true;
   try {
-    execDML("PRAGMA journal_mode=WAL;");
+    enterWalMode();
   } catch (const CppSQLite3Exception&) {
     ok = false;
   }

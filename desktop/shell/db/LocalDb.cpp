@@ -1,16 +1,29 @@
 #include "db/LocalDb.h"
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 #include <unordered_map>
 
 #include "log/IM_LogManager.h"
 #include "util/CodingTransform.h"
 #include "win32/profile.h"
 
+namespace fs = std::filesystem;
+
 namespace {
 
 const size_t kMaxUserIdBytes = 255;  // one folder name
+const int kOpenBusyTimeoutMs = 2000;
+
+// Whether two UTF-8 paths name one file: the same text, or another name of it (a user id
+// in another case on a disk that ignores case, a link).
+bool sameFile(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  std::error_code ec;
+  return fs::equivalent(fs::u8path(a), fs::u8path(b), ec) && !ec;
+}
 
 }  // namespace
 
@@ -18,9 +31,20 @@ LocalDb* LocalDb::instance() { return ACE_Singleton<LocalDb, ACE_Thread_Mutex>::
 
 LocalDb::LocalDb() {
   db_.setBusyTimeout(60000);
+  // The open itself waits briefly: a file that another connection holds (another program on the
+  // same documents folder, or an earlier connection of this one that a cursor still keeps) fails
+  // the open instead of holding every caller of this object for a busy time-out per setting.
+  db_.setOpenBusyTimeout(kOpenBusyTimeoutMs);
   // One connection per process and one process per user: the file is this connection's alone,
   // and the WAL index stays in memory instead of a file mapped from the (network) folder.
   db_.setExclusiveLocking(true);
+  // See the header: commits survive a crash of the program without a disk sync each.
+  // Reads copy pages with ordinary reads, never through a memory map, whatever SQLite's build
+  // default: the file may sit on a redirected documents folder on a network share, where an I/O
+  // error on a mapped page would kill the program instead of failing one statement. A page cache
+  // of up to 64 MiB instead keeps the contact table of a large book in memory after its first
+  // scan, so the keyword search (which reads every row) does not read each page again.
+  db_.setOpenSettings({"PRAGMA synchronous=NORMAL;", "PRAGMA mmap_size=0;", "PRAGMA cache_size=-65536;"});
 }
 
 LocalDb::~LocalDb() { close(); }
@@ -52,6 +76,14 @@ bool LocalDb::isSafeUserId(const std::string& userId) {
 
 int LocalDb::open(const std::string& userId) {
   ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, mutex_, -1);
+  const bool safe = isSafeUserId(userId);
+  const std::string documents = safe ? getDocumentsPath() : std::string();
+  const std::string folder = documents + "/Postwing/";
+  const std::string utf8 = CodingTransform::gb2312_to_utf8(folder + userId + "/Postwing.db");
+  // The login opens the user's file and the net-disk engine opens the same user right after:
+  // the connection stays as it is. A second connection would have to wait for every cursor of
+  // this one before it could take the file.
+  if (!documents.empty() && !path_.empty() && sameFile(path_, utf8)) return 0;
   // The old user's connection goes first: a failed open must leave no
   // connection rather than the previous user's.
   dropKeptStatements();
@@ -61,38 +93,23 @@ int LocalDb::open(const std::string& userId) {
     IM_LOG_ERROR("LocalDb::open, closing the previous database failed: %s", e.errorMessage());
   }
   path_.clear();
-  if (!isSafeUserId(userId)) {
+  if (!safe) {
     IM_LOG_ERROR("LocalDb::open, refused user id [%s]", userId.c_str());
     return -1;
   }
-  std::string folder = getDocumentsPath();
-  if (folder.empty()) {
+  if (documents.empty()) {
     IM_LOG_ERROR("LocalDb::open, documents folder not found");
     return -1;
   }
-  folder += "/Postwing/";
   CreateDirectoryA(folder.c_str(), nullptr);
-  folder += userId + "/";
-  CreateDirectoryA(folder.c_str(), nullptr);
-  std::string utf8 = CodingTransform::gb2312_to_utf8(folder + "Postwing.db");
+  CreateDirectoryA((folder + userId + "/").c_str(), nullptr);
+  // Refused settings or a file held by another connection fail the open (within the open's
+  // short busy time-out) and leave no connection: statements then fail at once.
   try {
     db_.open(utf8.c_str());
   } catch (const CppSQLite3Exception& e) {
     IM_LOG_ERROR("LocalDb::open, [path = %s, error = %s]", utf8.c_str(), e.errorMessage());
     return -1;
-  }
-  // See the header: commits survive a crash of the program without a disk sync each.
-  // Reads copy pages with ordinary reads, never through a memory map, whatever SQLite's build
-  // default: the file may sit on a redirected documents folder on a network share, where an I/O
-  // error on a mapped page would kill the program instead of failing one statement. A page cache
-  // of up to 64 MiB instead keeps the contact table of a large book in memory after its first
-  // scan, so the keyword search (which reads every row) does not read each page again.
-  for (const char* pragma : {"PRAGMA synchronous=NORMAL;", "PRAGMA mmap_size=0;", "PRAGMA cache_size=-65536;"}) {
-    try {
-      db_.execDML(pragma);
-    } catch (const CppSQLite3Exception& e) {
-      IM_LOG_WARN("LocalDb::open, [%s] refused: %s", pragma, e.errorMessage());
-    }
   }
   path_ = utf8;
   return 0;

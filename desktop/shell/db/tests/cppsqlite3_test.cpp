@@ -1,6 +1,7 @@
 // The SQLite wrapper against the real library, on files in a temporary folder.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -245,6 +246,60 @@ TEST(WrapperOpen, OpensInWalModeAndClosesUnderALiveCursor) {
   EXPECT_EQ(2, q.intField("a"));
   q.nextRow();
   EXPECT_TRUE(q.eof());
+}
+
+// The open's statements run on the open's own busy time-out and each must succeed; the busy
+// time-out holds from the end of the open on. A refusal leaves nothing open.
+TEST(WrapperOpen, SettingsAreCheckedOnTheOpensTimeOut) {
+  TempFolder dir;
+  const std::string file = dir.path() + "/s.db";
+  {
+    CppSQLite3DB db;
+    db.setBusyTimeout(4321);
+    db.setOpenBusyTimeout(50);
+    db.setOpenSettings({"PRAGMA synchronous=NORMAL;", "PRAGMA cache_size=-1024;"});
+    db.open(file.c_str());
+    EXPECT_EQ(4321, db.execScalar("PRAGMA busy_timeout"));
+    EXPECT_EQ(1, db.execScalar("PRAGMA synchronous"));
+    EXPECT_EQ(-1024, db.execScalar("PRAGMA cache_size"));
+    EXPECT_EQ("wal", db.execQuery("PRAGMA journal_mode").textField("journal_mode"));
+  }
+  CppSQLite3DB holder;  // takes the file for itself once it has written
+  holder.setExclusiveLocking(true);
+  struct Case {
+    const char* what;
+    std::vector<std::string> settings;
+    bool held;
+    int code;
+    const char* detail;
+  };
+  const std::vector<Case> cases = {
+      {"a refused setting", {"PRAGMA synchronous=NORMAL;", "PRAGMA nowhere.cache_size=10;"}, false, SQLITE_ERROR,
+       "PRAGMA nowhere.cache_size=10; refused: unknown database nowhere"},
+      {"a file another connection holds", {"PRAGMA synchronous=NORMAL;"}, true, SQLITE_BUSY,
+       "PRAGMA journal_mode=WAL; refused: database is locked"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.held) {
+      holder.open(file.c_str());
+      holder.execDML("create table if not exists t(a)");
+    }
+    CppSQLite3DB db;
+    db.setOpenBusyTimeout(100);
+    db.setOpenSettings(c.settings);
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      db.open(file.c_str());
+      FAIL() << "no exception";
+    } catch (const CppSQLite3Exception& e) {
+      EXPECT_EQ(c.code, e.errorCode());
+      EXPECT_NE(std::string::npos, std::string(e.errorMessage()).find(c.detail)) << e.errorMessage();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_FALSE(db.isOpen());
+    holder.close();
+  }
 }
 
 }  // namespace

@@ -1,12 +1,17 @@
 // The per-user database: its place, its batches, its lock and reopening, on a
 // home folder of its own (PW_HOME) in a temporary folder.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +23,72 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A child process that takes a database file for itself (exclusive locking, as LocalDb does),
+// adds a row to its table t and holds the file until it is released. It ends by itself after a
+// minute at the latest.
+class FileHoldingChild {
+ public:
+  explicit FileHoldingChild(const std::string& file) {
+    int readyPipe[2], releasePipe[2];
+    if (pipe(readyPipe) != 0) return;
+    if (pipe(releasePipe) != 0) {
+      close(readyPipe[0]);
+      close(readyPipe[1]);
+      return;
+    }
+    pid_ = fork();
+    if (pid_ == 0) {
+      alarm(60);
+      close(readyPipe[0]);
+      close(releasePipe[1]);
+      sqlite3* db = nullptr;
+      bool ok = sqlite3_open(file.c_str(), &db) == SQLITE_OK &&
+                sqlite3_exec(db, "PRAGMA locking_mode=EXCLUSIVE; PRAGMA journal_mode=WAL; insert into t values('other');",
+                             nullptr, nullptr, nullptr) == SQLITE_OK;
+      char c = ok ? '1' : '0';
+      if (write(readyPipe[1], &c, 1) != 1) _exit(2);
+      while (read(releasePipe[0], &c, 1) > 0) {
+      }
+      sqlite3_close(db);
+      _exit(ok ? 0 : 1);
+    }
+    close(readyPipe[1]);
+    close(releasePipe[0]);
+    ready_ = readyPipe[0];
+    release_ = releasePipe[1];
+  }
+  ~FileHoldingChild() { finish(); }
+  FileHoldingChild(const FileHoldingChild&) = delete;
+  FileHoldingChild& operator=(const FileHoldingChild&) = delete;
+
+  // True once the child holds the file and has written its row.
+  bool waitHolding() {
+    pollfd p{ready_, POLLIN, 0};
+    char c = 0;
+    return pid_ > 0 && poll(&p, 1, 30000) == 1 && read(ready_, &c, 1) == 1 && c == '1';
+  }
+  // Releases the file; the child's exit status, or -1.
+  int finish() {
+    if (release_ >= 0) close(release_);
+    if (ready_ >= 0) close(ready_);
+    release_ = ready_ = -1;
+    int status = 0;
+    bool ended = pid_ > 0 && waitpid(pid_, &status, 0) == pid_;  // bounded by the child's alarm
+    pid_ = -1;
+    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int ready_ = -1, release_ = -1;
+};
 
 class LocalDbTest : public ::testing::Test {
  protected:
@@ -367,6 +438,112 @@ TEST_F(LocalDbTest, OpenWhileOtherThreadsWrite) {
   int total = countIn(dbFile("a@example.com"), "select count(*) from t") +
               countIn(dbFile("b@example.com"), "select count(*) from t");
   EXPECT_EQ(written.load(), total);
+}
+
+// The login opens the user's file and the net-disk engine opens the same user again at once.
+// The second open keeps the connection: its cursors, its settings and what lives only as long
+// as the connection (a temporary table). Another connection to the file would wait for every
+// cursor of the first, here one of the opening thread itself. The same file reached under
+// another name (a case-insensitive folder; a link here) is the same database.
+TEST_F(LocalDbTest, OpeningTheOpenUserAgainKeepsTheConnection) {
+  ASSERT_EQ(0, db_.open("a@example.com"));
+  fs::create_directory_symlink(home_.path() + "/Documents/Postwing/a@example.com",
+                               home_.path() + "/Documents/Postwing/alias");
+  ASSERT_TRUE(db_.execBatch(std::vector<std::string>{"create table t(v integer)", "insert into t values(1)",
+                                                     "insert into t values(2)", "insert into t values(3)"}));
+  for (const char* again : {"a@example.com", "alias"}) {
+    SCOPED_TRACE(again);
+    ASSERT_TRUE(db_.execDML("create temp table mine(v integer)"));
+    CppSQLite3Query cursor;
+    ASSERT_TRUE(db_.execQuery("select v from t order by v", cursor));
+    ASSERT_EQ(1, cursor.intField("v"));
+
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(0, db_.open(again));
+    EXPECT_LT(secondsSince(start), 10.0);
+    for (int v = 2; v <= 3; ++v) {
+      cursor.nextRow();
+      ASSERT_FALSE(cursor.eof());
+      EXPECT_EQ(v, cursor.intField("v"));
+    }
+    cursor.nextRow();
+    EXPECT_TRUE(cursor.eof());
+    cursor.finalize();
+
+    EXPECT_EQ(dbFile("a@example.com"), db_.path());
+    {
+      CppSQLite3Query mode;
+      ASSERT_TRUE(db_.execQuery("PRAGMA journal_mode", mode));
+      EXPECT_EQ("wal", mode.textField("journal_mode"));
+    }
+    EXPECT_EQ(1, count("PRAGMA synchronous"));
+    EXPECT_EQ(-65536, count("PRAGMA cache_size"));
+    EXPECT_EQ(60000, count("PRAGMA busy_timeout"));
+    EXPECT_EQ(3, count("select count(*) from t"));
+    EXPECT_EQ(0, count("select count(*) from temp.mine")) << "not the same connection";
+    ASSERT_TRUE(db_.execDML("drop table temp.mine"));
+  }
+  // Another user's open still replaces the connection.
+  ASSERT_TRUE(db_.execDML("create temp table mine(v integer)"));
+  ASSERT_EQ(0, db_.open("b@example.com"));
+  EXPECT_EQ(-1, count("select count(*) from temp.mine"));
+  EXPECT_EQ(dbFile("b@example.com"), db_.path());
+}
+
+// The user's file held by another connection: by an earlier connection of this program that a
+// cursor still keeps, or by another program (a forked child here: the user's second session,
+// another computer on the same share). The open does not wait out the busy time-outs of its
+// settings and then report success: it fails within a few seconds, logged, without any
+// connection, so that statements fail at once instead of waiting a minute each. Once the file is
+// free, the next open works and finds what the other connection wrote.
+TEST_F(LocalDbTest, OpenOfAFileHeldElsewhereFailsFast) {
+  for (const bool otherProgram : {false, true}) {
+    SCOPED_TRACE(otherProgram ? "another program" : "a cursor of an earlier connection");
+    ASSERT_EQ(0, db_.open("a@example.com"));
+    ASSERT_TRUE(db_.execDML("drop table if exists t; create table t(v text); insert into t values('mine');"));
+    CppSQLite3Query cursor;
+    std::unique_ptr<FileHoldingChild> child;
+    if (otherProgram) {
+      db_.close();
+      child.reset(new FileHoldingChild(dbFile("a@example.com")));
+      ASSERT_TRUE(child->waitHolding());
+    } else {
+      ASSERT_TRUE(db_.execQuery("select v from t", cursor));
+      ASSERT_EQ(0, db_.open("b@example.com"));  // A's connection stays with the cursor
+    }
+
+    IM_LogCapture cap;
+    Clock::time_point start = Clock::now();
+    int rc = db_.open("a@example.com");
+    EXPECT_LT(secondsSince(start), 15.0);
+    if (rc == 0) {
+      // Where the other connection cannot keep the file to itself, this one must work.
+      EXPECT_TRUE(db_.execDML("insert into t values('mine too')"));
+    } else {
+      EXPECT_EQ(-1, rc);
+      EXPECT_EQ("", db_.path());
+      EXPECT_TRUE(cap.contains("LocalDb::open")) << "no error logged";
+      start = Clock::now();
+      EXPECT_FALSE(db_.execDML("insert into t values('lost')"));
+      CppSQLite3Query q;
+      EXPECT_FALSE(db_.execQuery("select count(*) from t", q));
+      EXPECT_LT(secondsSince(start), 5.0);
+    }
+
+    if (otherProgram) {
+      EXPECT_EQ(0, child->finish());
+    } else {
+      EXPECT_EQ("mine", cursor.textField("v"));
+      cursor.finalize();
+    }
+    ASSERT_EQ(0, db_.open("a@example.com"));
+    EXPECT_EQ(60000, count("PRAGMA busy_timeout"));
+    EXPECT_EQ(1, count("PRAGMA synchronous"));
+    EXPECT_EQ(1, count("select count(*) from t where v='mine'"));
+    EXPECT_EQ(otherProgram ? 1 : 0, count("select count(*) from t where v='other'"));
+    EXPECT_TRUE(db_.execDML("insert into t values('after')"));
+    db_.close();
+  }
 }
 
 }  // namespace

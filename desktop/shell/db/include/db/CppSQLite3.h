@@ -157,17 +157,26 @@ class CppSQLite3DB {
   CppSQLite3DB(const CppSQLite3DB&) = delete;
   CppSQLite3DB& operator=(const CppSQLite3DB&) = delete;
 
-  // Applied at the next open.
+  // Applied at the next open: how long a statement waits for a file that
+  // another connection holds, from the end of the open on.
   void setBusyTimeout(int ms) { busyTimeoutMs_ = ms; }
+  // Applied at the next open: the same for the open's own statements (locking
+  // mode, journal mode, settings). Negative, as built: the busy time-out.
+  void setOpenBusyTimeout(int ms) { openBusyTimeoutMs_ = ms; }
   // Applied at the next open: the connection takes the file for itself
   // (locking_mode=EXCLUSIVE before its first access) and keeps the WAL index
   // in its own memory instead of a mapped "-shm" file beside the database. No
   // other connection can read or write the file until this one is closed.
   void setExclusiveLocking(bool exclusive) { exclusive_ = exclusive; }
+  // Applied at the next open: statements (PRAGMA settings) run in order after
+  // the journal mode; each must succeed.
+  void setOpenSettings(const std::vector<std::string>& sqls) { openSettings_ = sqls; }
 
-  // Opens (creating) the file, closing a connection held before; sets the busy
-  // time-out, the locking mode, the WAL journal and checkpoints. On failure
-  // nothing stays open.
+  // Opens (creating) the file, closing a connection held before: the locking
+  // mode, the WAL journal (which reads the file, so a file held elsewhere is
+  // met here), the settings and a checkpoint, on the open's busy time-out;
+  // then the busy time-out. Throws when the file cannot be opened, the journal
+  // mode does not become WAL or a setting is refused; nothing stays open then.
   void open(const char* utf8Path);
   bool isOpen() const { return db_ != nullptr; }
   // Statements still alive keep the connection until they are finalized.
@@ -185,17 +194,24 @@ class CppSQLite3DB {
   int execScalar(const char* sql, const CppSQLite3Params& params);
   // The name is bound, never written into the statement.
   bool tableExists(const char* table);
-  // "PRAGMA journal_mode=WAL;" then a checkpoint; false when the pragma failed.
+  // "PRAGMA journal_mode=WAL;" then a checkpoint; false when the pragma failed
+  // or the journal mode is not WAL after it.
   bool setWalMode();
   // True while an explicit transaction is open on the connection.
   bool inTransaction() const;
 
  private:
   void checkDB() const;
+  // Runs a statement of the open, keeping the first value of its first row
+  // when asked; a refusal throws with the statement's text and SQLite's.
+  void openStep(const char* sql, std::string* firstValue = nullptr);
+  void enterWalMode();  // throws like openStep, or 1000 when the mode stays another
   sqlite3_stmt* compile(const char* sql);
   CppSQLite3Query firstStep(sqlite3_stmt* vm);
 
   sqlite3* db_;
   int busyTimeoutMs_;
+  int openBusyTimeoutMs_;
   bool exclusive_;
+  std::vector<std::string> openSettings_;
 };

@@ -13,8 +13,11 @@
 // the page cache holds up to 64 MiB. The connection takes the file in exclusive
 // locking mode, so the WAL index lives in the process's memory and no "-shm"
 // file is made or mapped; no other connection (of this process or another) can
-// use the file while it is open. A reopen of the same file therefore waits (busy
-// time-out) for cursors still alive on the old connection to be finalized.
+// use the file while it is open. Opening the user whose file is open keeps the
+// connection. An open whose file another connection holds (another program, or
+// an earlier connection of this one that a cursor keeps alive) fails after at
+// most 2 s of waiting, as does one whose settings are refused; the 60000 ms
+// busy time-out holds for the statements after the open.
 //
 // Threads: every method may be called from any thread. mutex_ serialises
 // open, close, single statements, whole batches (each one transaction, so no
@@ -52,8 +55,10 @@ class LocalDb {
   static bool isSafeUserId(const std::string& userId);
 
   // Opens the user's database, creating its folders, after closing the one
-  // open before. 0, or -1 (and no connection at all) when the user id is not
-  // safe, the documents folder is unknown or the file cannot be opened.
+  // open before; 0 at once when that one is the user's file already. -1 (and
+  // no connection at all) when the user id is not safe, the documents folder
+  // is unknown, the file cannot be opened or is held by another connection,
+  // or a setting of the open is refused.
   int open(const std::string& userId);
   void close();
   // The UTF-8 path of the open database; "" when none is open.
