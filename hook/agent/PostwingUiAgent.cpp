@@ -244,10 +244,7 @@ void PostwingUiAgent::shutdown() {
   }
 }
 
-void PostwingUiAgent::reopen() {
-  Guard g(mutex_);
-  shutDown_ = false;
-}
+void PostwingUiAgent::reopen() { shutDown_ = false; }
 
 DWORD WINAPI PostwingUiAgent::recvThread(LPVOID arg) {
   ReceiveStart* start = static_cast<ReceiveStart*>(arg);

@@ -10,11 +10,13 @@
 #include <ace/SOCK_Acceptor.h>
 #include <ace/SOCK_Stream.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -288,4 +290,51 @@ TEST_F(AgentTest, ASendToAClosedConnectionFailsWithoutSigpipe) {
   EXPECT_TRUE(w32subst::debugContains("send message is error"));
   EXPECT_FALSE(agent_->connected());
   EXPECT_EQ(agent_->get_handle(), ACE_INVALID_HANDLE);
+}
+
+// One compose window's request is stuck in a send to a desktop program that does not read
+// (the agent keeps its connection busy for up to five seconds). A new compose window of the
+// same process registers meanwhile, taking the process's agent: the registration, which the
+// hook procedures of the process wait for through the registry, must not wait for that send.
+TEST_F(AgentTest, ARegistrationWithTheAgentNeverWaitsForASendInProgress) {
+  PostwingUiAgent& processAgent = w32subst::ProcessLocal<PostwingUiAgent>::getFor(kMail);
+  PostwingWindRegistry& registry = w32subst::ProcessLocal<PostwingWindRegistry>::getFor(kMail);
+  std::unique_ptr<ScriptedServer> server(new ScriptedServer());
+  PostwingUiAgent::setPortOverride(server->port());
+  // Far more than the two socket buffers hold while nobody reads.
+  const std::string longList(900 * 1024, 'a');
+  std::atomic<bool> sendDone{false};
+  int sendResult = 0;
+  std::thread sender([&] {
+    sendResult = mail_->call([&] { return processAgent.showAddrDialog(longList, "", "", root_); });
+    sendDone = true;
+  });
+  struct Join {
+    std::thread& t;
+    ~Join() {
+      if (t.joinable()) t.join();  // the send gives up within 5 s
+    }
+  } joinSender{sender};
+  // The agent holds its lock from here to the end of the send.
+  ASSERT_TRUE(debugSeen("PostwingUiAgent::sendMessage"));
+  ASSERT_TRUE(server->accept());  // accepted, never read
+
+  w32subst::UiThread other(kMail);  // a second UI thread of the mail client
+  auto second = std::make_shared<RecordingWind>((HWND)(intptr_t)424242);
+  const auto start = std::chrono::steady_clock::now();
+  const int added = other.call([&] { return registry.addWind(second, true); });
+  const long long tookMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  const bool sendStillBlocked = !sendDone;
+  EXPECT_EQ(added, 0);
+  EXPECT_TRUE(second->hasAgent());
+  EXPECT_LT(tookMs, 1000);  // against a send that gives up after 5 s
+  EXPECT_TRUE(sendStillBlocked);
+
+  server->closePeer();  // unread bytes: a reset that fails the send at once
+  sender.join();
+  EXPECT_EQ(sendResult, -1);
+  server.reset();  // the window's close finds nobody listening
+  other.run([&] { registry.removeWind((long)(intptr_t)second->root()); });
+  processAgent.shutdown();
 }

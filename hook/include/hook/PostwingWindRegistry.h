@@ -22,8 +22,9 @@ class PostwingWindRegistry {
   // Objects are shared: the map owns them, and a caller that looked one up keeps it alive
   // until it is done, even when the window is removed meanwhile. Every operation is callable
   // from any thread and takes mutex_ for its map work only; none calls into an object while
-  // holding it except addWind (the new object's agent). findRoot/findByChild take the objects
-  // out under mutex_ and ask them for their known children without it.
+  // holding it except addWind (the new object's agent, which never waits for a request of
+  // another window). findRoot/findByChild take the objects out under mutex_ and ask them for
+  // their known children without it.
 
   // 0, or -1 when an object for the same root is registered already (the new one is not kept).
   int addWind(const std::shared_ptr<PostwingWind>& wind, bool withAgent);

@@ -11,9 +11,12 @@
 //   the delivery returns); it takes mutex_ only at its end, to give up its socket.
 // - shutdown and the destructor: any thread, the compose window's own included: they join the
 //   receive threads, handling the messages sent to the calling thread while they wait.
-// Locks: mutex_ (recursive) guards stream_, port_, recvHandle_, threads_ and shutDown_; it is held across
+// Locks: mutex_ (recursive) guards stream_, port_, recvHandle_ and threads_; it is held across
 // a connect and a send, never while joining a receive thread. A socket that a receive thread
 // reads is closed only by that thread, under mutex_, so no send can reach a reused descriptor.
+// shutDown_ is atomic: it is set and read under mutex_ except by reopen, which takes no lock,
+// so a compose window's registration (which reopens under the registry's mutex) never waits
+// for another window's connect or send.
 #pragma once
 
 #include "win32/windows.h"
@@ -72,7 +75,8 @@ class PostwingUiAgent {
   // the calling thread meanwhile). The next request for a dialog connects again; a close that
   // comes later does not.
   void shutdown();
-  // A compose window has taken the agent after a shutdown: its close may connect again.
+  // A compose window has taken the agent after a shutdown: its close may connect again. Takes
+  // no lock: it returns at once, even while a request waits in a connect or a send.
   void reopen();
 
   // Tests: connect to this port instead of the one the callers give (0: theirs).
@@ -98,5 +102,5 @@ class PostwingUiAgent {
   ACE_HANDLE recvHandle_ = ACE_INVALID_HANDLE;    // guarded by mutex_: socket a receive thread reads
   std::vector<HANDLE> threads_;                   // guarded by mutex_: receive threads not yet joined
   std::atomic<bool> connected_{false};
-  bool shutDown_ = false;  // guarded by mutex_: shut down, not reopened or asked for a dialog since
+  std::atomic<bool> shutDown_{false};  // shut down, not reopened or asked for a dialog since
 };
