@@ -538,7 +538,9 @@ TEST_F(HttpClientTest, StatusLineWithoutAValidStatusFails) {
     HTTPRequest req(HTTPRequest::HTTP_GET, "/status", HTTPMessage::HTTP_1_1);
     HTTPResponse resp;
     EXPECT_EQ(row.result, client.call(req, resp)) << client.getLastError();
-    if (row.result == 0) EXPECT_EQ(std::atoi(row.statusLine + 9), resp.getStatus());
+    if (row.result == 0) {
+      EXPECT_EQ(std::atoi(row.statusLine + 9), resp.getStatus());
+    }
   }
 }
 

@@ -201,7 +201,9 @@ TEST_F(ResourceListsEditTest, EachOperationSendsItsElementAndChangesTheDocument)
     EXPECT_EQ(c.body, r.body);
     EXPECT_FALSE(r.hasHeader("If-Match"));
     EXPECT_FALSE(r.hasHeader("If-None-Match"));
-    if (c.method == "PUT") EXPECT_EQ("application/xcap-el+xml", r.header("Content-Type"));
+    if (c.method == "PUT") {
+      EXPECT_EQ("application/xcap-el+xml", r.header("Content-Type"));
+    }
     c.check(serverTree());
   }
 }

@@ -349,7 +349,7 @@ TEST_F(PickerTest, TheTreeKeepsItsContactsAliveWhenTheClientDropsTheModel) {
 struct LargeBook {
   static const int kPeople = 3000;
   static std::string display(int i) {
-    char n[8];
+    char n[16];  // room for any int
     std::snprintf(n, sizeof(n), "%05d", i);
     return (i % 4 == 3 ? std::string("Emp") : std::string(u8"员工")) + n;
   }

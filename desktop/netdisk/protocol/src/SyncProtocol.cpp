@@ -15,7 +15,7 @@ std::string utf8(const std::string& text) { return CodingTransform::gb2312_to_ut
 }  // namespace
 
 CSyncProtocol::CSyncProtocol(const std::string& userId, const std::string& password)
-    : userId_(userId), password_(password), lastStatus_(200), mode_(1) {
+    : userId_(userId), password_(password), lastStatus_(200) {
   std::vector<std::string> pieces;
   StringParser::tokenize(userId, "@", pieces);
   if (pieces.size() > 1) domain_ = pieces[1];

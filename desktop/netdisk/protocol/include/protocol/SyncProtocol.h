@@ -58,6 +58,5 @@ class CSyncProtocol {
   std::string spaceServer_;  // VASTO/spaceServer, "host:port"
   std::string ssoServer_;    // SSO/server
   int lastStatus_;
-  int mode_;
   std::string rootFolder_;
 };

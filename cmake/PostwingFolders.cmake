@@ -1,0 +1,120 @@
+# The folders of the top-level list and what each cannot be built without.
+#
+# pw_folder_needs(<folder> <folder>...) names the folders of the top-level list whose targets the
+# folder's CMakeLists.txt uses unconditionally (its libraries, and its tests). What a folder uses
+# only when it is there (the optional parts, decided with if(TARGET ...)) is not listed: a build
+# without it leaves those parts out. pw_check_folders() stops the configure step, before any
+# folder is added, when PW_FOLDERS selects a folder without one it needs, and names them all.
+
+function(pw_folder_needs folder)
+  set_property(GLOBAL PROPERTY PW_NEEDS_${folder} ${ARGN})
+endfunction()
+
+pw_folder_needs(common/http    testing)  # its tests' loopback server
+pw_folder_needs(platform/gdiplus platform/win32)
+pw_folder_needs(platform/duilib  platform/win32)
+pw_folder_needs(sso            common/log common/util common/http xcap/shared)
+pw_folder_needs(xcap/client    common/log common/util common/http xcap/shared xcap/bindings sso)
+pw_folder_needs(desktop/bridge common/log common/util platform/win32 hook)
+# hook: its tests drive simulated mail clients (testing) through the agent, whose codec is
+# desktop/bridge's (the library alone would build without the agent).
+pw_folder_needs(hook           platform/win32 testing desktop/bridge)
+pw_folder_needs(desktop/shell  common/log common/util common/http xcap/shared testing
+                               platform/win32 platform/gdiplus platform/duilib)
+pw_folder_needs(desktop/netdisk common/log common/util common/http common/json xcap/shared sso
+                                desktop/shell)
+pw_folder_needs(desktop/addressbook common/log common/util xcap/shared xcap/client sso testing
+                                    platform/duilib hook desktop/bridge desktop/shell)
+pw_folder_needs(bench          common/log)
+
+# pw_select_folders(<out>): the folders of PW_ALL_FOLDERS that PW_FOLDERS selects (every one
+# when it is empty). A listed folder brings its sub-folders; a listed sub-folder brings the
+# folder of the list it is in. A name that selects nothing stops the configure step.
+function(pw_select_folders out)
+  set(selected)
+  foreach(dir IN LISTS PW_ALL_FOLDERS)
+    set(wanted TRUE)
+    if(PW_FOLDERS)
+      set(wanted FALSE)
+      foreach(w IN LISTS PW_FOLDERS)
+        if(dir STREQUAL w OR dir MATCHES "^${w}/" OR w MATCHES "^${dir}/")
+          set(wanted TRUE)
+        endif()
+      endforeach()
+    endif()
+    if(wanted AND EXISTS ${PROJECT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+      list(APPEND selected ${dir})
+    endif()
+  endforeach()
+  foreach(w IN LISTS PW_FOLDERS)
+    set(found FALSE)
+    foreach(dir IN LISTS selected)
+      if(dir STREQUAL w OR dir MATCHES "^${w}/" OR w MATCHES "^${dir}/")
+        set(found TRUE)
+      endif()
+    endforeach()
+    if(NOT found)
+      string(REPLACE ";" " " all "${PW_ALL_FOLDERS}")
+      message(FATAL_ERROR "PW_FOLDERS: \"${w}\" is no folder of this build. The folders: ${all}")
+    endif()
+  endforeach()
+  set(${out} ${selected} PARENT_SCOPE)
+endfunction()
+
+# pw_check_folders(<folders>): stops with the folders to add when a selected folder needs one
+# that is not selected, directly or through another needed folder.
+function(pw_check_folders)
+  set(selected ${ARGN})
+  set(closure ${selected})
+  set(changed TRUE)
+  while(changed)
+    set(changed FALSE)
+    foreach(dir IN LISTS closure)
+      get_property(needs GLOBAL PROPERTY PW_NEEDS_${dir})
+      foreach(n IN LISTS needs)
+        if(NOT n IN_LIST closure)
+          list(APPEND closure ${n})
+          set(changed TRUE)
+        endif()
+      endforeach()
+    endforeach()
+  endwhile()
+  set(missing)
+  set(lines)
+  foreach(dir IN LISTS PW_ALL_FOLDERS)
+    if(NOT dir IN_LIST closure)
+      continue()
+    endif()
+    if(NOT dir IN_LIST selected)
+      list(APPEND missing ${dir})
+    endif()
+    get_property(needs GLOBAL PROPERTY PW_NEEDS_${dir})
+    set(absent)
+    foreach(n IN LISTS needs)
+      if(NOT n IN_LIST selected)
+        list(APPEND absent ${n})
+      endif()
+    endforeach()
+    if(absent)
+      string(REPLACE ";" " " absent "${absent}")
+      string(APPEND lines "  ${dir} needs ${absent}\n")
+    endif()
+  endforeach()
+  if(NOT missing)
+    return()
+  endif()
+  set(absent_from_tree)
+  foreach(dir IN LISTS missing)
+    if(NOT EXISTS ${PROJECT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+      list(APPEND absent_from_tree ${dir})
+    endif()
+  endforeach()
+  string(REPLACE ";" " " missing_text "${missing}")
+  set(hint "Add them: -DPW_FOLDERS=\"${PW_FOLDERS};${missing}\"")
+  if(absent_from_tree)
+    string(REPLACE ";" " " absent_from_tree "${absent_from_tree}")
+    set(hint "${absent_from_tree}: not in this source tree.")
+  endif()
+  message(FATAL_ERROR "PW_FOLDERS=\"${PW_FOLDERS}\" leaves out folders that the chosen ones need "
+                      "(${missing_text}):\n${lines}${hint}")
+endfunction()
