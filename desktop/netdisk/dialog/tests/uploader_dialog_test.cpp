@@ -254,6 +254,16 @@ class UploaderDialogTest : public ::testing::Test {
     pwsys::setOpenFileAnswer(answer);
     click("upload_file_btn");
   }
+  // Opens the dialog and uploads big.bin (three blocks), held at its first block with its row
+  // showing Pause.
+  void openWithAHeldUpload() {
+    home.write("big.bin", 2 * kBlock + 1000);
+    disk.holdUploads(true);
+    open();
+    choose({"big.bin"});
+    ASSERT_TRUE(disk.waitHeld(1, 10000));
+    ASSERT_TRUE(waitUi([this] { return dlg->findRow("big.bin") && cell("big.bin", "fui_operator")->GetTag() == 1; }));
+  }
   // Clicks a row's button and answers the message box it opens; gives the box's message.
   std::string clickCellAnswering(const std::string& row, const char* name, const char* answer) {
     std::string message;
@@ -689,12 +699,7 @@ TEST_F(UploaderDialogTest, ClosingWhileUploadingAsksThenCancelsTheUploadsAndLeav
 }
 
 TEST_F(UploaderDialogTest, RowButtonsPauseResumeAndDelete) {
-  home.write("big.bin", 2 * kBlock + 1000);
-  disk.holdUploads(true);
-  open();
-  choose({"big.bin"});
-  ASSERT_TRUE(disk.waitHeld(1, 10000));
-  ASSERT_TRUE(waitUi([this] { return dlg->findRow("big.bin") && cell("big.bin", "fui_operator")->GetTag() == 1; }));
+  ASSERT_NO_FATAL_FAILURE(openWithAHeldUpload());
   ui.run([this] {
     auto* op = static_cast<CButtonUI*>(cell("big.bin", "fui_operator")->GetInterface("Button"));
     EXPECT_STREQ("file='..\\images\\pause_normal.png' ", op->GetNormalImage());
@@ -1104,12 +1109,7 @@ INSTANTIATE_TEST_SUITE_P(
 // An upload whose check did not finish keeps saying so (a listing of the uploads shows it stopped
 // like any other) until Start has it checked again; then it shows what the client reports.
 TEST_F(UploaderDialogTest, AnUnfinishedCheckKeepsItsRowTextUntilStartIsPressed) {
-  home.write("big.bin", 2 * kBlock + 1000);
-  disk.holdUploads(true);
-  open();
-  choose({"big.bin"});
-  ASSERT_TRUE(disk.waitHeld(1, 10000));
-  ASSERT_TRUE(waitUi([this] { return dlg->findRow("big.bin") && cell("big.bin", "fui_operator")->GetTag() == 1; }));
+  ASSERT_NO_FATAL_FAILURE(openWithAHeldUpload());
   clickCell("big.bin", "fui_operator");
   ASSERT_TRUE(waitUi([this] { return cell("big.bin", "fui_status")->GetText() == "暂停中"; }));
 
