@@ -248,6 +248,7 @@ void NetDiskClient::processListUploadFile(int requestNumber) {
   }
   localFiles_.clear();
   std::vector<UploadTaskStatus> reported;
+  std::vector<UploadTaskStatus> unchecked;  // merged, their content check not finished
   for (size_t i = 0; i < rows.size(); ++i) {
     const UpFileTaskRecord& row = rows[i];
     bool listed = contains(unfinishedNames_, row.relpath) || contains(finishedNames_, row.relpath);
@@ -277,15 +278,13 @@ void NetDiskClient::processListUploadFile(int requestNumber) {
     s.state = UploadTaskStatus::STOPPED;
     s.flag = true;
     reported.push_back(s);
+    if (row.status == UPTASK_MERGED_UNCHECKED) unchecked.push_back(s);
     localFiles_[row.localFile] = row.relpath;
   }
   forEachListener([&](INetDiskClientListener* l) { l->onListUploadTask(reported, 0); });
-  // A merged upload whose content check did not finish is stopped for that reason, not paused.
-  for (size_t i = 0; i < rows.size(); ++i)
-    if (rows[i].status == UPTASK_MERGED_UNCHECKED)
-      for (size_t j = 0; j < reported.size(); ++j)
-        if (reported[j].relpath == rows[i].relpath)
-          forEachListener([&](INetDiskClientListener* l) { l->onUploadStatus(reported[j], NETDISK_ERR_LIST_FAILED); });
+  // Such an upload is stopped for that reason, not paused.
+  for (size_t i = 0; i < unchecked.size(); ++i)
+    forEachListener([&](INetDiskClientListener* l) { l->onUploadStatus(unchecked[i], NETDISK_ERR_LIST_FAILED); });
 }
 
 void NetDiskClient::processGetDownloadUrl(const std::vector<std::string>& names, int requestNumber) {
