@@ -28,8 +28,6 @@ const char* const kLinksNotDelivered = "附件链接未能送达写信窗口，�
 const char* const kNoLinkFor = "以下文件没有取得下载链接：";
 // An upload whose content check after its merge could not finish: it is neither failed nor
 // finished, and Start has it checked again (nothing is sent again).
-const char* const kCheckUnfinished = "文件内容校验未完成，请点击开始重新校验";
-const char* const kCheckStatus = "校验未完成";
 const DWORD kInfoColor = 0xFF1E1E1E;
 const DWORD kErrorColor = 0xFFCC0000;
 
@@ -174,14 +172,6 @@ void CFileUploaderDialog::onListUploadTask(const std::vector<UploadTaskStatus>& 
 }
 
 void CFileUploaderDialog::onUploadStatus(const UploadTaskStatus& task, int error) {
-  if (error == NETDISK_ERR_LIST_FAILED) {
-    // Here the listing that the check of a merged upload needs failed, not the file list: the
-    // upload's row says so, not the banner of the list.
-    Event e;
-    e.kind = Event::CHECK_UNFINISHED;
-    e.tasks.push_back(task);
-    return queueEvent(e);
-  }
   if (error != 0) {
     postError(error);
     // A failed upload has stopped: its row must not go on saying it uploads.
@@ -281,7 +271,6 @@ void CFileUploaderDialog::OnFinalMessage(HWND hWnd) {
   if (CListUI* l = list()) l->RemoveAll();
   rows_.clear();
   hits_.clear();
-  uncheckedUploads_.clear();
   WindowImplBase::OnFinalMessage(hWnd);
 }
 
@@ -372,19 +361,8 @@ void CFileUploaderDialog::applyEvent(const Event& e) {
       setInformation("", kInfoColor);
       break;
     case Event::PAUSED:
-      uncheckedUploads_.erase(lowerName(e.tasks.front().relpath));  // stopped for another reason
       setRowOperator(e.tasks.front().relpath, 0);
       break;
-    case Event::CHECK_UNFINISHED: {
-      const UploadTaskStatus& task = e.tasks.front();
-      CListContainerElementUI* row = findRow(task.relpath);
-      if (row != nullptr && row->GetTag() == kUploadRow && task.state == UploadTaskStatus::STOPPED) {
-        uncheckedUploads_.insert(lowerName(task.relpath));
-        setOperatorState(row, 0);
-      }
-      setInformation(kCheckUnfinished, kErrorColor);
-      break;
-    }
     case Event::RESUMED: {
       // The client reports the end of an upload through this callback too (a state other than
       // stopped, not a pause): a finished upload is shown as finished, a resumed one that had
@@ -883,21 +861,13 @@ void CFileUploaderDialog::fillUploadRow(CListContainerElementUI* row, const Uplo
 void CFileUploaderDialog::showUploadStatus(CListContainerElementUI* row, int state) {
   CControlUI* status = sub(row, "fui_status");
   if (status == nullptr) return;
-  std::string key = lowerName(shownName(row));
-  if (state != 0 && uncheckedUploads_.erase(key) != 0 && uncheckedUploads_.empty()) {
-    // Started again: the line no longer asks for Start.
-    CControlUI* info = find("information_label");
-    if (info != nullptr && info->GetText() == kCheckUnfinished) setInformation("", kInfoColor);
-  }
-  const bool unchecked = state == 0 && uncheckedUploads_.count(key) != 0;
   switch (state) {
-    case 0: status->SetText(unchecked ? kCheckStatus : "暂停中"); break;
+    case 0: status->SetText("暂停中"); break;
     case 1: status->SetText("正上传"); break;
     case 2: status->SetText("等待上传"); break;
     case 3: status->SetText("已完成"); break;
     default: return;
   }
-  status->SetToolTip(unchecked ? kCheckUnfinished : "");
 }
 
 void CFileUploaderDialog::setOperatorState(CListContainerElementUI* row, int state) {
@@ -950,7 +920,6 @@ void CFileUploaderDialog::removeRow(const std::string& name) {
   }
   rows_.erase(it);
   hits_.erase(key);
-  uncheckedUploads_.erase(key);
   if (CListUI* l = list()) l->Remove(row);
   orderList();
 }

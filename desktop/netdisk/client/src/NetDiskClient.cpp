@@ -6,9 +6,11 @@
 #include "client/NetDiskEngineThread.h"
 #include "client/NetDiskTaskThread.h"
 #include "client/SyncDb.h"
+#include "client/UploadRecords.h"
 #include "db/LocalDb.h"
 #include "log/IM_LogManager.h"
 #include "log/IM_Trace.h"
+#include "protocol/SyncProtocolClient.h"
 #include "util/Config.h"
 
 #include <ace/Guard_T.h>
@@ -145,9 +147,15 @@ void NetDiskClient::removeListener(INetDiskClientListener* listener) {
 void NetDiskClient::shutdown() {
   IM_TRACE("NetDiskClient::shutdown");
   stopUploads_ = true;
+  // The engine books nothing more: a step's result that comes from here on is dropped, and its
+  // upload's record stays as it was booked (Start takes the upload up again from there).
   NetDiskEngineThread::instance()->stop();
+  // Every request a step or the task thread has out ends now, answered or not, so the waits
+  // below take no longer than the steps' local work.
+  CSyncProtocolClient::stopExchanges();
   NetDiskTaskThread::waitDetached();
   NetDiskTaskThread::instance()->stop();
+  CSyncProtocolClient::allowExchanges();
   // No thread touches the engine state any more.
   resetState();
   stopUploads_ = false;
@@ -201,33 +209,21 @@ void NetDiskClient::processListFile(const std::vector<NetDiskFileItem>& files,
   IM_LOG_DEBUG("NetDiskClient::processListFile, [taskId = %d, files = %d, error = %d]", requestNumber,
                static_cast<int>(files.size()), error);
   SyncDb* db = SyncDb::instance();
-  // A merged file that an upload's record knows to be of other content than its local file is
-  // not offered: it is to be removed, and its upload sends the file anew.
-  std::set<std::string> stale;
-  std::vector<UpFileTaskRecord> rows;
-  if (error == 0 && db->listUpFileTasks(rows) == 0)
-    for (size_t i = 0; i < rows.size(); ++i)
-      if (rows[i].status == UPTASK_MERGED_STALE) stale.insert(rows[i].relpath);
-  std::vector<NetDiskFileItem> shown(files);
   db->deleteFilesOfType();
   finishedNames_.clear();
   unfinishedNames_.clear();
   downloadUrls_.clear();
   downloadUrls_.insert(links.begin(), links.end());
-  for (size_t i = 0; i < shown.size(); ++i) {
-    if (stale.count(shown[i].name) != 0) {
-      shown[i].nocomplete = false;
-      downloadUrls_.erase(shown[i].name);
-    }
+  for (size_t i = 0; i < files.size(); ++i) {
     FileEntryRecord r;
     r.fileType = 0;
-    r.relpath = shown[i].name;
-    r.size = shown[i].size;
-    r.expireTime = shown[i].created;
-    r.status = shown[i].nocomplete ? 1 : 0;
+    r.relpath = files[i].name;
+    r.size = files[i].size;
+    r.expireTime = files[i].created;
+    r.status = files[i].nocomplete ? 1 : 0;
     r.dirFlag = 0;
     db->insertFile(r);
-    (shown[i].nocomplete ? finishedNames_ : unfinishedNames_).push_back(shown[i].name);
+    (files[i].nocomplete ? finishedNames_ : unfinishedNames_).push_back(files[i].name);
   }
   // Uploads still held in memory keep their names, so a new file cannot take
   // a name an unfinished upload will merge into.
@@ -235,7 +231,7 @@ void NetDiskClient::processListFile(const std::vector<NetDiskFileItem>& files,
     if (!contains(finishedNames_, it->second) && !contains(unfinishedNames_, it->second))
       unfinishedNames_.push_back(it->second);
   fileListLoaded_ = true;
-  forEachListener([&](INetDiskClientListener* l) { l->onListFile(shown, error); });
+  forEachListener([&](INetDiskClientListener* l) { l->onListFile(files, error); });
 }
 
 void NetDiskClient::processListUploadFile(int requestNumber) {
@@ -248,26 +244,21 @@ void NetDiskClient::processListUploadFile(int requestNumber) {
   }
   localFiles_.clear();
   std::vector<UploadTaskStatus> reported;
-  std::vector<UploadTaskStatus> unchecked;  // merged, their content check not finished
   for (size_t i = 0; i < rows.size(); ++i) {
     const UpFileTaskRecord& row = rows[i];
-    bool listed = contains(unfinishedNames_, row.relpath) || contains(finishedNames_, row.relpath);
-    if (row.status == UPTASK_CREATED && !contains(unfinishedNames_, row.relpath)) {
+    // Created, every block confirmed, and listed finished: its merge may have been done with
+    // its answer lost (the program ended while it was out). It stays, and Start confirms it
+    // through the refused merge and the listing.
+    bool merging = row.status == UPTASK_CREATED && row.xferSize >= row.size && contains(finishedNames_, row.relpath);
+    if (row.status != UPTASK_NEW && !contains(unfinishedNames_, row.relpath) && !merging) {
       // Created, not merged: a file the listing shows finished, or not at all, is no longer
       // this upload's to go on with.
-      db->deleteUpFileTask(row.relpath, 0);
+      UploadRecords::forget(db, row.relpath);
       continue;
     }
-    // Not created yet, or merged by this upload and still to be checked or removed: the record
-    // stays whatever the listing shows, and its name stays taken.
-    if (row.status == UPTASK_NEW || (row.status != UPTASK_CREATED && !listed)) {
-      FileEntryRecord f;
-      f.fileType = 0;
-      f.relpath = row.relpath;
-      f.size = row.size;
-      f.status = 0;
-      f.dirFlag = 0;
-      db->insertFile(f);
+    if (row.status == UPTASK_NEW) {
+      // Not created yet: its name stays taken.
+      UploadRecords::reserveName(db, row.relpath, row.size);
       if (!contains(unfinishedNames_, row.relpath)) unfinishedNames_.push_back(row.relpath);
     }
     UploadTaskStatus s;
@@ -278,13 +269,9 @@ void NetDiskClient::processListUploadFile(int requestNumber) {
     s.state = UploadTaskStatus::STOPPED;
     s.flag = true;
     reported.push_back(s);
-    if (row.status == UPTASK_MERGED_UNCHECKED) unchecked.push_back(s);
     localFiles_[row.localFile] = row.relpath;
   }
   forEachListener([&](INetDiskClientListener* l) { l->onListUploadTask(reported, 0); });
-  // Such an upload is stopped for that reason, not paused.
-  for (size_t i = 0; i < unchecked.size(); ++i)
-    forEachListener([&](INetDiskClientListener* l) { l->onUploadStatus(unchecked[i], NETDISK_ERR_LIST_FAILED); });
 }
 
 void NetDiskClient::processGetDownloadUrl(const std::vector<std::string>& names, int requestNumber) {
@@ -333,13 +320,7 @@ void NetDiskClient::processChangeUserInfo(const std::string& userId, const std::
       holdNewTasks_ = true;
       stopUploads_ = true;
     }
-    for (std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.begin();
-         it != uploadingFileStatus_.end();) {
-      if (it->second.runningThreads <= 0)
-        uploadingFileStatus_.erase(it++);
-      else
-        ++it;
-    }
+    eraseIdleStatuses();
     if (uploadingFileStatus_.empty()) {
       holdNewTasks_ = false;
       stopUploads_ = false;

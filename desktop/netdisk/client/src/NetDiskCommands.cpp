@@ -113,32 +113,34 @@ int UploadFileStatusCommand::execute() {
   NetDiskClient* client = NetDiskClient::instance();
   if (isOldSession()) {
     // Progress of the previous user's upload is not the end of its thread.
-    if (kind != 1) client->processOldUploadEvent(relpath);
+    if (kind != BLOCK_PROGRESS) client->processOldUploadEvent(relpath);
     return 0;
   }
   switch (kind) {
-    case 0:
+    case CREATED:
       client->processCreateFileSuccess(relpath, secondText, firstText);
       break;
-    case 1:
+    case BLOCK_PROGRESS:
       progress();
       break;
-    case 2:
+    case BLOCK_STORED:
       if (delta != 0) progress();
-      client->processUploadThreadComplete(relpath, 2, blockIndex, 0);
+      client->processBlockStored(relpath, blockIndex, firstText);
       break;
-    case 3:
-      client->processMergeResult(relpath, 0, contentKnown);
+    case MERGED:
+      client->processMergeResult(relpath, NETDISK_OK);
       break;
-    case 4:
-      client->processUploadThreadComplete(relpath, 0, blockIndex, error != 0 ? error : NETDISK_ERR_CREATE_FAILED);
+    case CREATE_FAILED:
+      client->processUploadThreadComplete(relpath, NetDiskClient::STEP_CREATE, blockIndex,
+                                          error != 0 ? error : NETDISK_ERR_CREATE_FAILED);
       break;
-    case 5:
+    case BLOCK_FAILED:
       if (delta != 0) progress();
-      client->processUploadThreadComplete(relpath, 2, blockIndex, error != 0 ? error : NETDISK_ERR_BLOCK_FAILED);
+      client->processUploadThreadComplete(relpath, NetDiskClient::STEP_BLOCKS, blockIndex,
+                                          error != 0 ? error : NETDISK_ERR_BLOCK_FAILED);
       break;
-    case 6:
-      client->processMergeResult(relpath, error != 0 ? error : NETDISK_ERR_MERGE_FAILED, false);
+    case MERGE_FAILED:
+      client->processMergeResult(relpath, error != 0 ? error : NETDISK_ERR_MERGE_FAILED);
       break;
     default:
       break;

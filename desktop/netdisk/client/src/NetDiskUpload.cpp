@@ -8,6 +8,7 @@
 #include "client/NetDiskTaskThread.h"
 #include "client/NetDiskUploadTask.h"
 #include "client/SyncDb.h"
+#include "client/UploadRecords.h"
 #include "log/IM_LogManager.h"
 
 #include <sys/stat.h>
@@ -22,12 +23,6 @@ int blockCountOf(int64_t size, int blockSize) {
   return static_cast<int>(size / blockSize + (size % blockSize != 0 ? 1 : 0));
 }
 
-int64_t blockLengthOf(int64_t size, int blockSize, int index) {
-  int count = blockCountOf(size, blockSize);
-  if (index == count - 1 && size % blockSize != 0) return size % blockSize;
-  return blockSize;
-}
-
 UploadTaskStatus makeStatus(const std::string& name, const std::string& localFile, int64_t length,
                             int64_t transferred, int state) {
   UploadTaskStatus s;
@@ -39,31 +34,7 @@ UploadTaskStatus makeStatus(const std::string& name, const std::string& localFil
   return s;
 }
 
-// The net disk's file row of an upload that has not been merged yet.
-void insertUnfinishedFile(SyncDb* db, const std::string& relpath, int64_t size) {
-  FileEntryRecord file;
-  file.fileType = 0;
-  file.relpath = relpath;
-  file.size = size;
-  file.status = 0;
-  file.dirFlag = 0;
-  db->insertFile(file);
-}
-
-// Puts an upload's record back to its first step at the given length and time: its block rows
-// go, and its net-disk file row reads unfinished at that length. `status` is UPTASK_NEW, or
-// UPTASK_MERGED_STALE when a merged file of the upload's must go from the server first.
-void restartRecord(SyncDb* db, const std::string& name, UpFileTaskRecord& row, int64_t size,
-                   const std::string& mtime, int status) {
-  row.size = size;
-  row.mtime = mtime;
-  row.xferSize = 0;
-  row.status = status;
-  db->insertUpFileTask(row);  // the old row and its block rows go
-  UpFileTaskRecord fresh;
-  if (db->getUpFileTask(name, fresh) == 0) row = fresh;
-  insertUnfinishedFile(db, name, size);
-}
+typedef NetDiskClient::StepSchedule StepSchedule;
 
 }  // namespace
 
@@ -114,6 +85,39 @@ void NetDiskClient::dropFromLists(const std::string& name) {
   }
 }
 
+UploadTaskStatus NetDiskClient::heldStatus(const std::string& name, int state) {
+  UploadTaskStatus status = makeStatus(name, std::string(), 0, 0, state);
+  std::map<std::string, UploadingFileStatus>::const_iterator it = uploadingFileStatus_.find(name);
+  if (it != uploadingFileStatus_.end()) {
+    status.localFile = it->second.localFile;
+    status.fileLength = it->second.fileLength;
+    status.transferred = it->second.transferred;
+  }
+  return status;
+}
+
+UploadTaskStatus NetDiskClient::recordedStatus(const std::string& name, int state) {
+  if (uploadingFileStatus_.count(name) != 0) return heldStatus(name, state);
+  UploadTaskStatus status = makeStatus(name, std::string(), 0, 0, state);
+  UpFileTaskRecord row;
+  if (SyncDb::instance()->getUpFileTask(name, row) == 0) {
+    status.localFile = row.localFile;
+    status.fileLength = row.size;
+    status.transferred = row.xferSize;
+  }
+  return status;
+}
+
+void NetDiskClient::eraseIdleStatuses() {
+  for (std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.begin();
+       it != uploadingFileStatus_.end();) {
+    if (it->second.runningThreads <= 0)
+      uploadingFileStatus_.erase(it++);
+    else
+      ++it;
+  }
+}
+
 // ---- Adding a file ----
 
 void NetDiskClient::processAddFileUpload(const std::string& name, const std::string& localFile,
@@ -161,17 +165,7 @@ void NetDiskClient::processAddFileUpload(const std::string& name, const std::str
   getLocalFileMtime(localFile, mtime);
 
   SyncDb* db = SyncDb::instance();
-  UpFileTaskRecord task;
-  task.fileType = 0;
-  task.relpath = relpath;
-  task.localFile = localFile;
-  task.size = size;
-  task.mtime = mtime;
-  task.blockSize = BLOCK_SIZE;
-  task.xferSize = 0;
-  task.status = 0;
-  db->insertUpFileTask(task);
-  insertUnfinishedFile(db, relpath, size);
+  UploadRecords::add(db, relpath, localFile, size, mtime, BLOCK_SIZE);
 
   unfinishedNames_.push_back(relpath);
   localFiles_[localFile] = relpath;
@@ -182,8 +176,7 @@ void NetDiskClient::processAddFileUpload(const std::string& name, const std::str
     removeName(unfinishedNames_, relpath);
     localFiles_.erase(localFile);
     newUploads_.erase(relpath);
-    db->deleteUpFileTask(relpath, 0);
-    db->deleteFile(relpath, 0);
+    UploadRecords::remove(db, relpath);
     forEachListener([&](INetDiskClientListener* l) { l->onAddUploadTask(refused, NETDISK_ERR_NO_TASK); });
     return;
   }
@@ -203,21 +196,14 @@ int NetDiskClient::addUploadTask_i(const std::string& name) {
     return 2;
   }
   IM_LOG_INFO("NetDiskClient::addUploadTask_i,uploadTask enter process list.");
-  int step = 0, demand = 0;
+  int step = STEP_CREATE, demand = 0;
   int r = getUploadFileStatus(name, step, demand);
   if (r == -1) return -1;
   ++processCount_;
   processList_.push_back(name);
   if (r == 1) {
     // Still running from before: record its need; the next result starts it.
-    const UploadingFileStatus& s = uploadingFileStatus_[name];
-    if (step == 0)
-      stepSchedule_[name] = std::make_pair(-1, 1);  // its create step runs
-    else if (step == 1)
-      stepSchedule_[name] = std::make_pair(-1, 3);  // its merge step runs
-    else
-      stepSchedule_[name] =
-          std::make_pair(s.runningThreads, static_cast<int>(s.inFlight.size() + s.pending.size()));
+    scheduleRunning(name);
   } else {
     startUploadThread(name, step, demand);
   }
@@ -229,7 +215,9 @@ void NetDiskClient::spawnStep(NetDiskTaskBase* task, const std::string& name, in
   ++runningThreads_;
   if (NetDiskTaskThread::spawnDetached(task) == 0) return;
   // No thread: the step failed; its result arrives like any other.
-  int kind = upStatus == 0 ? 4 : (upStatus == 1 ? 6 : 5);
+  int kind = upStatus == STEP_CREATE  ? UploadFileStatusCommand::CREATE_FAILED
+             : upStatus == STEP_MERGE ? UploadFileStatusCommand::MERGE_FAILED
+                                      : UploadFileStatusCommand::BLOCK_FAILED;
   UploadFileStatusCommand* failed = new UploadFileStatusCommand(0, name, kind);
   failed->blockIndex = blockIndex;
   failed->setOwnerUserId(userId_);
@@ -243,57 +231,69 @@ int NetDiskClient::startUploadThread(const std::string& name, int upStatus, int 
   IM_LOG_INFO("NetDiskClient::startUploadThread,relpath is %s, upStatus is %d, maxThread is %d", name.c_str(),
               upStatus, demand);
   if (runningThreads_ >= maxThread_) {
-    if (upStatus == 0)
-      stepSchedule_[name] = std::make_pair(-1, 0);
-    else if (upStatus == 1)
-      stepSchedule_[name] = std::make_pair(-1, 2);
-    else if (upStatus == 2 && stepSchedule_.count(name) == 0)
-      stepSchedule_[name] = std::make_pair(0, demand);
+    if (upStatus == STEP_CREATE)
+      stepSchedule_[name] = StepSchedule::single(StepSchedule::CREATE_WAITING);
+    else if (upStatus == STEP_MERGE)
+      stepSchedule_[name] = StepSchedule::single(StepSchedule::MERGE_WAITING);
+    else if (upStatus == STEP_BLOCKS && stepSchedule_.count(name) == 0)
+      stepSchedule_[name] = StepSchedule::blocks(0, demand);
     return 0;
   }
   std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
   if (it == uploadingFileStatus_.end()) return 0;
   UploadingFileStatus& s = it->second;
-  if (upStatus == 0) {
-    stepSchedule_[name] = std::make_pair(-1, 1);
-    s.upStatus = 0;
+  if (upStatus == STEP_CREATE) {
+    stepSchedule_[name] = StepSchedule::single(StepSchedule::CREATE_RUNNING);
+    s.upStatus = STEP_CREATE;
     ++s.runningThreads;
     CreateFileTask* task = new CreateFileTask(name, s.fileLength, s.blockCount);
     // Only an upload added in this run is sure to have no file on the server: any other may
     // have one from before (created, then stopped before booking, or restarted).
     task->setRemoveUnfinished(newUploads_.erase(name) == 0);
-    task->setRemoveStale(s.record == UPTASK_MERGED_STALE);
-    spawnStep(task, name, 0, -1);
-  } else if (upStatus == 1) {
-    stepSchedule_[name] = std::make_pair(-1, 3);
-    s.upStatus = 1;
+    spawnStep(task, name, STEP_CREATE, -1);
+  } else if (upStatus == STEP_MERGE) {
+    stepSchedule_[name] = StepSchedule::single(StepSchedule::MERGE_RUNNING);
+    s.upStatus = STEP_MERGE;
     ++s.runningThreads;
     MergeFileTask* task = new MergeFileTask(name);
     task->setExpectedFileLength(s.fileLength);
     task->setLocalFile(s.localFile);
-    task->setStage(s.record == UPTASK_MERGED_UNCHECKED ? MergeFileTask::CHECK
-                   : s.record == UPTASK_MERGED_STALE   ? MergeFileTask::REMOVE_STALE
-                                                       : MergeFileTask::MERGE);
-    spawnStep(task, name, 1, -1);
-  } else if (upStatus == 2) {
+    if (wholeSecondMtime(s.mtime)) {
+      // The record's digest of the confirmed blocks, against which the local file is read.
+      UpFileTaskRecord row;
+      SyncDb::instance()->getUpFileTask(name, row);
+      task->setVerify(s.blockSize, row.md5);
+    }
+    spawnStep(task, name, STEP_MERGE, -1);
+  } else if (upStatus == STEP_BLOCKS) {
     std::string localFile;
     int index = 0, length = 0, count = 0;
     int64_t offset = 0;
     int running = s.runningThreads;
     if (getUploadBlockInfo(name, localFile, index, offset, length, count) != 0) return 0;
-    std::map<std::string, std::pair<int, int> >::iterator e = stepSchedule_.find(name);
+    std::map<std::string, StepSchedule>::iterator e = stepSchedule_.find(name);
     if (e == stepSchedule_.end())
-      stepSchedule_[name] = std::make_pair(running + 1, demand);
+      stepSchedule_[name] = StepSchedule::blocks(running + 1, demand);
     else
-      ++e->second.first;
-    s.upStatus = 2;
+      ++e->second.running;
+    s.upStatus = STEP_BLOCKS;
     ++s.runningThreads;
     UploadFileTask* task = new UploadFileTask(name, localFile, index, offset, length, count);
     task->setExpectedFileLength(s.fileLength);
     task->setExpectedMtime(s.mtime);
-    spawnStep(task, name, 2, index);
+    spawnStep(task, name, STEP_BLOCKS, index);
   }
   return 0;
+}
+
+void NetDiskClient::scheduleRunning(const std::string& name) {
+  const UploadingFileStatus& s = uploadingFileStatus_[name];
+  if (s.upStatus == STEP_CREATE)
+    stepSchedule_[name] = StepSchedule::single(StepSchedule::CREATE_RUNNING);
+  else if (s.upStatus == STEP_MERGE)
+    stepSchedule_[name] = StepSchedule::single(StepSchedule::MERGE_RUNNING);
+  else
+    stepSchedule_[name] = StepSchedule::blocks(s.runningThreads, static_cast<int>(s.inFlight.size() + s.pending.size()));
 }
 
 int NetDiskClient::getUploadFileStatus(const std::string& name, int& upStatus, int& demand,
@@ -302,7 +302,7 @@ int NetDiskClient::getUploadFileStatus(const std::string& name, int& upStatus, i
   if (it != uploadingFileStatus_.end() && it->second.runningThreads > 0) {
     const UploadingFileStatus& s = it->second;
     upStatus = s.upStatus;
-    demand = s.upStatus == 2 ? static_cast<int>(s.inFlight.size() + s.pending.size()) : 1;
+    demand = s.upStatus == STEP_BLOCKS ? static_cast<int>(s.inFlight.size() + s.pending.size()) : 1;
     IM_LOG_INFO("NetDiskClient::getUploadFileStatus,relpath is %s, upStatus is %d, maxThread is %d.",
                 name.c_str(), upStatus, demand);
     if (out != 0) {
@@ -333,7 +333,6 @@ int NetDiskClient::updateFromDatabase(const std::string& name, UploadingFileStat
   if (db->getFile(name, 0, file) == 0) status.date = file.expireTime;
   status.localFile = row.localFile;
   status.mtime = row.mtime;
-  status.record = row.status;
   status.fileLength = row.size;
   status.transferred = row.xferSize;
   status.blockSize = row.blockSize > 0 ? row.blockSize : BLOCK_SIZE;
@@ -345,20 +344,16 @@ int NetDiskClient::updateFromDatabase(const std::string& name, UploadingFileStat
   db->listUpBlockTasks(name, blocks);
   for (size_t i = 0; i < blocks.size(); ++i) status.pending.push_back(blocks[i].blockIndex);
   int demand = 1;
-  if (row.status == UPTASK_NEW || row.status == UPTASK_MERGED_STALE) {
+  if (row.status == UPTASK_NEW) {
     if (!status.pending.empty()) {
-      db->deleteUpFileTask(name, 0);
-      db->insertUpFileTask(row);
+      UploadRecords::dropBlocksOfNew(db, row);
       status.pending.clear();
     }
-    status.upStatus = 0;
-  } else if (row.status == UPTASK_MERGED_UNCHECKED) {
-    status.pending.clear();  // merged: only its content check is left
-    status.upStatus = 1;
+    status.upStatus = STEP_CREATE;
   } else if (status.pending.empty()) {
-    status.upStatus = 1;
+    status.upStatus = STEP_MERGE;
   } else {
-    status.upStatus = 2;
+    status.upStatus = STEP_BLOCKS;
     demand = static_cast<int>(status.pending.size());
   }
   IM_LOG_INFO("NetDiskClient::updateFromDatabase,fileInfo (fileLength:%lld,xferLength:%lld,status:%d,blockCount:%d.",
@@ -391,12 +386,7 @@ int NetDiskClient::getNextUploadTask(std::string& name, int& upStatus, int& dema
                        0, 0);
     if (r == 1) {
       // Its step still runs: only record the need.
-      if (step == 0)
-        stepSchedule_[next] = std::make_pair(-1, 1);
-      else if (step == 1)
-        stepSchedule_[next] = std::make_pair(-1, 3);
-      else
-        stepSchedule_[next] = std::make_pair(s.runningThreads, need);
+      scheduleRunning(next);
       continue;
     }
     name = next;
@@ -406,26 +396,27 @@ int NetDiskClient::getNextUploadTask(std::string& name, int& upStatus, int& dema
   }
   bool found = false;
   int bound = maxThread_;
-  upStatus = 2;
+  upStatus = STEP_BLOCKS;
   demand = 0;
-  for (std::map<std::string, std::pair<int, int> >::iterator it = stepSchedule_.begin(); it != stepSchedule_.end();
-       ++it) {
-    int first = it->second.first, second = it->second.second;
-    if (first == -1) {
-      if (second == 0 || second == 2) {
+  // A create or merge waiting for a thread goes first; else the upload with the fewest block
+  // threads that wants more.
+  for (std::map<std::string, StepSchedule>::iterator it = stepSchedule_.begin(); it != stepSchedule_.end(); ++it) {
+    const StepSchedule& e = it->second;
+    if (e.running == StepSchedule::SINGLE) {
+      if (e.is(StepSchedule::CREATE_WAITING) || e.is(StepSchedule::MERGE_WAITING)) {
         name = it->first;
-        upStatus = second == 0 ? 0 : 1;
+        upStatus = e.is(StepSchedule::CREATE_WAITING) ? STEP_CREATE : STEP_MERGE;
         demand = 1;
         found = true;
         break;
       }
       continue;
     }
-    if (second > first && first < bound) {
+    if (e.demand > e.running && e.running < bound) {
       name = it->first;
-      upStatus = 2;
-      demand = second;
-      bound = first;
+      upStatus = STEP_BLOCKS;
+      demand = e.demand;
+      bound = e.running;
       found = true;
     }
   }
@@ -463,12 +454,12 @@ int NetDiskClient::startWaitTasks() {
     startUploadThread(name, step, demand);
     if (runningThreads_ == before) {
       // Nothing could start for it: forget that need rather than ask again.
-      std::map<std::string, std::pair<int, int> >::iterator e = stepSchedule_.find(name);
+      std::map<std::string, StepSchedule>::iterator e = stepSchedule_.find(name);
       if (e != stepSchedule_.end()) {
-        if (e->second.first <= 0)
+        if (e->second.running <= 0)
           stepSchedule_.erase(e);
         else
-          e->second.second = e->second.first;  // only its running blocks remain
+          e->second.demand = e->second.running;  // only its running blocks remain
       }
     }
   }
@@ -480,7 +471,7 @@ int NetDiskClient::getUploadBlockInfo(const std::string& name, std::string& loca
   std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
   if (it == uploadingFileStatus_.end()) return -1;
   UploadingFileStatus& s = it->second;
-  if (s.upStatus != 2 || s.pending.empty()) return -1;
+  if (s.upStatus != STEP_BLOCKS || s.pending.empty()) return -1;
   blockIndex = s.pending.front();
   s.pending.pop_front();
   s.inFlight.push_back(blockIndex);
@@ -519,54 +510,18 @@ bool NetDiskClient::updateThreadState(const std::string& name, int upStatus, int
 }
 
 int NetDiskClient::bookCreatedFile(const std::string& name, const std::string& date) {
-  SyncDb* db = SyncDb::instance();
-  UpFileTaskRecord row;
-  if (db->getUpFileTask(name, row) != 0) return -1;
-  int blockSize = row.blockSize > 0 ? row.blockSize : BLOCK_SIZE;
-  int count = blockCountOf(row.size, blockSize);
-  bool booked = true;
-  for (int i = 0; i < count - 1; i += 50) {
-    UpBlockTaskRecord first;
-    first.fileId = row.id;
-    first.blockIndex = i;
-    first.offset = static_cast<int64_t>(i) * blockSize;
-    first.length = blockSize;
-    if (db->insertUpBlockTasks(first, std::min(50, count - 1 - i)) != 0) booked = false;
-  }
-  if (count > 0) {
-    UpBlockTaskRecord last;
-    last.fileId = row.id;
-    last.blockIndex = count - 1;
-    last.offset = static_cast<int64_t>(count - 1) * blockSize;
-    last.length = static_cast<int>(blockLengthOf(row.size, blockSize, count - 1));
-    if (db->insertUpBlockTask(last) != 0) booked = false;
-  }
-  if (booked) {
-    row.status = UPTASK_CREATED;
-    db->updateUpFileTask(row);
-  } else {
-    // Without every block row a resume must not merge: the task stays
-    // "not created" and a resume creates it anew.
-    IM_LOG_ERROR("NetDiskClient::bookCreatedFile, [status = block rows not written, relpath = %s]", name.c_str());
-  }
+  bool booked = false;
+  int count = UploadRecords::bookCreated(SyncDb::instance(), name, date, booked);
+  if (count < 0) return -1;
   std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
   if (it != uploadingFileStatus_.end()) {
     UploadingFileStatus& s = it->second;
-    s.upStatus = 2;
-    if (booked) s.record = UPTASK_CREATED;
-    s.blockSize = blockSize;
+    s.upStatus = STEP_BLOCKS;
     s.blockCount = count;
     s.pending.clear();
     s.inFlight.clear();
     for (int i = 0; i < count; ++i) s.pending.push_back(i);
-    if (!date.empty()) {
-      s.date = date;
-      FileEntryRecord file;
-      if (db->getFile(name, 0, file) == 0) {
-        file.expireTime = date;
-        db->updateFile(file);
-      }
-    }
+    if (!date.empty()) s.date = date;
   }
   return count;
 }
@@ -579,7 +534,7 @@ void NetDiskClient::processCreateFileSuccess(const std::string& name, const std:
   if (!downUrl.empty()) downloadUrls_[name] = downUrl;
   int count = bookCreatedFile(name, date);
   if (count >= 0) {
-    int step = 0, demand = 0;
+    int step = STEP_CREATE, demand = 0;
     UploadingFileStatus info;
     if (getUploadFileStatus(name, step, demand, &info) >= 0) {
       const UploadingFileStatus& s = uploadingFileStatus_[name];
@@ -593,16 +548,16 @@ void NetDiskClient::processCreateFileSuccess(const std::string& name, const std:
 }
 
 void NetDiskClient::scheduleAfterCreate(const std::string& name, int count) {
-  std::map<std::string, std::pair<int, int> >::iterator e = stepSchedule_.find(name);
+  std::map<std::string, StepSchedule>::iterator e = stepSchedule_.find(name);
   if (e != stepSchedule_.end()) {
     if (count > 0)
-      e->second = std::make_pair(0, count);
+      e->second = StepSchedule::blocks(0, count);
     else if (count == 0)
-      e->second = std::make_pair(-1, 2);
+      e->second = StepSchedule::single(StepSchedule::MERGE_WAITING);
     else
       stepSchedule_.erase(e);
   }
-  bool dropped = updateThreadState(name, count > 0 ? 2 : 1, -1, -1, false);
+  bool dropped = updateThreadState(name, count > 0 ? STEP_BLOCKS : STEP_MERGE, -1, -1, false);
   if (dropped && contains(deleteRequests_, name)) deleteFile_i(name, true);
 }
 
@@ -611,49 +566,24 @@ void NetDiskClient::processUploadThreadComplete(const std::string& name, int upS
               name.c_str(), upStatus, blockIndex, error);
   --runningThreads_;
   bool dropped = false;
-  std::map<std::string, std::pair<int, int> >::iterator e = stepSchedule_.find(name);
-  if (error != 0) {
+  std::map<std::string, StepSchedule>::iterator e = stepSchedule_.find(name);
+  if (error != NETDISK_OK) {
     if (e != stepSchedule_.end()) {
       stepSchedule_.erase(e);
-      UploadTaskStatus status = makeStatus(name, std::string(), 0, 0, UploadTaskStatus::STOPPED);
-      std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
-      if (it != uploadingFileStatus_.end()) {
-        status.localFile = it->second.localFile;
-        status.fileLength = it->second.fileLength;
-        status.transferred = it->second.transferred;
-      }
+      UploadTaskStatus status = heldStatus(name, UploadTaskStatus::STOPPED);
       delUploadTask_i(name);
       notifyUploadStatus(status, 0, error);
     }
     dropped = updateThreadState(name, upStatus, -1, blockIndex, true);
-  } else if (upStatus == 0) {
+  } else if (upStatus == STEP_CREATE) {
     scheduleAfterCreate(name, bookCreatedFile(name, std::string()));
-  } else if (upStatus == 1) {
+  } else if (upStatus == STEP_MERGE) {
     if (e != stepSchedule_.end()) stepSchedule_.erase(e);
-    UploadTaskStatus status = makeStatus(name, std::string(), 0, 0, UploadTaskStatus::FINISHED);
-    std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
-    if (it != uploadingFileStatus_.end()) {
-      status.localFile = it->second.localFile;
-      status.fileLength = it->second.fileLength;
-      status.transferred = it->second.transferred;
-    } else {
-      UpFileTaskRecord row;
-      if (SyncDb::instance()->getUpFileTask(name, row) == 0) {
-        status.localFile = row.localFile;
-        status.fileLength = row.size;
-        status.transferred = row.xferSize;
-      }
-    }
+    UploadTaskStatus status = recordedStatus(name, UploadTaskStatus::FINISHED);
     delUploadTask_i(name);
-    dropped = updateThreadState(name, 1, -1, -1, false);
-    SyncDb::instance()->deleteUpFileTask(name, 0);
+    dropped = updateThreadState(name, STEP_MERGE, -1, -1, false);
+    UploadRecords::finish(SyncDb::instance(), name);
     updateSpaceInfo(status.fileLength, false, true);
-    // Its row now reads as a listed finished file: deleting it gives the space back.
-    FileEntryRecord file;
-    if (SyncDb::instance()->getFile(name, 0, file) == 0) {
-      file.status = 1;
-      SyncDb::instance()->updateFile(file);
-    }
     removeName(unfinishedNames_, name);
     if (!contains(finishedNames_, name)) finishedNames_.push_back(name);
     for (std::map<std::string, std::string>::iterator l = localFiles_.begin(); l != localFiles_.end();) {
@@ -663,86 +593,66 @@ void NetDiskClient::processUploadThreadComplete(const std::string& name, int upS
         ++l;
     }
     notifyUploadStatus(status, 0, 0);
-  } else if (upStatus == 2) {
-    int step = 2;
+  } else if (upStatus == STEP_BLOCKS) {
+    int step = STEP_BLOCKS;
     if (e != stepSchedule_.end()) {
-      e->second.first -= 1;
-      e->second.second -= 1;
-      if (e->second.second <= 0) {
-        e->second = std::make_pair(-1, 2);
-        step = 1;
+      e->second.running -= 1;
+      e->second.demand -= 1;
+      if (e->second.demand <= 0) {
+        e->second = StepSchedule::single(StepSchedule::MERGE_WAITING);
+        step = STEP_MERGE;
       }
     }
     dropped = updateThreadState(name, step, -1, blockIndex, false);
-    updateToDatabase(name, blockIndex);
   }
   if (dropped && contains(deleteRequests_, name)) deleteFile_i(name, true);
   startWaitTasks();
 }
 
-void NetDiskClient::processMergeResult(const std::string& name, int error, bool contentKnown) {
-  std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
-  SyncDb* db = SyncDb::instance();
-  UpFileTaskRecord row;
-  if (it == uploadingFileStatus_.end() || db->getUpFileTask(name, row) != 0) {
-    processUploadThreadComplete(name, 1, -1, error);
-    return;
-  }
-  UploadingFileStatus& s = it->second;
-  // Each outcome is booked before the server is asked for more: a stage that does not finish
-  // (the program ends, another user logs in) is taken up again by Start.
-  if (s.record == UPTASK_MERGED_STALE) {
-    // The removal of the upload's merged file of other content ended. The upload stops as a
-    // changed file does; once the file is gone, Start sends the file anew from its first block,
-    // else Start removes it first.
-    if (error == NETDISK_ERR_FILE_CHANGED) {
-      restartRecord(db, name, row, row.size, row.mtime, UPTASK_NEW);
-      s.record = UPTASK_NEW;
+void NetDiskClient::processBlockStored(const std::string& name, int blockIndex, const std::string& md5) {
+  updateToDatabase(name, blockIndex, md5);
+  processUploadThreadComplete(name, STEP_BLOCKS, blockIndex, NETDISK_OK);
+}
+
+void NetDiskClient::processMergeResult(const std::string& name, int error) {
+  if (error == NETDISK_ERR_FILE_CHANGED) {
+    // Nothing was merged: the upload sends the local file whole, as it is now, from its first
+    // step (the create first removes the unfinished file on the server).
+    SyncDb* db = SyncDb::instance();
+    UpFileTaskRecord row;
+    if (db->getUpFileTask(name, row) == 0) {
+      int64_t size = getLocalFileSize(row.localFile);
+      std::string mtime;
+      if (size < 0 || getLocalFileMtime(row.localFile, mtime) != 0) {
+        size = row.size;  // unreadable now: its block step will say so
+        mtime = row.mtime;
+      }
+      UploadRecords::restart(db, row, size, mtime);
+      if (size != row.size) IM_LOG_WARN("NetDiskClient::processMergeResult, [relpath = %s, new length]", name.c_str());
     }
-    processUploadThreadComplete(name, 1, -1, NETDISK_ERR_FILE_CHANGED);
-  } else if (s.record == UPTASK_CREATED && error == 0 && !contentKnown && wholeSecondMtime(s.mtime)) {
-    // Merged, but a whole-second time cannot show a rewrite within its second: the content
-    // decides, where the listing can tell it.
-    row.status = UPTASK_MERGED_UNCHECKED;
-    db->updateUpFileTask(row);
-    s.record = UPTASK_MERGED_UNCHECKED;
-    continueMergeStep(name);
-  } else if (s.record == UPTASK_MERGED_UNCHECKED && error == NETDISK_ERR_FILE_CHANGED) {
-    // The merged file is the upload's own, made of blocks of two versions of the local file.
-    restartRecord(db, name, row, row.size, row.mtime, UPTASK_MERGED_STALE);
-    s.record = UPTASK_MERGED_STALE;
-    continueMergeStep(name);
-  } else {
-    processUploadThreadComplete(name, 1, -1, error);
+    // The held status is of the old length and blocks: the next Start reads the record again.
+    std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
+    if (it != uploadingFileStatus_.end()) {
+      it->second.pending.clear();
+      it->second.inFlight.clear();
+    }
   }
+  processUploadThreadComplete(name, STEP_MERGE, -1, error);
 }
 
-void NetDiskClient::continueMergeStep(const std::string& name) {
-  --runningThreads_;
-  std::map<std::string, std::pair<int, int> >::iterator e = stepSchedule_.find(name);
-  if (e != stepSchedule_.end()) e->second = std::make_pair(-1, 2);  // the merge step waits for a thread
-  bool dropped = updateThreadState(name, 1, -1, -1, false);
-  if (dropped && contains(deleteRequests_, name)) deleteFile_i(name, true);
-  startWaitTasks();
-}
-
-void NetDiskClient::updateToDatabase(const std::string& name, int blockIndex) {
+void NetDiskClient::updateToDatabase(const std::string& name, int blockIndex, const std::string& md5) {
   IM_LOG_INFO("NetDiskClient::updateToDatabase,update database after send block,relpath is%s, blockIndex is %d.",
               name.c_str(), blockIndex);
-  SyncDb* db = SyncDb::instance();
-  int64_t size = 0;
-  int blockSize = BLOCK_SIZE;
+  std::string mtime;
   std::map<std::string, UploadingFileStatus>::const_iterator it = uploadingFileStatus_.find(name);
   if (it != uploadingFileStatus_.end()) {
-    size = it->second.fileLength;
-    blockSize = it->second.blockSize > 0 ? it->second.blockSize : BLOCK_SIZE;
+    mtime = it->second.mtime;
   } else {
     UpFileTaskRecord row;
-    if (db->getUpFileTask(name, row) != 0) return;
-    size = row.size;
-    if (row.blockSize > 0) blockSize = row.blockSize;
+    if (SyncDb::instance()->getUpFileTask(name, row) != 0) return;
+    mtime = row.mtime;
   }
-  if (db->bookConfirmedBlock(name, blockIndex, blockLengthOf(size, blockSize, blockIndex)) != 0)
+  if (UploadRecords::bookBlock(SyncDb::instance(), name, blockIndex, md5, wholeSecondMtime(mtime)) != 0)
     IM_LOG_ERROR("NetDiskClient::updateToDatabase, [status = block not booked, relpath = %s, blockIndex = %d]",
                  name.c_str(), blockIndex);
 }
@@ -782,13 +692,7 @@ int NetDiskClient::delUploadTask_i(const std::string& name) {
 
 void NetDiskClient::processPauseUpload(const std::string& name, int requestNumber) {
   IM_LOG_INFO("NetDiskClient::processPauseUpload,relpath is %s,taskId is %d.", name.c_str(), requestNumber);
-  UploadTaskStatus status = makeStatus(name, std::string(), 0, 0, UploadTaskStatus::STOPPED);
-  std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
-  if (it != uploadingFileStatus_.end()) {
-    status.localFile = it->second.localFile;
-    status.fileLength = it->second.fileLength;
-    status.transferred = it->second.transferred;
-  }
+  UploadTaskStatus status = heldStatus(name, UploadTaskStatus::STOPPED);
   int r = delUploadTask_i(name);
   notifyUploadStatus(status, r, 0);
   startWaitTasks();
@@ -862,9 +766,7 @@ bool NetDiskClient::restartIfChanged(const std::string& name, UpFileTaskRecord& 
               "size = %lld -> %lld, mtime = %s -> %s]",
               name.c_str(), static_cast<long long>(row.size), static_cast<long long>(size), row.mtime.c_str(),
               mtime.c_str());
-  // A file this upload merged is not the local file any more: it goes before the create.
-  bool merged = row.status == UPTASK_MERGED_UNCHECKED || row.status == UPTASK_MERGED_STALE;
-  restartRecord(SyncDb::instance(), name, row, size, mtime, merged ? UPTASK_MERGED_STALE : UPTASK_NEW);
+  UploadRecords::restart(SyncDb::instance(), row, size, mtime);
   uploadingFileStatus_.erase(name);
   newUploads_.erase(name);  // its create removes the server's unfinished file first
   return true;
@@ -882,13 +784,7 @@ void NetDiskClient::processCancelAllUpload(int requestNumber) {
   processList_.clear();
   processCount_ = 0;
   // Statuses without a running thread would otherwise stay for good.
-  for (std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.begin();
-       it != uploadingFileStatus_.end();) {
-    if (it->second.runningThreads <= 0)
-      uploadingFileStatus_.erase(it++);
-    else
-      ++it;
-  }
+  eraseIdleStatuses();
   fileListLoaded_ = false;
 }
 
@@ -913,10 +809,9 @@ int NetDiskClient::deleteFile_i(const std::string& name, bool onlyIfRequested) {
   SyncDb* db = SyncDb::instance();
   UpFileTaskRecord row;
   bool hasRow = db->getUpFileTask(name, row) == 0;
-  if (contains(unfinishedNames_, name) && hasRow && row.status == UPTASK_NEW) {
-    // Never created on the server: nothing to delete there.
-    db->deleteUpFileTask(name, 0);
-    db->deleteFile(name, 0);
+  if (hasRow && row.status == UPTASK_NEW) {
+    // Its record says the server holds nothing of it: nothing is removed there.
+    UploadRecords::remove(db, name);
     localFiles_.erase(row.localFile);
     removeName(unfinishedNames_, name);
     removeName(deleteRequests_, name);
@@ -936,7 +831,7 @@ void NetDiskClient::processDeleteFileResult(const std::string& name, const std::
   IM_LOG_INFO("NetDiskClient::processDeleteFileResult, [relpath = %s, error = %d]", name.c_str(), error);
   if (error == 0) {
     SyncDb* db = SyncDb::instance();
-    if (!localFile.empty()) db->deleteUpFileTask(name, 0);
+    if (!localFile.empty()) UploadRecords::forget(db, name);
     FileEntryRecord file;
     if (db->getFile(name, 0, file) == 0 && file.status == 1) updateSpaceInfo(file.size, false, false);
     db->deleteFile(name, 0);

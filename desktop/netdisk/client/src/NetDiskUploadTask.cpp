@@ -90,14 +90,6 @@ LocalMd5 localFileMd5(const std::string& path, std::string& md5) {
   return ok ? LOCAL_MD5_READ : LOCAL_MD5_UNREADABLE;
 }
 
-// Removes this upload's own file of that name. A removal refused or not answered still counts
-// when the listing then shows no file of that name (an answer lost on its way).
-bool removeOwnFile(CSyncProtocol& protocol, const std::string& name) {
-  if (protocol.RemoveByPaths(std::list<std::string>(1, name))) return true;
-  int64_t size = 0;
-  return serverFileState(protocol, name, size) == ABSENT;
-}
-
 }  // namespace
 
 std::string FileMd5::toHex(const unsigned char digest[16]) {
@@ -126,6 +118,47 @@ std::string FileMd5::compute(FILE* file, int64_t count, bool (*stopped)()) {
   unsigned int n = 0;
   if (EVP_DigestFinal_ex(ctx.get(), digest, &n) != 1 || n != 16) return std::string();
   return toHex(digest);
+}
+
+// ---- BlockDigest ----
+
+std::string BlockDigest::add(const std::string& digest, int blockIndex, const std::string& blockMd5) {
+  char head[16];
+  snprintf(head, sizeof(head), "%d:", blockIndex);
+  const std::string text = head + blockMd5;
+  unsigned char term[EVP_MAX_MD_SIZE] = {0};
+  unsigned int n = 0;
+  if (EVP_Digest(text.data(), text.size(), term, &n, EVP_md5(), 0) != 1 || n != 16) return std::string();
+  unsigned char sum[16] = {0};
+  for (size_t i = 0; i < 16 && 2 * i + 1 < digest.size(); ++i) {
+    unsigned int byte = 0;
+    if (sscanf(digest.c_str() + 2 * i, "%2x", &byte) != 1) return std::string();
+    sum[i] = static_cast<unsigned char>(byte);
+  }
+  for (int i = 0; i < 16; ++i) sum[i] ^= term[i];
+  return FileMd5::toHex(sum);
+}
+
+bool BlockDigest::same(const std::string& a, const std::string& b) {
+  const std::string zeros(32, '0');
+  return (a.empty() ? zeros : a) == (b.empty() ? zeros : b);
+}
+
+bool BlockDigest::ofFile(const std::string& path, int64_t length, int blockSize, bool (*stopped)(),
+                         std::string& digest) {
+  digest.clear();
+  if (blockSize <= 0) return false;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == 0) return false;
+  bool ok = fileLength(f) == length && fseeko(f, 0, SEEK_SET) == 0;
+  for (int64_t offset = 0, index = 0; ok && offset < length; offset += blockSize, ++index) {
+    std::string md5 = FileMd5::compute(f, std::min<int64_t>(blockSize, length - offset), stopped);
+    ok = !md5.empty() && !ferror(f) && ftello(f) == static_cast<off_t>(std::min<int64_t>(offset + blockSize, length));
+    if (ok) digest = add(digest, static_cast<int>(index), md5);
+  }
+  fclose(f);
+  if (!ok) digest.clear();
+  return ok;
 }
 
 // ---- BlockBuffer ----
@@ -186,19 +219,7 @@ void CreateFileTask::execute() {
   IM_LOG_INFO("call createLargeFile,fileName:%s,length:%lld,blockCount:%d.", name_.c_str(),
               static_cast<long long>(length_), blockCount_);
   CSyncProtocol protocol(userId_, password_);
-  if (removeStale_) {
-    // This upload's merged file of other content: it goes before the file is created anew.
-    bool removed = removeOwnFile(protocol, name_);
-    IM_LOG_INFO("CreateFileTask::execute, [remove stale merged file, fileName = %s, result = %d]", name_.c_str(),
-                removed ? 1 : 0);
-    if (!removed) {
-      UploadFileStatusCommand* result = new UploadFileStatusCommand(requestNumber_, name_, 4);
-      result->error = NETDISK_ERR_DELETE_FAILED;
-      result->setOwnerUserId(userId_);
-      post(result);
-      return;
-    }
-  } else if (removeUnfinished_) {
+  if (removeUnfinished_) {
     // An unfinished file of this upload may be on the server from before; its blocks are not
     // wanted. A finished file of that name is someone's: it stays, and the create refuses.
     int64_t size = 0;
@@ -215,7 +236,8 @@ void CreateFileTask::execute() {
   std::string url, created;
   bool ok = protocol.CreateLargeFile("", name_, length_, "", blockCount_, url, created);
   IM_LOG_INFO("call createLargeFile,result:%d.", ok ? 1 : 0);
-  UploadFileStatusCommand* result = new UploadFileStatusCommand(requestNumber_, name_, ok ? 0 : 4);
+  UploadFileStatusCommand* result = new UploadFileStatusCommand(
+      requestNumber_, name_, ok ? UploadFileStatusCommand::CREATED : UploadFileStatusCommand::CREATE_FAILED);
   if (ok) {
     result->firstText = created;
     result->secondText = url;
@@ -235,17 +257,13 @@ UploadFileTask::UploadFileTask(const std::string& name, const std::string& local
       offset_(offset),
       length_(length),
       blockCount_(blockCount),
-      file_(0),
       reported_(0),
       unreported_(0),
       expectedLength_(0) {
   IM_TRACE("UploadFileTask::UploadFileTask");
 }
 
-UploadFileTask::~UploadFileTask() {
-  IM_TRACE("UploadFileTask::~UploadFileTask");
-  if (file_ != 0) fclose(file_);
-}
+UploadFileTask::~UploadFileTask() { IM_TRACE("UploadFileTask::~UploadFileTask"); }
 
 void UploadFileTask::postStatus(int kind, const std::string& text, int delta, int error) {
   UploadFileStatusCommand* command = new UploadFileStatusCommand(requestNumber_, name_, kind);
@@ -259,7 +277,7 @@ void UploadFileTask::postStatus(int kind, const std::string& text, int delta, in
 }
 
 void UploadFileTask::takeBackProgress() {
-  if (reported_ > 0) postStatus(1, std::string(), -reported_);
+  if (reported_ > 0) postStatus(UploadFileStatusCommand::BLOCK_PROGRESS, std::string(), -reported_);
   reported_ = 0;
   unreported_ = 0;
 }
@@ -296,26 +314,25 @@ void UploadFileTask::execute() {
   std::string md5;
   if (getBlockMd5(md5) == -1) {
     IM_LOG_ERROR("UploadFileTask::execute call getBlockMd5 return -1");
-    postStatus(5, "localFileAccessError", -reported_, NETDISK_ERR_FILE_UNREADABLE);
+    postStatus(UploadFileStatusCommand::BLOCK_FAILED, "localFileAccessError", -reported_, NETDISK_ERR_FILE_UNREADABLE);
     return;
   }
-  file_ = fopen(localFile_.c_str(), "rb");
-  if (file_ == 0) {
+  FILE* file = fopen(localFile_.c_str(), "rb");
+  if (file == 0) {
     IM_LOG_ERROR("UploadFileTask::execute open file error");
-    postStatus(5, "localFileAccessError", -reported_, NETDISK_ERR_FILE_UNREADABLE);
+    postStatus(UploadFileStatusCommand::BLOCK_FAILED, "localFileAccessError", -reported_, NETDISK_ERR_FILE_UNREADABLE);
     return;
   }
   // Checked after the block was read: a file changed before this point cannot slip through
   // (a file rewritten at the same length shows in its modification time).
   std::string mtime;
-  bool changed = fileLength(file_) != expectedLength_ ||
+  bool changed = fileLength(file) != expectedLength_ ||
                  (!expectedMtime_.empty() && (NetDiskClient::getLocalFileMtime(localFile_, mtime) != 0 ||
                                               !NetDiskClient::sameMtime(expectedMtime_, mtime)));
-  fclose(file_);
-  file_ = 0;
+  fclose(file);
   if (changed || static_cast<int>(block_.size()) != length_) {
     IM_LOG_ERROR("UploadFileTask::execute file length modified.");
-    postStatus(5, "localFileModify", -reported_, NETDISK_ERR_FILE_CHANGED);
+    postStatus(UploadFileStatusCommand::BLOCK_FAILED, "localFileModify", -reported_, NETDISK_ERR_FILE_CHANGED);
     return;
   }
   std::unique_ptr<CSyncProtocol> protocol(new CSyncProtocol(userId_, password_));
@@ -333,8 +350,10 @@ void UploadFileTask::execute() {
   }
   protocol.reset();
   IM_LOG_INFO("UploadFileTask::execute call UpLoadBlockData result,retryNumber=%d,result =%d", retries, ok ? 1 : 0);
-  UploadFileStatusCommand* result = new UploadFileStatusCommand(requestNumber_, name_, ok ? 2 : 5);
+  UploadFileStatusCommand* result = new UploadFileStatusCommand(
+      requestNumber_, name_, ok ? UploadFileStatusCommand::BLOCK_STORED : UploadFileStatusCommand::BLOCK_FAILED);
   result->blockIndex = blockIndex_;
+  if (ok) result->firstText = md5;  // the engine adds it to the upload's block digest
   result->delta = ok ? unreported_ : -reported_;
   result->setOwnerUserId(userId_);
   post(result);
@@ -353,7 +372,7 @@ size_t UploadFileTask::advance(size_t maxLength, const char*& data) {
   while (unreported_ >= PROGRESS_STEP) {
     unreported_ -= PROGRESS_STEP;
     reported_ += PROGRESS_STEP;
-    postStatus(1, std::string(), PROGRESS_STEP);
+    postStatus(UploadFileStatusCommand::BLOCK_PROGRESS, std::string(), PROGRESS_STEP);
   }
   return want;
 }
@@ -389,71 +408,59 @@ MergeFileTask::~MergeFileTask() { IM_TRACE("MergeFileTask::~MergeFileTask"); }
 
 void MergeFileTask::execute() {
   IM_TRACE("MergeFileTask::execute");
-  CSyncProtocol protocol(userId_, password_);
-  int error = 0;
-  bool contentKnown = false;
-  if (stage_ == MERGE) {
+  int error = verify_ ? verifyLocalFile() : 0;
+  if (error == 0) {
+    CSyncProtocol protocol(userId_, password_);
     IM_LOG_INFO("MergeFileTask::execute call MegerLargeFileBlock,fileName is:%s", name_.c_str());
     bool ok = protocol.MegerLargeFileBlock(name_, std::string(32, '0'));
     IM_LOG_INFO("MergeFileTask::execute MegerLargeFileBlock result is:%d", ok ? 1 : 0);
-    if (!ok) {
-      // Merged already (and the answer of it was lost)? The listing tells.
-      error = confirm(protocol, false);
-      contentKnown = error == 0;
-      if (error == 0)
-        IM_LOG_WARN("MergeFileTask::execute, [status = merge refused, file listed finished, fileName = %s]",
-                    name_.c_str());
-    }
-  } else if (stage_ == CHECK) {
-    error = confirm(protocol, true);
-    contentKnown = error == 0;
-  } else {
-    bool removed = removeOwnFile(protocol, name_);
-    IM_LOG_WARN("MergeFileTask::execute, [status = merged file of other content, fileName = %s, removed = %d]",
-                name_.c_str(), removed ? 1 : 0);
-    error = removed ? NETDISK_ERR_FILE_CHANGED : NETDISK_ERR_DELETE_FAILED;
+    // Merged already (and the answer of it was lost)? The listing tells.
+    if (!ok) error = NetDiskClient::stopRequested() ? NETDISK_ERR_MERGE_FAILED : confirmRefused(protocol);
   }
-  UploadFileStatusCommand* result = new UploadFileStatusCommand(requestNumber_, name_, error == 0 ? 3 : 6);
+  UploadFileStatusCommand* result = new UploadFileStatusCommand(
+      requestNumber_, name_, error == 0 ? UploadFileStatusCommand::MERGED : UploadFileStatusCommand::MERGE_FAILED);
   result->error = error;
-  result->contentKnown = contentKnown;
   result->setOwnerUserId(userId_);
   post(result);
 }
 
-int MergeFileTask::confirm(CSyncProtocol& protocol, bool ownMerge) {
-  // What a check that cannot finish reports: Start checks again.
-  const int unfinished = ownMerge ? NETDISK_ERR_LIST_FAILED : NETDISK_ERR_MERGE_FAILED;
+int MergeFileTask::verifyLocalFile() {
+  IM_LOG_INFO("MergeFileTask::execute, [status = reading the local file again, fileName = %s]", name_.c_str());
+  std::string digest;
+  if (BlockDigest::ofFile(localFile_, expectedLength_, blockSize_, &NetDiskClient::stopRequested, digest) &&
+      BlockDigest::same(digest, digest_))
+    return 0;
+  if (NetDiskClient::stopRequested()) {
+    // Not finished: the record still says created with every block confirmed, so Start checks
+    // and merges again.
+    IM_LOG_INFO("MergeFileTask::execute, [status = check of the local file stopped, fileName = %s]", name_.c_str());
+    return NETDISK_ERR_MERGE_FAILED;
+  }
+  IM_LOG_WARN("MergeFileTask::execute, [status = local file changed since its blocks were sent, not merged, "
+              "fileName = %s, localFile = %s]",
+              name_.c_str(), localFile_.c_str());
+  return NETDISK_ERR_FILE_CHANGED;
+}
+
+int MergeFileTask::confirmRefused(CSyncProtocol& protocol) {
   int64_t size = -1;
   std::string listed, local;
-  ServerFileState state = serverFileState(protocol, name_, size, &listed);
-  if (state == LISTING_FAILED) return unfinished;
-  // After a refused merge only a finished file at this upload's length can be this upload's.
-  if (!ownMerge && (state != FINISHED || size != expectedLength_)) return NETDISK_ERR_MERGE_FAILED;
-  const char* unconfirmed = 0;
-  if (state == ABSENT) {
-    unconfirmed = "not listed under its name";
-  } else if (!isMd5Evidence(listed)) {
-    unconfirmed = "no MD5 of its content listed";
-  } else {
+  // Only a finished file at this upload's length can be this upload's.
+  if (serverFileState(protocol, name_, size, &listed) != FINISHED || size != expectedLength_)
+    return NETDISK_ERR_MERGE_FAILED;
+  if (isMd5Evidence(listed)) {
     LocalMd5 read = localFileMd5(localFile_, local);
-    if (read == LOCAL_MD5_STOPPED) {
-      IM_LOG_INFO("MergeFileTask::execute, [status = content check stopped, fileName = %s]", name_.c_str());
-      return unfinished;
+    if (read == LOCAL_MD5_STOPPED) return NETDISK_ERR_MERGE_FAILED;
+    if (read == LOCAL_MD5_READ && !sameMd5(listed, local)) {
+      // A file of other content that this upload did not merge is someone's: it stays.
+      IM_LOG_WARN("MergeFileTask::execute, [status = listed file differs from the local file, fileName = %s, "
+                  "listed md5 = %s, local md5 = %s]",
+                  name_.c_str(), listed.c_str(), local.c_str());
+      return NETDISK_ERR_MERGE_FAILED;
     }
-    if (read == LOCAL_MD5_UNREADABLE) unconfirmed = "local file unreadable";
   }
-  if (unconfirmed != 0) {
-    IM_LOG_WARN("MergeFileTask::execute, [status = merged file not confirmed by content, fileName = %s, reason = %s, "
-                "listed md5 = %s]",
-                name_.c_str(), unconfirmed, listed.c_str());
-    return 0;
-  }
-  if (sameMd5(listed, local)) return 0;
-  IM_LOG_WARN("MergeFileTask::execute, [status = merged file differs from the local file, fileName = %s, "
-              "listed md5 = %s, local md5 = %s, own merge = %d]",
-              name_.c_str(), listed.c_str(), local.c_str(), ownMerge ? 1 : 0);
-  // A file of other content that this upload did not merge is someone's: it stays.
-  return ownMerge ? NETDISK_ERR_FILE_CHANGED : NETDISK_ERR_MERGE_FAILED;
+  IM_LOG_WARN("MergeFileTask::execute, [status = merge refused, file listed finished, fileName = %s]", name_.c_str());
+  return 0;
 }
 
 // ---- DeleteFileTask ----

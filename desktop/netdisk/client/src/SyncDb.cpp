@@ -59,16 +59,22 @@ void SyncDb::init() {
   db()->execDML("PRAGMA synchronous=NORMAL;");
 }
 
-int SyncDb::bookConfirmedBlock(const std::string& name, int blockIndex, int64_t length) {
+int SyncDb::bookConfirmedBlock(const std::string& name, int blockIndex, int64_t length, const std::string* md5) {
   int id = findUpFileTaskId(name, 0);
   if (id < 0) return -1;
-  // One transaction: the block leaves the list exactly when its bytes are counted, and a
-  // block booked twice is counted once.
+  // One transaction: the block leaves the list exactly when its bytes are counted (and, with
+  // `md5`, the task's md5 column takes that value), and a block booked twice is counted once.
   std::vector<CppSQLite3Command> batch;
-  batch.push_back(CppSQLite3Command{
-      "update pw_upfile_task set xferSize=xferSize+? where id=? and exists "
-      "(select 1 from pw_upblock_task where fileId=? and blockIndex=?)",
-      CppSQLite3Params{static_cast<long long>(length), id, id, blockIndex}});
+  if (md5 != 0)
+    batch.push_back(CppSQLite3Command{
+        "update pw_upfile_task set xferSize=xferSize+?,md5=? where id=? and exists "
+        "(select 1 from pw_upblock_task where fileId=? and blockIndex=?)",
+        CppSQLite3Params{static_cast<long long>(length), *md5, id, id, blockIndex}});
+  else
+    batch.push_back(CppSQLite3Command{
+        "update pw_upfile_task set xferSize=xferSize+? where id=? and exists "
+        "(select 1 from pw_upblock_task where fileId=? and blockIndex=?)",
+        CppSQLite3Params{static_cast<long long>(length), id, id, blockIndex}});
   batch.push_back(CppSQLite3Command{"delete from pw_upblock_task where fileId=? and blockIndex=?",
                                     CppSQLite3Params{id, blockIndex}});
   return db()->execBatch(batch, true) ? 0 : -1;
@@ -157,22 +163,21 @@ int SyncDb::findUpFileTaskId(const std::string& name, int fileType) {
 
 int SyncDb::insertUpFileTask(const UpFileTaskRecord& record) {
   if (record.relpath.empty()) return -1;
-  deleteUpFileTask(record.relpath, record.fileType);
-  CppSQLite3Params p{record.fileType,
-                     record.relpath,
-                     record.localFile,
-                     static_cast<long long>(record.size),
-                     record.md5,
-                     record.mtime,
-                     record.blockSize,
-                     static_cast<long long>(record.xferSize),
-                     record.status};
-  return db()->execDML(
-             "insert into pw_upfile_task(fileType,relpath,localFile,size,md5,mtime,blockSize,xferSize,status) "
-             "values(?,?,?,?,?,?,?,?,?)",
-             p)
-             ? 0
-             : -1;
+  // The old row and its block rows go and the new row comes in one transaction: a failure
+  // (or a crash) between them cannot lose the upload's record.
+  std::vector<CppSQLite3Command> batch;
+  int id = findUpFileTaskId(record.relpath, record.fileType);
+  if (id >= 0) {
+    batch.push_back(CppSQLite3Command{"delete from pw_upfile_task where id=?", CppSQLite3Params{id}});
+    batch.push_back(CppSQLite3Command{"delete from pw_upblock_task where fileId=?", CppSQLite3Params{id}});
+  }
+  batch.push_back(CppSQLite3Command{
+      "insert into pw_upfile_task(fileType,relpath,localFile,size,md5,mtime,blockSize,xferSize,status) "
+      "values(?,?,?,?,?,?,?,?,?)",
+      CppSQLite3Params{record.fileType, record.relpath, record.localFile, static_cast<long long>(record.size),
+                       record.md5, record.mtime, record.blockSize, static_cast<long long>(record.xferSize),
+                       record.status}});
+  return db()->execBatch(batch, true) ? 0 : -1;
 }
 
 int SyncDb::deleteUpFileTask(const std::string& name, int fileType) {

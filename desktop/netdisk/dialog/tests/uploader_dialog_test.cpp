@@ -1036,10 +1036,9 @@ INSTANTIATE_TEST_SUITE_P(
                                        "附件链接未能送达写信窗口，请再次插入；以下文件没有取得下载链接：a.txt", true}),
     [](const ::testing::TestParamInfo<NoMailWindowCase>& info) { return std::string(info.param.what); });
 
-// What a stop reported with an error shows. Code 10 means two things: the file list did not load
-// (the banner that offers to load it again), or an upload's content check after its merge could
-// not finish (its row says so, and Start checks it again). The listener is fed directly, as the
-// engine thread would, for an upload row that is uploading.
+// What a stop reported with an error shows: a file list that did not load (code 10) shows the
+// banner that offers to load it again; an upload's stop says why in the information line. The
+// listener is fed directly, as the engine thread would, for an upload row that is uploading.
 struct StopCase {
   const char* what;
   bool listing;        // onListFile(..., code), else onUploadStatus(stopped, code) for the row
@@ -1050,9 +1049,6 @@ struct StopCase {
 };
 
 void PrintTo(const StopCase& c, std::ostream* os) { *os << c.what; }
-
-const char* const kCheckUnfinished = "文件内容校验未完成，请点击开始重新校验";
-const char* const kCheckStatus = "校验未完成";
 
 class UploaderStopTest : public UploaderDialogTest, public ::testing::WithParamInterface<StopCase> {};
 
@@ -1098,7 +1094,6 @@ TEST_P(UploaderStopTest, AStopShowsWhatStoppedIt) {
 INSTANTIATE_TEST_SUITE_P(
     Upload, UploaderStopTest,
     ::testing::Values(StopCase{"ListingFailed", true, 10, true, "", "正上传"},
-                      StopCase{"CheckUnfinished", false, 10, false, kCheckUnfinished, kCheckStatus},
                       StopCase{"FileChanged", false, 4, false, "文件已经发生变化", "暂停中"},
                       StopCase{"FileUnreadable", false, 5, false, "本地文件访问出错", "暂停中"},
                       StopCase{"CreateFailed", false, 7, false, "服务器创建文件失败", "暂停中"},
@@ -1106,35 +1101,3 @@ INSTANTIATE_TEST_SUITE_P(
                       StopCase{"MergeFailed", false, 9, false, "服务器合并文件失败", "暂停中"}),
     [](const ::testing::TestParamInfo<StopCase>& info) { return std::string(info.param.what); });
 
-// An upload whose check did not finish keeps saying so (a listing of the uploads shows it stopped
-// like any other) until Start has it checked again; then it shows what the client reports.
-TEST_F(UploaderDialogTest, AnUnfinishedCheckKeepsItsRowTextUntilStartIsPressed) {
-  ASSERT_NO_FATAL_FAILURE(openWithAHeldUpload());
-  clickCell("big.bin", "fui_operator");
-  ASSERT_TRUE(waitUi([this] { return cell("big.bin", "fui_status")->GetText() == "暂停中"; }));
-
-  UploadTaskStatus stopped;
-  stopped.relpath = "big.bin";
-  stopped.fileLength = 2 * kBlock + 1000;
-  stopped.transferred = 2 * kBlock + 1000;
-  dlg->onUploadStatus(stopped, NETDISK_ERR_LIST_FAILED);
-  ASSERT_TRUE(waitUi([this] { return cell("big.bin", "fui_status")->GetText() == kCheckStatus; }));
-  EXPECT_EQ(kCheckUnfinished, ui.call([this] { return cell("big.bin", "fui_status")->GetToolTip().str(); }));
-  EXPECT_EQ(kCheckUnfinished, text("information_label"));
-
-  // The client lists it as stopped: the row still says why. (The second listing has the
-  // dialog's copy of the first queued: the engine reports to its listeners one after another.)
-  ASSERT_EQ(UploadTaskStatus::STOPPED, tasks.listUploads().at(0).state);
-  tasks.listUploads();
-  ui.waitIdle();
-  EXPECT_EQ(kCheckStatus, cellText("big.bin", "fui_status"));
-  EXPECT_FALSE(ui.call([this] { return ctl("ErrorLayout")->IsVisible(); }));
-
-  // Start: the row goes on with what the client reports, and the line no longer asks for Start.
-  disk.holdUploads(false);
-  disk.release(10);
-  clickCell("big.bin", "fui_operator");
-  ASSERT_TRUE(waitUi([this] { return cell("big.bin", "fui_status")->GetText() == "已完成"; }));
-  EXPECT_EQ("", ui.call([this] { return cell("big.bin", "fui_status")->GetToolTip().str(); }));
-  EXPECT_EQ("", text("information_label"));
-}

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <map>
 #include <new>
+#include <set>
 #include <vector>
 
 namespace {
@@ -80,6 +81,34 @@ void giveBack(const std::string& server, unsigned long generation, const Sptr<HT
     pool.clients.push_back(client);
 }
 
+// The HTTP clients with an exchange of a transport under way, so that stopExchanges can end
+// them from another thread. Guarded by runningLock().
+ACE_Thread_Mutex& runningLock() {
+  static ACE_Thread_Mutex* m = new ACE_Thread_Mutex();
+  return *m;
+}
+struct RunningExchanges {
+  bool stopped = false;
+  std::set<HTTPClient*> clients;
+};
+RunningExchanges& running() {
+  static RunningExchanges* r = new RunningExchanges();
+  return *r;
+}
+
+// Registers the client's coming exchange; false (nothing may be sent) while exchanges are stopped.
+bool enterExchange(HTTPClient* client) {
+  ACE_Guard<ACE_Thread_Mutex> g(runningLock());
+  if (running().stopped) return false;
+  running().clients.insert(client);
+  return true;
+}
+
+void leaveExchange(HTTPClient* client) {
+  ACE_Guard<ACE_Thread_Mutex> g(runningLock());
+  running().clients.erase(client);
+}
+
 // Copies `text` into `block` (grown when too small), positions reset.
 ACE_Message_Block* fill(ACE_Message_Block*& block, const char* data, size_t length) {
   if (block == 0 || block->size() < length) {
@@ -120,6 +149,18 @@ CSyncProtocolClient::CSyncProtocolClient(const std::string& spaceServer, const s
 }
 
 CSyncProtocolClient::~CSyncProtocolClient() {}
+
+void CSyncProtocolClient::stopExchanges() {
+  ACE_Guard<ACE_Thread_Mutex> g(runningLock());
+  running().stopped = true;
+  for (std::set<HTTPClient*>::iterator it = running().clients.begin(); it != running().clients.end(); ++it)
+    (*it)->stop();
+}
+
+void CSyncProtocolClient::allowExchanges() {
+  ACE_Guard<ACE_Thread_Mutex> g(runningLock());
+  running().stopped = false;
+}
 
 int CSyncProtocolClient::mapStatus(int status) {
   switch (status) {
@@ -204,6 +245,11 @@ int CSyncProtocolClient::call(CSyncProtocolClient& transport, NPMP_Request& requ
 }
 
 bool CSyncProtocolClient::prepare(HTTPRequest& request, int& status) {
+  {
+    // Not even a single sign-on login once the exchanges are stopped.
+    ACE_Guard<ACE_Thread_Mutex> g(runningLock());
+    if (running().stopped) return false;
+  }
   std::vector<std::string> pieces;
   StringParser::tokenize(spaceServer_, ":", pieces);
   if (pieces.empty()) return false;
@@ -249,7 +295,12 @@ int CSyncProtocolClient::httpCall(HTTPRequest& request, HTTPResponse& response) 
 int CSyncProtocolClient::plainCall(HTTPRequest& request, HTTPResponse& response) {
   if (!client_) client_ = Sptr<HTTPClient>(new HTTPClient(spaceServer_));
   client_->setTimeout(timeout_, timeout_);
+  if (!enterExchange(client_.get())) {
+    IM_LOG_WARN("CSyncProtocolClient, [status = exchanges stopped, url is %s]", request.getURI().c_str());
+    return -1;
+  }
   int r = client_->call(request, response) == 0 ? 0 : -1;
+  leaveExchange(client_.get());
   if (r == 0 && mapStatus(response.getStatus()) == 200)
     SsoCookieManager::saveCookies(kSystemId, userId_, response);
   else
@@ -314,7 +365,13 @@ int CSyncProtocolUpLoadClient::httpCall(HTTPRequest& request, HTTPResponse& resp
   request_ = &request;
   headSent_ = false;
   closingSent_ = false;
-  int r = uploadClient_->invoke(request, response) == 0 ? 0 : -1;
+  int r = -1;
+  if (enterExchange(uploadClient_.get())) {
+    r = uploadClient_->invoke(request, response) == 0 ? 0 : -1;
+    leaveExchange(uploadClient_.get());
+  } else {
+    IM_LOG_WARN("CSyncProtocolUpLoadClient, [status = exchanges stopped, url is %s]", request.getURI().c_str());
+  }
   uploadClient_->setObserver(0);
   request_ = 0;
   if (r != 0) uploadClient_ = Sptr<HTTPClient>();  // its connection is not trusted again

@@ -13,7 +13,7 @@
 //   everything they call).
 // - stopUploads_ is written by the engine thread and read by upload threads.
 //
-// The program never stops the client; shutdown() exists for tests.
+// The program stops the client at its end (shutdown); tests use it to start afresh.
 #pragma once
 
 #include "client/INetDiskClientListener.h"
@@ -40,16 +40,31 @@ class NetDiskClient {
   static const int BLOCK_SIZE = 0x80000;
   static const int64_t MAX_FILE_SIZE = 0x80000000LL;  // files this large or larger are refused
 
+  // The step an upload is at (or runs): UploadingFileStatus::upStatus.
+  enum UploadStep { STEP_CREATE = 0, STEP_MERGE = 1, STEP_BLOCKS = 2 };
+
+  // What an admitted upload asks of the step threads (stepSchedule_). A create or a merge is
+  // one step, waiting for a thread or running; blocks run on up to `demand` threads at once.
+  struct StepSchedule {
+    enum Single { CREATE_WAITING = 0, CREATE_RUNNING = 1, MERGE_WAITING = 2, MERGE_RUNNING = 3 };
+    static const int SINGLE = -1;
+    int running = SINGLE;  // block threads running, or SINGLE for a create or merge step
+    int demand = 0;        // blocks: the blocks still to be sent, running ones included;
+                           // SINGLE: a Single value
+    static StepSchedule single(Single state) { return StepSchedule{SINGLE, state}; }
+    static StepSchedule blocks(int running, int demand) { return StepSchedule{running, demand}; }
+    bool is(Single state) const { return running == SINGLE && demand == state; }
+  };
+
   // One upload held in memory.
   struct UploadingFileStatus {
     UploadingFileStatus()
-        : upStatus(0), record(0), fileLength(0), transferred(0), blockSize(BLOCK_SIZE), blockCount(0),
+        : upStatus(STEP_CREATE), fileLength(0), transferred(0), blockSize(BLOCK_SIZE), blockCount(0),
           runningThreads(0) {}
     std::string localFile;
     std::string date;
     std::string mtime;  // the local file's modification time when the upload was added
-    int upStatus;  // next or current step: 0 create, 1 merge, 2 send blocks
-    int record;    // the task row's status (UpFileTaskStatus): it decides what the step does
+    int upStatus;       // UploadStep: the next or current step
     int64_t fileLength;
     int64_t transferred;
     int blockSize;
@@ -125,11 +140,13 @@ class NetDiskClient {
   void processCreateFileSuccess(const std::string& name, const std::string& downUrl,
                                 const std::string& date);
   void processUploadThreadComplete(const std::string& name, int upStatus, int blockIndex, int error);
-  // The merge step's result (kind 3 with error 0, or kind 6): ends the step, or books what the
-  // server now holds and goes on with the step's next stage (the content check after a merge
-  // of a whole-second upload, the removal of a merged file of other content).
-  void processMergeResult(const std::string& name, int error, bool contentKnown);
-  void updateToDatabase(const std::string& name, int blockIndex);
+  // A block step stored its block (`md5`: the block's MD5): it is booked, and the step ends.
+  void processBlockStored(const std::string& name, int blockIndex, const std::string& md5);
+  // The merge step's result: NETDISK_OK ends the upload finished; NETDISK_ERR_FILE_CHANGED (the
+  // local file no longer holds what its blocks held) puts its record back to its first step
+  // and stops it; any other error stops it.
+  void processMergeResult(const std::string& name, int error);
+  void updateToDatabase(const std::string& name, int blockIndex, const std::string& md5);
   // Adds the delta to the upload's transferred bytes; false when no upload
   // of that name is held.
   bool addTransferred(const std::string& name, int delta, int64_t& transferred, int64_t& fileLength);
@@ -142,7 +159,8 @@ class NetDiskClient {
   static bool sameMtime(const std::string& recorded, const std::string& now);
   // The time has no fraction of a second (the file system keeps whole seconds, or the record
   // is from before the nanoseconds were kept): a rewrite at the same length within that second
-  // does not show in it, and the upload is checked by its content after the merge.
+  // does not show in it, so the upload keeps a digest of its blocks and its merge step reads
+  // the local file again first.
   static bool wholeSecondMtime(const std::string& mtime);
 
   // Control operations.
@@ -168,19 +186,24 @@ class NetDiskClient {
   void readConfig();
   void resetState();  // engine state back to a fresh client's
   void resetUserLists();
-  // Books a created file: block rows, task status 1, the status's pending
-  // blocks. Returns the block count, or -1 when the task row is missing.
+  // Books a created file (UploadRecords::bookCreated) and sets the status's pending blocks.
+  // Returns the block count, or -1 when the task row is missing.
   int bookCreatedFile(const std::string& name, const std::string& date);
   // The schedule and bookkeeping after a booked create (`count` blocks, -1 when not booked):
   // blocks next, or the merge when there is none.
   void scheduleAfterCreate(const std::string& name, int count);
-  // The merge step's thread ended and its next stage is due: it waits for a thread, unless the
-  // upload was paused, cancelled or deleted meanwhile (its record keeps what is due).
-  void continueMergeStep(const std::string& name);
   // Status bookkeeping of a thread's start or end. True when the status was
   // dropped.
   bool updateThreadState(const std::string& name, int upStatus, int delta, int blockIndex, bool requeue);
   void dropFromLists(const std::string& name);  // wait/process list without space
+  // The upload's status as held in memory (local path, length, bytes sent), in `state`.
+  UploadTaskStatus heldStatus(const std::string& name, int state);
+  // The same, from its record when it is not held.
+  UploadTaskStatus recordedStatus(const std::string& name, int state);
+  // Forgets the held statuses that no step thread runs for.
+  void eraseIdleStatuses();
+  // The schedule of an upload whose step still runs from before its admission.
+  void scheduleRunning(const std::string& name);
   static bool contains(const std::list<std::string>& list, const std::string& name);
   static void removeName(std::list<std::string>& list, const std::string& name);
   int64_t reservedSize(const std::string& name);  // pw_file size of the name, 0 when none
@@ -189,9 +212,8 @@ class NetDiskClient {
   void spawnStep(NetDiskTaskBase* task, const std::string& name, int upStatus, int blockIndex);
   // The local file of a stopped upload changed since it was added (length or modification
   // time): its booked blocks are dropped and it starts again from the create step, whose task
-  // first removes the upload's file on the server (an unfinished one, or a merged one of this
-  // upload's). False when nothing changed (or the file cannot be read, which the block step
-  // reports). `row` is rewritten.
+  // first removes the upload's unfinished file on the server. False when nothing changed (or
+  // the file cannot be read, which the block step reports). `row` is rewritten.
   bool restartIfChanged(const std::string& name, UpFileTaskRecord& row);
 
   // UI thread.
@@ -218,7 +240,7 @@ class NetDiskClient {
   int runningThreads_;
   int maxThread_;
   std::map<std::string, UploadingFileStatus> uploadingFileStatus_;
-  std::map<std::string, std::pair<int, int> > stepSchedule_;
+  std::map<std::string, StepSchedule> stepSchedule_;
   std::map<std::string, std::string> localFiles_;  // local path -> name
   std::list<std::string> finishedNames_;
   std::list<std::string> unfinishedNames_;

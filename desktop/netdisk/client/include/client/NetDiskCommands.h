@@ -121,24 +121,32 @@ class ResumeUploadFileCommand : public NetDiskCommandBase {
   std::string relpath_;
 };
 
-// A result of an upload step. Kinds: 0 created, 1 block progress, 2 block
-// stored, 3 merged (or its content checked), 4 create failed, 5 block failed,
-// 6 merge step failed.
+// A result of an upload step.
 class UploadFileStatusCommand : public NetDiskCommandBase {
  public:
+  // What the step reports.
+  enum Kind {
+    CREATED = 0,         // the large file was created
+    BLOCK_PROGRESS = 1,  // progress of a block, or progress taken back before a resend
+    BLOCK_STORED = 2,    // the block was stored
+    MERGED = 3,          // the blocks were merged (or a refused merge found them merged)
+    CREATE_FAILED = 4,
+    BLOCK_FAILED = 5,
+    MERGE_FAILED = 6     // the merge step failed, or its check found the local file changed
+  };
+
   UploadFileStatusCommand(int requestNumber, const std::string& relpath, int kind)
       : NetDiskCommandBase(requestNumber), relpath(relpath), blockIndex(-1), delta(0), kind(kind) {}
   int execute() override;
 
   std::string relpath;
-  std::string firstText;   // kind 0: creation date; kind 5: error word
-  std::string secondText;  // kind 0: download URL
+  std::string firstText;   // CREATED: creation date; BLOCK_STORED: the block's MD5;
+                           // BLOCK_FAILED: error word
+  std::string secondText;  // CREATED: download URL
   int blockIndex;
   int delta;               // transferred-bytes change
-  int kind;
-  int error = 0;             // kinds 4 to 6: the error code (0: the kind's usual one: 7, 8, 9)
-  bool contentKnown = false;  // kind 3: the merged file's content was confirmed (or nothing
-                              // could tell), so no check of it follows
+  int kind;                // Kind
+  int error = 0;           // the failures: a NetDiskError (0: the kind's usual one: 7, 8, 9)
 
  private:
   void progress();

@@ -26,6 +26,20 @@ class FileMd5 {
   static std::string toHex(const unsigned char digest[16]);
 };
 
+// The digest of an upload's confirmed blocks: the XOR, over the blocks, of the MD5 of the text
+// "<block index>:<block MD5>", as 32 lower-case hexadecimal digits. It does not depend on the
+// order in which blocks are added, and "" stands for no block (32 zeros).
+class BlockDigest {
+ public:
+  // `digest` with the block added.
+  static std::string add(const std::string& digest, int blockIndex, const std::string& blockMd5);
+  static bool same(const std::string& a, const std::string& b);
+  // The digest of the local file cut into blocks of `blockSize`, read afresh; `stopped`, when
+  // given, is asked between pieces. False when the file cannot be read whole at `length`
+  // bytes, or the reading was stopped.
+  static bool ofFile(const std::string& path, int64_t length, int blockSize, bool (*stopped)(), std::string& digest);
+};
+
 // The bytes of one block. The buffer comes from a small process-wide pool and goes back to it
 // when the task ends, so that a block costs no fresh allocation and no zero-fill: its pages are
 // already mapped when the next block is read into them.
@@ -55,20 +69,17 @@ class CreateFileTask : public NetDiskTaskBase {
   CreateFileTask(const std::string& name, int64_t length, int blockCount);
   ~CreateFileTask() override;
   void execute() override;
-  // First removes a file of that name left unfinished on the server by an earlier attempt.
-  // The server's listing decides: a finished file (or one the listing does not show) is never
-  // removed; the create then refuses a name that is taken, and the upload stops with that error.
+  // First removes a file of that name left unfinished on the server by an earlier attempt of
+  // this upload (the server refuses to create a name that is taken). The server's listing
+  // decides: a finished file (or one the listing does not show) is never removed; the create
+  // then refuses a name that is taken, and the upload stops with that error.
   void setRemoveUnfinished(bool remove) { removeUnfinished_ = remove; }
-  // First removes this upload's own merged file of that name (its record knows it is not the
-  // local file's content); when it cannot go, nothing is created and the step fails with 11.
-  void setRemoveStale(bool remove) { removeStale_ = remove; }
 
  private:
   std::string name_;
   int64_t length_;
   int blockCount_;
   bool removeUnfinished_ = false;
-  bool removeStale_ = false;
 };
 
 class UploadFileTask : public NetDiskTaskBase, public CSyncProtocolObserver {
@@ -98,7 +109,7 @@ class UploadFileTask : public NetDiskTaskBase, public CSyncProtocolObserver {
   int getBlockMd5(std::string& md5);
 
  private:
-  // Posts kind 1 (with the delta) or kind 5 (with the error word and its code).
+  // Posts BLOCK_PROGRESS (with the delta) or BLOCK_FAILED (with the error word and its code).
   void postStatus(int kind, const std::string& text, int delta, int error = 0);
   void takeBackProgress();
 
@@ -108,7 +119,6 @@ class UploadFileTask : public NetDiskTaskBase, public CSyncProtocolObserver {
   int64_t offset_;
   int length_;
   int blockCount_;
-  FILE* file_;          // open only inside execute
   int reported_;        // bytes announced as progress
   int unreported_;      // bytes handed to the upload since the last announcement
   int64_t expectedLength_;
@@ -119,38 +129,41 @@ class UploadFileTask : public NetDiskTaskBase, public CSyncProtocolObserver {
   BlockBuffer block_;  // the block's bytes, read once; hashed and sent from here
 };
 
-// The merge step of an upload, in one of three stages that the upload's record decides.
-// Results: kind 3 when the file is merged or its content is confirmed; kind 6 with the error
-// code otherwise.
+// The merge step of an upload. An upload whose recorded modification time is in whole seconds
+// cannot show a rewrite at the same length within that second, so before the merge its local
+// file is read again and its block digest compared with the record's: a difference (or a file
+// that cannot be read) ends the step with NETDISK_ERR_FILE_CHANGED before anything is merged.
+// A refused merge is done when the server lists the file finished at this length and a listed
+// MD5 of its content does not differ from the local file's (the server merged before and its
+// answer was lost); else NETDISK_ERR_MERGE_FAILED. Nothing on the server is removed.
+// Results: MERGED, or MERGE_FAILED with the error code.
 class MergeFileTask : public NetDiskTaskBase {
  public:
-  enum Stage {
-    MERGE,        // merge the blocks. A refused merge is done when the server lists the file
-                  // finished at this length and nothing shows other content (the server merged
-                  // before and its answer was lost); else 9
-    CHECK,        // compare the merged file's content with the local file: kind 3, or 4 when the
-                  // listing proves other content, or 10 when the check could not finish
-    REMOVE_STALE  // remove this upload's merged file of other content: 4 when it went, else 11
-  };
-
   explicit MergeFileTask(const std::string& name);
   ~MergeFileTask() override;
-  void setStage(Stage stage) { stage_ = stage; }
   void setExpectedFileLength(int64_t length) { expectedLength_ = length; }
   void setLocalFile(const std::string& path) { localFile_ = path; }
+  // Compare the local file with the digest of the confirmed blocks before merging.
+  void setVerify(int blockSize, const std::string& digest) {
+    verify_ = true;
+    blockSize_ = blockSize;
+    digest_ = digest;
+  }
   void execute() override;
 
  private:
-  // Whether the server's file of this name may be taken for this upload's: 0, or the error
-  // code. Only a listed MD5 of 32 hexadecimal digits, not all zeros, tells the content; without
-  // it, or without a readable local file, nothing can tell otherwise and the answer is 0.
-  // `ownMerge`: this upload merged the file (else its merge was refused).
-  int confirm(CSyncProtocol& protocol, bool ownMerge);
+  // 0 when the local file still holds what the confirmed blocks held; else the error code.
+  int verifyLocalFile();
+  // After a refused merge: 0 when the server's file of this name may be taken for this
+  // upload's, else NETDISK_ERR_MERGE_FAILED.
+  int confirmRefused(CSyncProtocol& protocol);
 
   std::string name_;
   std::string localFile_;
   int64_t expectedLength_ = -1;
-  Stage stage_ = MERGE;
+  bool verify_ = false;
+  int blockSize_ = 0;
+  std::string digest_;
 };
 
 class DeleteFileTask : public NetDiskTaskBase {

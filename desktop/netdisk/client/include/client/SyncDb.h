@@ -34,12 +34,9 @@ struct FileEntryRecord {
 
 // pw_upfile_task.status: what the server holds of the upload.
 enum UpFileTaskStatus {
-  UPTASK_NEW = 0,               // nothing yet: the create step is next
-  UPTASK_CREATED = 1,           // the file is created; its block rows are the blocks not yet
-                                // confirmed, and with none left the merge is next
-  UPTASK_MERGED_UNCHECKED = 2,  // merged, but its content check did not finish: Start checks it
-  UPTASK_MERGED_STALE = 3       // a merged file of this upload's that is not the local file's
-                                // content: it goes from the server before the upload starts anew
+  UPTASK_NEW = 0,     // nothing yet: the create step is next
+  UPTASK_CREATED = 1  // the file is created; its block rows are the blocks not yet confirmed,
+                      // and with none left the merge is next
 };
 
 // One pw_upfile_task row.
@@ -49,7 +46,8 @@ struct UpFileTaskRecord {
   std::string relpath;
   std::string localFile;
   int64_t size = 0;
-  std::string md5;
+  std::string md5;  // uploads whose mtime is in whole seconds: the digest of the confirmed blocks
+                    // (BlockDigest); "" for none
   std::string mtime;
   int blockSize = 0;
   int64_t xferSize = 0;
@@ -75,9 +73,10 @@ class SyncDb {
   // Creates the three tables when missing (pw_file, pw_upfile_task,
   // pw_upblock_task, in that order). Run after each open of a user's database.
   void init();
-  // A confirmed block: its row goes and the task's xferSize grows by `length`, in one
-  // transaction (nothing is counted when the block row is already gone). 0 / -1.
-  int bookConfirmedBlock(const std::string& name, int blockIndex, int64_t length);
+  // A confirmed block: its row goes and the task's xferSize grows by `length` (and its md5
+  // becomes *md5 when given), in one transaction; nothing changes when the block row is already
+  // gone. 0 / -1.
+  int bookConfirmedBlock(const std::string& name, int blockIndex, int64_t length, const std::string* md5 = 0);
   int createFileTable();
   int createUpFileTaskTable();
   int createUpBlockTaskTable();
@@ -93,7 +92,7 @@ class SyncDb {
   // pw_upfile_task and its blocks.
   // The id of the task row of that name, or -1 when none.
   int findUpFileTaskId(const std::string& name, int fileType);
-  // Replaces the task of the same name (and drops its block rows).
+  // Replaces the task of the same name (and drops its block rows), in one transaction.
   int insertUpFileTask(const UpFileTaskRecord& record);
   // Removes the task row and its block rows in one transaction; nothing is
   // removed when either statement fails.

@@ -8,10 +8,9 @@
 //   thread that created the window); every public method but the listener callbacks is UI
 //   thread only.
 // - The INetDiskClientListener callbacks run on the net-disk engine thread. They touch no
-//   control: an error is posted as WM_PW_UPLOADEVENT (code in wParam), except an upload's
-//   content check that could not finish (code 10 with its status), which its row shows; every
-//   other effect is copied into pending_ and announced by one posted WM_PW_NETDISKEVENT each,
-//   so that the UI thread applies them one by one in the order they arrived.
+//   control: an error is posted as WM_PW_UPLOADEVENT (code in wParam); every other effect is
+//   copied into pending_ and announced by one posted WM_PW_NETDISKEVENT each, so that the UI
+//   thread applies them one by one in the order they arrived.
 // - eventLock_ guards pending_ and eventWindow_; posting happens under it, so the order of
 //   the queue and of the posted messages is one. The engine thread takes it while it holds
 //   the client's listener lock; the UI thread never takes the listener lock while holding it.
@@ -24,7 +23,6 @@
 
 #include <deque>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -83,8 +81,7 @@ class CFileUploaderDialog : public DuiLib::WindowImplBase, public INetDiskClient
   // One listener effect, copied on the engine thread.
   struct Event {
     enum Kind {
-      LIST_FILE, DELETE_FILE, DELETE_FAILED, LIST_UPLOADS, UPLOAD_STATUS, CHECK_UNFINISHED, ADD_UPLOAD, PAUSED,
-      RESUMED, LINKS
+      LIST_FILE, DELETE_FILE, DELETE_FAILED, LIST_UPLOADS, UPLOAD_STATUS, ADD_UPLOAD, PAUSED, RESUMED, LINKS
     };
     Kind kind = LIST_FILE;
     std::vector<NetDiskFileItem> files;
@@ -155,9 +152,6 @@ class CFileUploaderDialog : public DuiLib::WindowImplBase, public INetDiskClient
     bool operatorVisible = true;
   };
   std::map<std::string, RowBeforeDeletion> deleting_;
-  // Stopped uploads whose content check after the merge did not finish, by lower-case name:
-  // their rows say so until they run again.
-  std::set<std::string> uncheckedUploads_;
   std::vector<std::string> linkNames_;  // the names of the last insert, whose links are awaited
 
   // eventLock_ guards pending_ and eventWindow_.

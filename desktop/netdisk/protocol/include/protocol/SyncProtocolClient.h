@@ -76,6 +76,12 @@ class CSyncProtocolClient {
   // decodes the answer into `response`. Returns the result code.
   static int call(CSyncProtocolClient& transport, NPMP_Request& request, NPMP_Response& response);
 
+  // Any thread: ends every exchange of a transport under way with a failure (its HTTP client is
+  // stopped) and fails every later one at once, unsent, until allowExchanges. The net-disk
+  // client's shutdown uses it so that nothing it ends waits for the server.
+  static void stopExchanges();
+  static void allowExchanges();
+
   // 200 and 204 give 200; 302, 401, 402, 404, 405, 408, 409, 413, 500, 501
   // stay; 403 gives 3; anything else 400.
   static int mapStatus(int status);
