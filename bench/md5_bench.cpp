@@ -12,6 +12,10 @@
 
 #include "BenchSupport.h"
 
+#ifdef PW_BENCH_HAVE_FILEMD5
+#include "client/NetDiskUploadTask.h"
+#endif
+
 namespace {
 
 const int64_t kFileBytes = 16 * 1024 * 1024;
@@ -59,5 +63,30 @@ void BM_NetDisk_BlockMd5InMemory(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * pwbench::UPLOAD_BLOCK);
 }
 BENCHMARK(BM_NetDisk_BlockMd5InMemory);
+
+#ifdef PW_BENCH_HAVE_FILEMD5
+// What the merge step of an upload whose modification time is in whole seconds adds: the local
+// file read again block by block into the digest of its blocks (BlockDigest::ofFile), here a
+// 256 MiB file in the page cache.
+void BM_NetDisk_PreMergeReadOfFile(benchmark::State& state) {
+  const int64_t bytes = 256 * 1024 * 1024;
+  pwbench::TempFolder folder;
+  const std::string path = folder.path() + "/whole-second.bin";
+  if (folder.path().empty() || !pwbench::writeFile(path, pwbench::patternBytes(static_cast<std::size_t>(bytes), 13))) {
+    state.SkipWithError("cannot write the file");
+    return;
+  }
+  for (auto _ : state) {
+    std::string digest;
+    if (!BlockDigest::ofFile(path, bytes, static_cast<int>(pwbench::UPLOAD_BLOCK), nullptr, digest)) {
+      state.SkipWithError("cannot read the file");
+      break;
+    }
+    benchmark::DoNotOptimize(digest);
+  }
+  state.SetBytesProcessed(state.iterations() * bytes);
+}
+BENCHMARK(BM_NetDisk_PreMergeReadOfFile)->Unit(benchmark::kMillisecond);
+#endif
 
 }  // namespace

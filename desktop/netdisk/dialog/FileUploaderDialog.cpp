@@ -26,8 +26,6 @@ const char* const kSearchHint = "搜索文件...";
 const char* const kNoMailWindow = "没有等待插入附件的写信窗口，请打开写信窗口后再次插入";
 const char* const kLinksNotDelivered = "附件链接未能送达写信窗口，请再次插入";
 const char* const kNoLinkFor = "以下文件没有取得下载链接：";
-// An upload whose content check after its merge could not finish: it is neither failed nor
-// finished, and Start has it checked again (nothing is sent again).
 const DWORD kInfoColor = 0xFF1E1E1E;
 const DWORD kErrorColor = 0xFFCC0000;
 
