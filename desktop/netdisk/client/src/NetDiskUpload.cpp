@@ -18,11 +18,6 @@
 
 namespace {
 
-int blockCountOf(int64_t size, int blockSize) {
-  if (blockSize <= 0 || size <= 0) return 0;
-  return static_cast<int>(size / blockSize + (size % blockSize != 0 ? 1 : 0));
-}
-
 UploadTaskStatus makeStatus(const std::string& name, const std::string& localFile, int64_t length,
                             int64_t transferred, int state) {
   UploadTaskStatus s;
@@ -336,7 +331,7 @@ int NetDiskClient::updateFromDatabase(const std::string& name, UploadingFileStat
   status.fileLength = row.size;
   status.transferred = row.xferSize;
   status.blockSize = row.blockSize > 0 ? row.blockSize : BLOCK_SIZE;
-  status.blockCount = blockCountOf(row.size, status.blockSize);
+  status.blockCount = UploadRecords::blockCount(row.size, status.blockSize);
   status.runningThreads = 0;
   status.inFlight.clear();
   status.pending.clear();

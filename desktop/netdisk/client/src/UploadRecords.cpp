@@ -8,19 +8,19 @@
 
 namespace {
 
-int blockCountOf(int64_t size, int blockSize) {
-  if (blockSize <= 0 || size <= 0) return 0;
-  return static_cast<int>(size / blockSize + (size % blockSize != 0 ? 1 : 0));
-}
-
 int blockLengthOf(int64_t size, int blockSize, int index) {
-  if (index == blockCountOf(size, blockSize) - 1 && size % blockSize != 0) return static_cast<int>(size % blockSize);
+  if (index == UploadRecords::blockCount(size, blockSize) - 1 && size % blockSize != 0) return static_cast<int>(size % blockSize);
   return blockSize;
 }
 
 int blockSizeOf(const UpFileTaskRecord& row) { return row.blockSize > 0 ? row.blockSize : NetDiskClient::BLOCK_SIZE; }
 
 }  // namespace
+
+int UploadRecords::blockCount(int64_t size, int blockSize) {
+  if (blockSize <= 0 || size <= 0) return 0;
+  return static_cast<int>(size / blockSize + (size % blockSize != 0 ? 1 : 0));
+}
 
 int UploadRecords::add(SyncDb* db, const std::string& name, const std::string& localFile, int64_t size,
                        const std::string& mtime, int blockSize) {
@@ -53,7 +53,7 @@ int UploadRecords::bookCreated(SyncDb* db, const std::string& name, const std::s
   UpFileTaskRecord row;
   if (db->getUpFileTask(name, row) != 0) return -1;
   const int blockSize = blockSizeOf(row);
-  const int count = blockCountOf(row.size, blockSize);
+  const int count = UploadRecords::blockCount(row.size, blockSize);
   booked = true;
   for (int i = 0; i < count - 1; i += 50) {
     UpBlockTaskRecord first;

@@ -232,4 +232,34 @@ TEST_F(SyncDbTest, ConfirmedBlockIsBookedInOneTransaction) {
   EXPECT_EQ(-1, sync.bookConfirmedBlock("nobody.bin", 0, 10));
 }
 
+// Replacing a task row is one transaction: when the new row cannot be written, the old row and
+// its block rows stay. The digest of a whole-second upload moves with its booked block, once.
+TEST_F(SyncDbTest, AReplacedTaskRowIsNeverLostAndTheDigestMovesWithItsBlock) {
+  UpFileTaskRecord r = task("t.bin", 2 * 524288);
+  r.status = 1;
+  ASSERT_EQ(0, sync.insertUpFileTask(r));
+  UpBlockTaskRecord first;
+  first.fileId = sync.findUpFileTaskId("t.bin", 0);
+  first.length = 524288;
+  ASSERT_EQ(0, sync.insertUpBlockTasks(first, 2));
+
+  ASSERT_TRUE(db.execDML("create trigger stuck before insert on pw_upfile_task begin select raise(abort, 'full'); end;"));
+  UpFileTaskRecord fresh = task("t.bin", 5);
+  EXPECT_EQ(-1, sync.insertUpFileTask(fresh));
+  UpFileTaskRecord kept;
+  ASSERT_EQ(0, sync.getUpFileTask("t.bin", kept));
+  EXPECT_EQ(2 * 524288, kept.size);
+  EXPECT_EQ(1, kept.status);
+  EXPECT_EQ(2, count("select count(*) from pw_upblock_task"));
+  ASSERT_TRUE(db.execDML("drop trigger stuck;"));
+
+  const std::string digest(32, 'a');
+  EXPECT_EQ(0, sync.bookConfirmedBlock("t.bin", 0, 524288, &digest));
+  const std::string other(32, 'b');
+  EXPECT_EQ(0, sync.bookConfirmedBlock("t.bin", 0, 524288, &other));  // booked already: nothing changes
+  ASSERT_EQ(0, sync.getUpFileTask("t.bin", kept));
+  EXPECT_EQ(digest, kept.md5);
+  EXPECT_EQ(524288, kept.xferSize);
+}
+
 }  // namespace

@@ -24,6 +24,9 @@
 
 class UploadRecords {
  public:
+  // The number of blocks of a file of `size` bytes.
+  static int blockCount(int64_t size, int blockSize);
+
   // A new upload: its task row (NEW, the block size the engine uses) and its file row
   // (unfinished, at the file's length). 0, or -1 when the task row could not be written.
   static int add(SyncDb* db, const std::string& name, const std::string& localFile, int64_t size,
