@@ -44,12 +44,12 @@ void ListFileTask::execute() {
   bool ok = protocol.GetSpaceInfo(used, total) && protocol.GetFolderInfo(folder_, nodes);
   if (!ok) {
     IM_LOG_ERROR("ListFileTask::execute call GetFolderInfo return error.");
-    result->error = 10;
+    result->error = NETDISK_ERR_LIST_FAILED;
   } else {
     IM_LOG_INFO("ListFileTask::execute call GetFolderInfo return success.");
     result->usedSpace = used;
     result->totalSpace = total;
-    result->error = 0;
+    result->error = NETDISK_OK;
     for (NodeTree::pre_order_iterator it = nodes.begin(); it != nodes.end(); ++it) {
       CNodeInfo* node = *it;
       if (node == 0 || node->isFolder) continue;

@@ -55,7 +55,7 @@ class ListFileResultCommand : public NetDiskCommandBase {
       : NetDiskCommandBase(requestNumber), error(0), usedSpace(0), totalSpace(0) {}
   int execute() override;
 
-  int error;  // 0 or 10
+  int error;  // NETDISK_OK or NETDISK_ERR_LIST_FAILED
   std::vector<NetDiskFileItem> files;
   std::map<std::string, std::string> links;
   double usedSpace;
@@ -146,7 +146,8 @@ class UploadFileStatusCommand : public NetDiskCommandBase {
   int blockIndex;
   int delta;               // transferred-bytes change
   int kind;                // Kind
-  int error = 0;           // the failures: a NetDiskError (0: the kind's usual one: 7, 8, 9)
+  int error = 0;           // the failures: a NetDiskError (NETDISK_OK: the kind's usual one,
+                           // NETDISK_ERR_CREATE_FAILED, _BLOCK_FAILED or _MERGE_FAILED)
 
  private:
   void progress();
