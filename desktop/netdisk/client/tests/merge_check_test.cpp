@@ -80,32 +80,48 @@ class MergeCheckTest : public FaultTest {
 // finished, not failed. (A power loss that undoes the commit of a finished upload ends the
 // same way.) A finished file of that name and length with other bytes (another version put
 // there through the web page or from another computer) is not this upload: the refused merge
-// stays error 9 and the server's file is left alone.
+// stays error 9 and the server's file is left alone. Nor is a file the listing no longer shows:
+// an upload whose server file is gone is never reported finished.
 TEST_F(FaultTest, AMergeTheServerAlreadyDidEndsTheUploadFinished) {
-  for (bool otherBytes : {false, true}) {
-    SCOPED_TRACE(otherBytes ? "the listed file has other bytes" : "the listed file has the upload's bytes");
+  enum Listed { OWN_BYTES, OTHER_BYTES, GONE };
+  const struct {
+    Listed listed;
+    const char* what;
+  } cases[] = {
+      {OWN_BYTES, "the listed file has the upload's bytes"},
+      {OTHER_BYTES, "the listed file has other bytes"},
+      {GONE, "the merged file was deleted on the server meanwhile"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     login(kAlice, "pw1");
     const std::string bytes = pattern(kBlock + 5, 35);
     const std::string theirs = pattern(kBlock + 5, 39);
     disk.loseAnswer(FakeNetDiskServer::MERGE, 500);
     disk.failNext(FakeNetDiskServer::LISTING, 500);
-    const std::string name = add(home.write(otherBytes ? "o.bin" : "m.bin", bytes));
+    const std::string name = add(home.write("m" + std::to_string(n++) + ".bin", bytes));
     ASSERT_TRUE(listener.waitFor(
         [&](const Event& e) { return e.op == "status" && e.task.relpath == name && e.error == 9; }));
     ASSERT_TRUE(disk.isComplete(kAlice, name));
-    if (otherBytes) disk.putFile(kAlice, name, theirs);
+    if (c.listed == OTHER_BYTES) disk.putFile(kAlice, name, theirs);
+    if (c.listed == GONE) disk.removeFile(kAlice, name);
     barrier();
     const int merges = disk.count(FakeNetDiskServer::MERGE);
     size_t from = listener.size();
     ASSERT_GT(client->resumeUploadTask(name), 0);
     Event done;
     ASSERT_TRUE(waitEnded(name, &done, from));
-    EXPECT_EQ(otherBytes ? UploadTaskStatus::STOPPED : UploadTaskStatus::FINISHED, done.task.state)
+    EXPECT_EQ(c.listed == OWN_BYTES ? UploadTaskStatus::FINISHED : UploadTaskStatus::STOPPED, done.task.state)
         << "error " << done.error;
-    EXPECT_EQ(otherBytes ? 9 : 0, done.error);
-    EXPECT_EQ(merges + 1, disk.count(FakeNetDiskServer::MERGE));  // refused: merged already
-    EXPECT_TRUE(disk.isComplete(kAlice, name));
-    EXPECT_TRUE(disk.fileBytes(kAlice, name) == (otherBytes ? theirs : bytes));
+    EXPECT_EQ(c.listed == OWN_BYTES ? 0 : 9, done.error);
+    EXPECT_EQ(merges + 1, disk.count(FakeNetDiskServer::MERGE));
+    if (c.listed == GONE) {
+      EXPECT_FALSE(disk.hasFile(kAlice, name));
+    } else {
+      EXPECT_TRUE(disk.isComplete(kAlice, name));
+      EXPECT_TRUE(disk.fileBytes(kAlice, name) == (c.listed == OTHER_BYTES ? theirs : bytes));
+    }
     client->shutdown();
   }
 }
@@ -253,12 +269,18 @@ TEST_F(MergeCheckTest, AServerFileTheUploadDidNotMakeIsNeverRemoved) {
     if (afterCheck) {
       name = stopAfterFirstBlock(local, file);
       rewriteWithinItsSecond(local, pattern(kThreeBlocks, 94));
-      ASSERT_EQ(4, start(name).error);
+      // Removals and a listing refused meanwhile: nothing may rest on what did not answer.
+      disk.failNext(FakeNetDiskServer::REMOVE, 500);
+      disk.failNext(FakeNetDiskServer::LISTING, 500);
+      Event stopped = start(name);
+      EXPECT_EQ(UploadTaskStatus::STOPPED, stopped.task.state);
+      EXPECT_EQ(4, stopped.error);
     } else {
       SyncDb db(LocalDb::instance());
       insertEarlierRow(db, name, local, kThreeBlocks, 0, UPTASK_NEW);
       barrier();
     }
+    // Replaced on the server by a file of another length.
     disk.removeFile(kAlice, name);
     disk.putFile(kAlice, name, theirs);
     const int removes = disk.count(FakeNetDiskServer::REMOVE);
