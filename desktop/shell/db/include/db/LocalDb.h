@@ -14,7 +14,9 @@
 // locking mode, so the WAL index lives in the process's memory and no "-shm"
 // file is made or mapped; no other connection (of this process or another) can
 // use the file while it is open. Opening the user whose file is open keeps the
-// connection. An open whose file another connection holds (another program, or
+// connection while the path still names the very file it has open (the same
+// device and inode); when the user's folder was removed or moved meanwhile,
+// the open closes it and opens the file at the path. An open whose file another connection holds (another program, or
 // an earlier connection of this one that a cursor keeps alive) fails after at
 // most 2 s of waiting, as does one whose settings are refused; the 60000 ms
 // busy time-out holds for the statements after the open.
@@ -55,7 +57,8 @@ class LocalDb {
   static bool isSafeUserId(const std::string& userId);
 
   // Opens the user's database, creating its folders, after closing the one
-  // open before; 0 at once when that one is the user's file already. -1 (and
+  // open before; 0 at once when that one is the file the user's path names
+  // (same device and inode). -1 (and
   // no connection at all) when the user id is not safe, the documents folder
   // is unknown, the file cannot be opened or is held by another connection,
   // or a setting of the open is refused.
@@ -103,4 +106,12 @@ class LocalDb {
   CppSQLite3DB db_;   // guarded by mutex_
   std::unique_ptr<BatchStatements> kept_;  // guarded by mutex_; of db_'s connection
   std::string path_;  // guarded by mutex_
+
+  // A file as the file system knows it, whatever name reaches it.
+  struct FileId {
+    unsigned long long dev = 0, ino = 0;
+    bool operator==(const FileId& o) const { return dev == o.dev && ino == o.ino && ino != 0; }
+    static bool of(const std::string& utf8Path, FileId& out);
+  };
+  FileId openFile_;  // guarded by mutex_; the file of path_ when it was opened
 };
