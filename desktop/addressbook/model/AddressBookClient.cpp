@@ -92,19 +92,18 @@ void AddressBookClient::OnUpdate(const std::vector<Sptr<INode>>& roots,
                                  std::map<std::string, Sptr<INode>> newGroups,
                                  std::map<std::string, Sptr<INode>> newContacts, int status) {
   IM_TRACE("AddressBookClient::OnUpdate");
-  if (status == 0) {
+  // A failed or cancelled fetch comes without a model and keeps what is installed; a fetched
+  // book that could not be stored comes with its model and a failure status, and is installed.
+  const bool install = status == 0 || !roots.empty() || !newGroups.empty() || !newContacts.empty();
+  {
     Guard g(modelMutex);
-    installLocked(roots, newGroups, newContacts);
-    state = STATE_UPDATED;
-  } else {
-    // A failed or cancelled fetch keeps what is installed.
-    Guard g(modelMutex);
-    state = STATE_IDLE;
+    if (install) installLocked(roots, newGroups, newContacts);
+    state = status == 0 ? STATE_UPDATED : STATE_IDLE;
   }
   listeners.forEach([&](IAddrbookListener* listener) { listener->OnAddrbookUpdate(roots, status); });
   // After the listeners, who may have let go of older models: nobody waits for this.
   std::list<Model> unheld;
-  if (status == 0) {
+  if (install) {
     Guard g(modelMutex);
     takeUnheldLocked(unheld);
   }

@@ -4,6 +4,7 @@
 
 #include "addressbook/AddressBookClient.h"
 #include "db/LocalDb.h"
+#include "log/IM_LogManager.h"
 #include "util/CodingTransform.h"
 #include "util/StringParser.h"
 
@@ -97,7 +98,7 @@ bool othersHaveRows(const CppSQLite3Params& user) {
 
 }  // namespace
 
-void ContactDb::deleteAll() {
+bool ContactDb::deleteAll() {
   CppSQLite3Params params;
   params.push_back(utf8(userId()));
   // The table is made anew at every login and filled with that user's rows only, so the user's
@@ -106,10 +107,11 @@ void ContactDb::deleteAll() {
   // row after row and entry after entry (a refill of 50,000 rows: a few times faster). Only
   // the thread that installs a fetched book writes to the table, so nothing can add another
   // user's row between the check and the deletion.
-  if (othersHaveRows(params))
-    LocalDb::instance()->execDML("delete from xcapContactsInfo where userId=?;", params);
-  else
-    LocalDb::instance()->execDML("delete from xcapContactsInfo;");
+  bool deleted = othersHaveRows(params)
+                     ? LocalDb::instance()->execDML("delete from xcapContactsInfo where userId=?;", params)
+                     : LocalDb::instance()->execDML("delete from xcapContactsInfo;");
+  if (!deleted) IM_LOG_ERROR("ContactDb::deleteAll, the user's rows could not be deleted");
+  return deleted;
 }
 
 CppSQLite3Command ContactDb::insertContact(Sptr<INode> contact, Sptr<INode> group) {
@@ -134,9 +136,9 @@ CppSQLite3Command ContactDb::insertContact(Sptr<INode> contact, Sptr<INode> grou
   return command;
 }
 
-void ContactDb::flush(std::vector<CppSQLite3Command>& commands) {
-  if (commands.empty()) return;
-  LocalDb::instance()->execBatch(commands);
+bool ContactDb::flush(std::vector<CppSQLite3Command>& commands) {
+  if (commands.empty()) return true;
+  return LocalDb::instance()->execBatch(commands);  // logs what failed
 }
 
 void ContactDb::search(const std::string& keyword, std::vector<Sptr<INode>>& result) {
@@ -161,7 +163,11 @@ void ContactDb::search(const std::string& keyword, std::vector<Sptr<INode>>& res
       "select contactId from xcapContactsInfo where +userId = ? and (displayName like ? "
       "or nickName like ? or contactId like ?) group by contactId order by displayName asc ;";
   CppSQLite3Query rows;
-  if (!LocalDb::instance()->execQuery(sql, params, rows)) return;
+  if (!LocalDb::instance()->execQuery(sql, params, rows)) {
+    // Told apart from a search without hits: the picker shows none either way.
+    IM_LOG_ERROR("ContactDb::search, the query failed");
+    return;
+  }
   std::vector<std::string> ids;
   try {
     while (!rows.eof()) {
@@ -170,8 +176,9 @@ void ContactDb::search(const std::string& keyword, std::vector<Sptr<INode>>& res
       ids.push_back(gb2312(std::string(id, bytes)));
       rows.nextRow();
     }
-  } catch (const CppSQLite3Exception&) {
+  } catch (const CppSQLite3Exception& e) {
     // A step that fails ends the search with the hits found so far.
+    IM_LOG_ERROR("ContactDb::search, reading the hits failed: %s", e.errorMessage());
   }
   AddressBookClient::instance()->findContacts(ids, result);
 }

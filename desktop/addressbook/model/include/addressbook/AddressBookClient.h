@@ -21,7 +21,8 @@
 // still holds one of its nodes (the picker holds the contacts its tree shows); every install
 // releases (breaks the cycles of) each replaced model that nobody holds any more, and clear,
 // init and the destructor break the current and every replaced model. A failed or cancelled
-// fetch leaves the installed model in place.
+// fetch leaves the installed model in place; a book fetched but not stored in the contact table
+// (status 1 with a model) is installed, and the state is idle.
 #pragma once
 
 #include <ace/Singleton.h>
@@ -52,7 +53,8 @@ class AddressBookClient : public IContactListListener {
   }
 
   // The agent's end-of-fetch call: state 2 and the new model on status 0, else state 0 (the
-  // model stays); then every listener gets the root groups and the status.
+  // model stays, unless the failure brings one: then it is installed); then every listener gets
+  // the root groups and the status.
   void OnUpdate(const std::vector<Sptr<INode>>& rootGroups,
                 std::map<std::string, Sptr<INode>> groups,
                 std::map<std::string, Sptr<INode>> contacts, int status) override;
