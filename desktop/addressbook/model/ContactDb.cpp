@@ -2,6 +2,8 @@
 
 #include <ace/Guard_T.h>
 
+#include <string_view>
+
 #include "addressbook/AddressBookClient.h"
 #include "db/LocalDb.h"
 #include "log/IM_LogManager.h"
@@ -38,7 +40,6 @@ bool isAscii(const std::string& text) {
 
 // ASCII is the same in GB2312 and UTF-8: only other text goes through the converter.
 std::string utf8(const std::string& gb) { return isAscii(gb) ? gb : CodingTransform::gb2312_to_utf8(gb); }
-std::string gb2312(const std::string& utf) { return isAscii(utf) ? utf : CodingTransform::utf8_to_gb2312(utf); }
 
 // The department of consecutive contacts is mostly the same group's name: its UTF-8 form is
 // kept for the next row (per thread; only the installing job thread builds rows).
@@ -168,17 +169,33 @@ void ContactDb::search(const std::string& keyword, std::vector<Sptr<INode>>& res
     IM_LOG_ERROR("ContactDb::search, the query failed");
     return;
   }
-  std::vector<std::string> ids;
+  // The hits' ids one after the other in one buffer (a wide keyword finds tens of thousands):
+  // no string of its own per hit, and only an id that is not ASCII goes through the converter.
+  std::string idText;
+  std::vector<size_t> ends;  // where each id ends in idText
   try {
     while (!rows.eof()) {
       size_t bytes = 0;
       const char* id = rows.textFieldAt(0, &bytes);
-      ids.push_back(gb2312(std::string(id, bytes)));
+      bool ascii = true;
+      for (size_t i = 0; i < bytes && ascii; ++i) ascii = static_cast<unsigned char>(id[i]) < 0x80;
+      if (ascii)
+        idText.append(id, bytes);
+      else
+        idText += CodingTransform::utf8_to_gb2312(std::string(id, bytes));
+      ends.push_back(idText.size());
       rows.nextRow();
     }
   } catch (const CppSQLite3Exception& e) {
     // A step that fails ends the search with the hits found so far.
     IM_LOG_ERROR("ContactDb::search, reading the hits failed: %s", e.errorMessage());
+  }
+  std::vector<std::string_view> ids;
+  ids.reserve(ends.size());
+  size_t start = 0;
+  for (size_t end : ends) {
+    ids.emplace_back(idText.data() + start, end - start);
+    start = end;
   }
   AddressBookClient::instance()->findContacts(ids, result);
 }
