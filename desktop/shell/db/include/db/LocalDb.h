@@ -16,10 +16,12 @@
 // use the file while it is open. Opening the user whose file is open keeps the
 // connection while the path still names the very file it has open (the same
 // device and inode); when the user's folder was removed or moved meanwhile,
-// the open closes it and opens the file at the path. An open whose file another connection holds (another program, or
-// an earlier connection of this one that a cursor keeps alive) fails after at
-// most 2 s of waiting, as does one whose settings are refused; the 60000 ms
-// busy time-out holds for the statements after the open.
+// the open closes it and opens the file at the path. An open whose file
+// another connection holds (another program, or an earlier connection of this
+// one that a cursor keeps alive) fails after at most 2 s of waiting, as does
+// one whose settings are refused; the 60000 ms busy time-out
+// (CppSQLite3DB::DEFAULT_BUSY_TIMEOUT_MS) holds for the statements after the
+// open.
 //
 // Threads: every method may be called from any thread. mutex_ serialises
 // open, close, single statements, whole batches (each one transaction, so no
@@ -58,10 +60,9 @@ class LocalDb {
 
   // Opens the user's database, creating its folders, after closing the one
   // open before; 0 at once when that one is the file the user's path names
-  // (same device and inode). -1 (and
-  // no connection at all) when the user id is not safe, the documents folder
-  // is unknown, the file cannot be opened or is held by another connection,
-  // or a setting of the open is refused.
+  // (same device and inode). -1 (and no connection at all) when the user id
+  // is not safe, the documents folder is unknown, the file cannot be opened or
+  // is held by another connection, or a setting of the open is refused.
   int open(const std::string& userId);
   void close();
   // The UTF-8 path of the open database; "" when none is open.
