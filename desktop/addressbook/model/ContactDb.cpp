@@ -139,7 +139,11 @@ CppSQLite3Command ContactDb::insertContact(Sptr<INode> contact, Sptr<INode> grou
 
 bool ContactDb::flush(std::vector<CppSQLite3Command>& commands) {
   if (commands.empty()) return true;
-  return LocalDb::instance()->execBatch(commands);  // logs what failed
+  LocalDb::BatchOutcome outcome;
+  if (LocalDb::instance()->execBatch(commands, false, outcome)) return true;  // it logs what failed
+  // A row that the table's key refuses is a contact listed twice at one place of the book (one
+  // path): its row is there already, so nothing of the book is lost by it.
+  return outcome.committed && outcome.failed == outcome.refusedByConstraint;
 }
 
 void ContactDb::search(const std::string& keyword, std::vector<Sptr<INode>>& result) {

@@ -247,16 +247,19 @@ int LocalDb::execInTransaction(const CppSQLite3Command& command, BatchStatements
 }
 
 template <typename Stmt>
-bool LocalDb::runBatch(const std::vector<Stmt>& stmts, bool rollbackOnFailure) {
+bool LocalDb::runBatch(const std::vector<Stmt>& stmts, bool rollbackOnFailure, BatchOutcome& outcome) {
+  outcome = BatchOutcome();
   if (stmts.empty()) return false;
   ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, mutex_, false);
   if (!kept_) kept_.reset(new BatchStatements());
   if (!beginTransaction()) return false;
-  size_t failures = 0;
+  size_t& failures = outcome.failed;
   BatchStatements& compiled = *kept_;
   for (const Stmt& stmt : stmts) {
-    if (execInTransaction(stmt, compiled) == 0) continue;
+    const int code = execInTransaction(stmt, compiled);
+    if (code == 0) continue;
     ++failures;
+    if ((code & 0xFF) == SQLITE_CONSTRAINT) ++outcome.refusedByConstraint;
     if (!db_.inTransaction()) {
       // SQLite ended the transaction itself (disk full, I/O error); what
       // follows would run outside it, so the batch stops here.
@@ -272,17 +275,25 @@ bool LocalDb::runBatch(const std::vector<Stmt>& stmts, bool rollbackOnFailure) {
     rollbackTransaction();
     return false;
   }
+  outcome.committed = true;
   if (failures > 0)
     IM_LOG_ERROR("LocalDb::execBatch, %zu of %zu statements failed", failures, stmts.size());
   return failures == 0;
 }
 
 bool LocalDb::execBatch(const std::vector<std::string>& sqls, bool rollbackOnFailure) {
-  return runBatch(sqls, rollbackOnFailure);
+  BatchOutcome outcome;
+  return runBatch(sqls, rollbackOnFailure, outcome);
 }
 
 bool LocalDb::execBatch(const std::vector<CppSQLite3Command>& commands, bool rollbackOnFailure) {
-  return runBatch(commands, rollbackOnFailure);
+  BatchOutcome outcome;
+  return runBatch(commands, rollbackOnFailure, outcome);
+}
+
+bool LocalDb::execBatch(const std::vector<CppSQLite3Command>& commands, bool rollbackOnFailure,
+                        BatchOutcome& outcome) {
+  return runBatch(commands, rollbackOnFailure, outcome);
 }
 
 bool LocalDb::execQuery(const std::string& sql, CppSQLite3Query& result) {

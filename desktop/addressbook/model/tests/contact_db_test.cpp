@@ -256,6 +256,21 @@ TEST_F(ContactDbTest, DeleteAllEmptiesTheUsersRowsAndSearchWithoutTableFindsNoth
   EXPECT_FALSE(db()->deleteAll());
 }
 
+// A book may list a contact twice at one place (the same entry twice in a unit): the second row
+// is refused by the table's key, but the contact is stored, so the batch counts as stored. A
+// failure of another kind in the same batch still does not.
+TEST_F(ContactDbTest, AContactListedTwiceAtOnePlaceIsStored) {
+  Sptr<INode> unit(new Group("organization/rd", "rd", Sptr<INode>(), 3));
+  Sptr<INode> bob(new Contact("bob@corp.example", 2, "Bob", "", "organization/rd/bob@corp.example"));
+  Sptr<INode> ann(new Contact("ann@corp.example", 2, "Ann", "", "organization/rd/ann@corp.example"));
+  std::vector<CppSQLite3Command> batch{db()->insertContact(bob, unit), db()->insertContact(ann, unit),
+                                       db()->insertContact(bob, unit)};
+  EXPECT_TRUE(db()->flush(batch));
+  EXPECT_EQ(2, count("select count(*) from xcapContactsInfo"));
+  batch.push_back(CppSQLite3Command{"insert into noSuchTable values (?);", {1}});
+  EXPECT_FALSE(db()->flush(batch));
+}
+
 // The user's file held by another connection (a second copy of the program on a shared
 // documents folder, an SQLite tool): the open fails and the program goes on without the table.
 // Nothing may then read as stored: the deletion and every batch say they failed, and a search

@@ -554,7 +554,9 @@ TEST_F(LocalDbTest, ReloginAfterTheUsersFolderWentOpensTheFileAtThePath) {
     std::set<FileKey> open = openFiles();
     EXPECT_EQ(1u, open.count(second)) << "the file at the path is not the open one";
     // (The new file may have been given the inode that the closed one freed.)
-    if (first != second) EXPECT_EQ(0u, open.count(first)) << "the file that went is still open";
+    if (first != second) {
+      EXPECT_EQ(0u, open.count(first)) << "the file that went is still open";
+    }
     // A fresh file: the table is made again, and what is written stays at the path.
     EXPECT_EQ(-1, count("select count(*) from t"));
     ASSERT_TRUE(db_.execBatch(std::vector<std::string>{"create table t(v text)", "insert into t values('after')"}));

@@ -37,7 +37,8 @@ class ContactDb {
   // empty text when either pointer is empty.
   CppSQLite3Command insertContact(Sptr<INode> contact, Sptr<INode> group);
   // Runs the commands as one batch (one transaction; a failing row is passed over). The list
-  // is left to the caller. False when a row was not stored (true for an empty list).
+  // is left to the caller. False when a row was not stored (true for an empty list); a row
+  // that the table's key refuses (the same contact twice at one path) is stored already.
   bool flush(std::vector<CppSQLite3Command>& commands);
   // Appends the model's contacts whose row matches the keyword (GB2312, as typed): display
   // name or nick name containing it, or a contact id containing it and, for a keyword without

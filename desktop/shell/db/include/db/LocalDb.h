@@ -85,6 +85,15 @@ class LocalDb {
   // batches on the same connection (up to 32 texts).
   bool execBatch(const std::vector<std::string>& sqls, bool rollbackOnFailure = false);
   bool execBatch(const std::vector<CppSQLite3Command>& commands, bool rollbackOnFailure = false);
+  // What a batch did, for a caller to whom some failures are no loss: whether its transaction
+  // was committed, how many statements failed, and how many of those a constraint refused (a
+  // row whose key is there already).
+  struct BatchOutcome {
+    bool committed = false;
+    size_t failed = 0;
+    size_t refusedByConstraint = 0;
+  };
+  bool execBatch(const std::vector<CppSQLite3Command>& commands, bool rollbackOnFailure, BatchOutcome& outcome);
 
   // Compiles the first statement and steps to the first row, then moves the
   // cursor into result. On failure result is left as it was and false returned.
@@ -94,7 +103,7 @@ class LocalDb {
  private:
   struct BatchStatements;  // the statements compiled for one batch, by text
   template <typename Stmt>
-  bool runBatch(const std::vector<Stmt>& stmts, bool rollbackOnFailure);
+  bool runBatch(const std::vector<Stmt>& stmts, bool rollbackOnFailure, BatchOutcome& outcome);
   // These expect mutex_ held.
   void dropKeptStatements();  // before the connection closes
   bool beginTransaction();
