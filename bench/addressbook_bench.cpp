@@ -24,6 +24,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -676,6 +677,155 @@ void BM_AddressBook_ScanFloor100k(benchmark::State& state) {
   state.counters["wide_hits"] = hits / runs;
 }
 BENCHMARK(BM_AddressBook_ScanFloor100k)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// The floor of the search itself: SQLite alone running the search's very statement (the same
+// text, the same bound values, SQLite's own LIKE) over the table that the program's fetch wrote
+// (a copy of its file, checkpointed), on a connection of its own with the same settings (WAL,
+// exclusive locking, no memory map, the same 64 MiB page cache), every row stepped and its id
+// copied out. Each keyword runs through ContactDb::search and then through the floor, in the
+// same iteration, so that both see the same machine.
+class SqliteFloor {
+ public:
+  bool open() {
+    if (home_.path().empty()) return false;
+    const std::string source = LocalDb::instance()->path();
+    const std::string copy = home_.path() + "/floor.db";
+    if (source.empty() || !LocalDb::instance()->execDML("PRAGMA wal_checkpoint(TRUNCATE);")) return false;
+    std::error_code ec;
+    std::filesystem::copy_file(source, copy, ec);
+    if (ec || sqlite3_open_v2(copy.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) return false;
+    return sqlite3_exec(db_, "PRAGMA locking_mode=EXCLUSIVE; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
+                             "PRAGMA mmap_size=0; PRAGMA cache_size=-65536;",
+                        nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  ~SqliteFloor() {
+    if (db_) sqlite3_close(db_);
+  }
+  // The statement for one keyword (GB2312, as typed) with the values ContactDb::search binds;
+  // the number of rows, or -1.
+  long run(const std::string& keyword) {
+    std::string suffix = keyword.find('@') == std::string::npos ? "@corp.example.com" : "";
+    std::string contains = "%" + CodingTransform::gb2312_to_utf8(keyword) + "%";
+    std::string last = contains + suffix;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db_, kSql, -1, &st, nullptr) != SQLITE_OK) return -1;
+    sqlite3_bind_text(st, 1, kUser, -1, SQLITE_STATIC);
+    sqlite3_bind_text(st, 2, contains.data(), static_cast<int>(contains.size()), SQLITE_STATIC);
+    sqlite3_bind_text(st, 3, contains.data(), static_cast<int>(contains.size()), SQLITE_STATIC);
+    sqlite3_bind_text(st, 4, last.data(), static_cast<int>(last.size()), SQLITE_STATIC);
+    long rows = 0;
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+      id_.assign(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)),
+                 static_cast<size_t>(sqlite3_column_bytes(st, 0)));
+      benchmark::DoNotOptimize(id_.data());
+      ++rows;
+    }
+    sqlite3_finalize(st);
+    return rc == SQLITE_DONE ? rows : -1;
+  }
+
+  // ContactDb::search's statement, as it stands there.
+  static constexpr const char* kSql =
+      "select contactId from xcapContactsInfo where +userId = ? and (displayName like ? "
+      "or nickName like ? or contactId like ?) group by contactId order by displayName asc ;";
+
+ private:
+  pwbench::TempFolder home_;
+  sqlite3* db_ = nullptr;
+  std::string id_;
+};
+
+// The keywords of the side-by-side line: the typed ones, the wide ones, and a few that find most
+// of the book (a common family name, the whole domain).
+std::vector<std::string> sideBySideKeywords() {
+  std::vector<std::string> out = typedKeywords(100000);
+  out.insert(out.end(), kWideKeywords.begin(), kWideKeywords.end());
+  for (const char* k : {u8"张", u8"王", "user1", "corp", "@corp.example.com"}) out.push_back(CodingTransform::utf8_to_gb2312(k));
+  return out;
+}
+
+// ContactDb::search beside SQLite alone running its statement (SqliteFloor), keyword by keyword
+// in the same iteration. median_ms/p95_ms are the search's, sqlite_median_ms/sqlite_p95_ms the
+// floor's, over every keyword; median_ratio and p95_ratio their quotients; wide_ratio the
+// quotient of the summed times of the keywords with more than 10,000 hits (wide_keywords of
+// them), all_ratio the one of "@corp.example.com" (every person a hit); and for each keyword
+// with more than 2,000 hits its hits, the search's mean time and its ratio.
+void BM_AddressBook_SearchVsSqlite100k(benchmark::State& state) {
+  const int people = 100000;
+  closeSharedPicker();
+  if (!World::get().book(people)) {
+    state.SkipWithError("the book could not be fetched");
+    return;
+  }
+  SqliteFloor floor;
+  if (!floor.open()) {
+    state.SkipWithError("the floor's copy of the table could not be made");
+    return;
+  }
+  const std::vector<std::string> keywords = sideBySideKeywords();
+  std::vector<long> hits(keywords.size(), 0);
+  for (size_t k = 0; k < keywords.size(); ++k) {  // warm both caches; the hits must agree
+    std::vector<Sptr<INode>> found;
+    ContactDb::instance()->search(keywords[k], found);
+    hits[k] = floor.run(keywords[k]);
+    if (hits[k] < 0 || static_cast<long>(found.size()) != hits[k]) {
+      state.SkipWithError("the search and the floor found different numbers of rows");
+      return;
+    }
+  }
+  std::vector<double> mine, floorTimes;
+  std::vector<double> sumMine(keywords.size(), 0), sumFloor(keywords.size(), 0);
+  double wideMine = 0, wideFloor = 0, allMine = 0, allFloor = 0;
+  int wide = 0;
+  for (auto _ : state) {
+    for (size_t k = 0; k < keywords.size(); ++k) {
+      std::vector<Sptr<INode>> found;
+      Clock::time_point t0 = Clock::now();
+      ContactDb::instance()->search(keywords[k], found);
+      Clock::time_point t1 = Clock::now();
+      long rows = floor.run(keywords[k]);
+      Clock::time_point t2 = Clock::now();
+      benchmark::DoNotOptimize(rows);
+      double a = std::chrono::duration<double, std::milli>(t1 - t0).count();
+      double b = std::chrono::duration<double, std::milli>(t2 - t1).count();
+      mine.push_back(a);
+      floorTimes.push_back(b);
+      sumMine[k] += a;
+      sumFloor[k] += b;
+      if (hits[k] > 10000) {
+        wideMine += a;
+        wideFloor += b;
+      }
+      if (k + 1 == keywords.size()) {
+        allMine += a;
+        allFloor += b;
+      }
+    }
+  }
+  for (long h : hits) wide += h > 10000 ? 1 : 0;
+  // Each keyword with more than 2,000 hits on its own: "<keyword>:ms" the search's mean,
+  // ":ratio" over the floor's.
+  for (size_t k = 0; k < keywords.size(); ++k) {
+    if (hits[k] <= 2000 || sumFloor[k] <= 0) continue;
+    const std::string name = CodingTransform::gb2312_to_utf8(keywords[k]);
+    state.counters[name + ":hits"] = static_cast<double>(hits[k]);
+    state.counters[name + ":ms"] = sumMine[k] / static_cast<double>(state.iterations());
+    state.counters[name + ":ratio"] = sumMine[k] / sumFloor[k];
+  }
+  const double median = percentile(mine, 0.5), p95 = percentile(mine, 0.95);
+  const double floorMedian = percentile(floorTimes, 0.5), floorP95 = percentile(floorTimes, 0.95);
+  state.counters["median_ms"] = median;
+  state.counters["p95_ms"] = p95;
+  state.counters["sqlite_median_ms"] = floorMedian;
+  state.counters["sqlite_p95_ms"] = floorP95;
+  state.counters["median_ratio"] = floorMedian > 0 ? median / floorMedian : 0;
+  state.counters["p95_ratio"] = floorP95 > 0 ? p95 / floorP95 : 0;
+  state.counters["wide_keywords"] = wide;
+  state.counters["wide_ratio"] = wideFloor > 0 ? wideMine / wideFloor : 0;
+  state.counters["all_ratio"] = allFloor > 0 ? allMine / allFloor : 0;
+}
+BENCHMARK(BM_AddressBook_SearchVsSqlite100k)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // The bare SQL of the same searches: the search's own statement on the same connection, its
 // rows read, without the model lookups and text conversions around it.

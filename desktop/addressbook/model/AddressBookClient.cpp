@@ -92,19 +92,18 @@ void AddressBookClient::OnUpdate(const std::vector<Sptr<INode>>& roots,
                                  std::map<std::string, Sptr<INode>> newGroups,
                                  std::map<std::string, Sptr<INode>> newContacts, int status) {
   IM_TRACE("AddressBookClient::OnUpdate");
-  if (status == 0) {
+  // A failed or cancelled fetch comes without a model and keeps what is installed; a fetched
+  // book that could not be stored comes with its model and a failure status, and is installed.
+  const bool install = status == 0 || !roots.empty() || !newGroups.empty() || !newContacts.empty();
+  {
     Guard g(modelMutex);
-    installLocked(roots, newGroups, newContacts);
-    state = STATE_UPDATED;
-  } else {
-    // A failed or cancelled fetch keeps what is installed.
-    Guard g(modelMutex);
-    state = STATE_IDLE;
+    if (install) installLocked(roots, newGroups, newContacts);
+    state = status == 0 ? STATE_UPDATED : STATE_IDLE;
   }
   listeners.forEach([&](IAddrbookListener* listener) { listener->OnAddrbookUpdate(roots, status); });
   // After the listeners, who may have let go of older models: nobody waits for this.
   std::list<Model> unheld;
-  if (status == 0) {
+  if (install) {
     Guard g(modelMutex);
     takeUnheldLocked(unheld);
   }
@@ -209,6 +208,11 @@ void AddressBookClient::installLocked(const std::vector<Sptr<INode>>& roots,
   rootGroups = roots;
   groups.swap(newGroups);
   contacts.swap(newContacts);
+  dropContactIndexLocked();
+}
+
+void AddressBookClient::dropContactIndexLocked() {
+  std::vector<IndexSlot>().swap(contactIndex);
 }
 
 Sptr<INode> AddressBookClient::findContact(const std::string& name) {
@@ -217,12 +221,46 @@ Sptr<INode> AddressBookClient::findContact(const std::string& name) {
   return it == contacts.end() ? Sptr<INode>() : it->second;
 }
 
-void AddressBookClient::findContacts(const std::vector<std::string>& names, std::vector<Sptr<INode>>& out) {
+void AddressBookClient::findContacts(const std::vector<std::string_view>& names, std::vector<Sptr<INode>>& out) {
+  const std::hash<std::string_view> hashOf;
   Guard g(modelMutex);
-  for (const std::string& name : names) {
-    std::map<std::string, Sptr<INode>>::const_iterator it = contacts.find(name);
-    if (it != contacts.end() && it->second) out.push_back(it->second);
+  if (contactIndex.empty() && !contacts.empty()) {
+    size_t size = 16;
+    while (size < 2 * contacts.size()) size *= 2;
+    contactIndex.assign(size, IndexSlot{0, std::string_view(), nullptr});
+    for (const auto& entry : contacts) {
+      const size_t hash = hashOf(entry.first);
+      size_t at = hash & (size - 1);
+      while (contactIndex[at].value != nullptr) at = (at + 1) & (size - 1);
+      contactIndex[at] = IndexSlot{hash, std::string_view(entry.first), &entry.second};
+    }
   }
+  if (contactIndex.empty()) return;
+  // Tens of thousands of hits, whose slots and keys lie anywhere in memory: each pass below
+  // makes reads that do not wait for one another, so that they overlap. First the hashes, then
+  // the slot of each (its first probe nearly always), then the keys compared, then the copies
+  // (each takes its count's lock: a locked instruction, which no later read passes).
+  const size_t mask = contactIndex.size() - 1;
+  const size_t n = names.size();
+  std::vector<size_t> slotOf(n);
+  for (size_t i = 0; i < n; ++i) slotOf[i] = hashOf(names[i]);
+  for (size_t i = 0; i < n; ++i) {
+    const size_t hash = slotOf[i];
+    size_t at = hash & mask;
+    while (contactIndex[at].value != nullptr && contactIndex[at].hash != hash) at = (at + 1) & mask;
+    slotOf[i] = at;
+  }
+  std::vector<const Sptr<INode>*> found;
+  found.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    // Equal hashes with another key: probe on from there.
+    size_t at = slotOf[i];
+    while (contactIndex[at].value != nullptr && contactIndex[at].key != names[i]) at = (at + 1) & mask;
+    const Sptr<INode>* value = contactIndex[at].value;
+    if (value != nullptr && *value) found.push_back(value);
+  }
+  out.reserve(out.size() + found.size());
+  for (const Sptr<INode>* contact : found) out.push_back(*contact);
 }
 
 std::vector<Sptr<INode>> AddressBookClient::getRootGroups() {
@@ -274,6 +312,7 @@ void AddressBookClient::takeModels(std::list<Model>& out) {
   out.back().rootGroups.swap(rootGroups);
   out.back().groups.swap(groups);
   out.back().contacts.swap(contacts);
+  dropContactIndexLocked();
 }
 
 void AddressBookClient::breakAll(std::list<Model>& models) {

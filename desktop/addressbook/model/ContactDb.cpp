@@ -2,8 +2,11 @@
 
 #include <ace/Guard_T.h>
 
+#include <string_view>
+
 #include "addressbook/AddressBookClient.h"
 #include "db/LocalDb.h"
+#include "log/IM_LogManager.h"
 #include "util/CodingTransform.h"
 #include "util/StringParser.h"
 
@@ -37,7 +40,6 @@ bool isAscii(const std::string& text) {
 
 // ASCII is the same in GB2312 and UTF-8: only other text goes through the converter.
 std::string utf8(const std::string& gb) { return isAscii(gb) ? gb : CodingTransform::gb2312_to_utf8(gb); }
-std::string gb2312(const std::string& utf) { return isAscii(utf) ? utf : CodingTransform::utf8_to_gb2312(utf); }
 
 // The department of consecutive contacts is mostly the same group's name: its UTF-8 form is
 // kept for the next row (per thread; only the installing job thread builds rows).
@@ -97,7 +99,7 @@ bool othersHaveRows(const CppSQLite3Params& user) {
 
 }  // namespace
 
-void ContactDb::deleteAll() {
+bool ContactDb::deleteAll() {
   CppSQLite3Params params;
   params.push_back(utf8(userId()));
   // The table is made anew at every login and filled with that user's rows only, so the user's
@@ -106,10 +108,11 @@ void ContactDb::deleteAll() {
   // row after row and entry after entry (a refill of 50,000 rows: a few times faster). Only
   // the thread that installs a fetched book writes to the table, so nothing can add another
   // user's row between the check and the deletion.
-  if (othersHaveRows(params))
-    LocalDb::instance()->execDML("delete from xcapContactsInfo where userId=?;", params);
-  else
-    LocalDb::instance()->execDML("delete from xcapContactsInfo;");
+  bool deleted = othersHaveRows(params)
+                     ? LocalDb::instance()->execDML("delete from xcapContactsInfo where userId=?;", params)
+                     : LocalDb::instance()->execDML("delete from xcapContactsInfo;");
+  if (!deleted) IM_LOG_ERROR("ContactDb::deleteAll, the user's rows could not be deleted");
+  return deleted;
 }
 
 CppSQLite3Command ContactDb::insertContact(Sptr<INode> contact, Sptr<INode> group) {
@@ -134,9 +137,13 @@ CppSQLite3Command ContactDb::insertContact(Sptr<INode> contact, Sptr<INode> grou
   return command;
 }
 
-void ContactDb::flush(std::vector<CppSQLite3Command>& commands) {
-  if (commands.empty()) return;
-  LocalDb::instance()->execBatch(commands);
+bool ContactDb::flush(std::vector<CppSQLite3Command>& commands) {
+  if (commands.empty()) return true;
+  LocalDb::BatchOutcome outcome;
+  if (LocalDb::instance()->execBatch(commands, false, outcome)) return true;  // it logs what failed
+  // A row that the table's key refuses is a contact listed twice at one place of the book (one
+  // path): its row is there already, so nothing of the book is lost by it.
+  return outcome.committed && outcome.failed == outcome.refusedByConstraint;
 }
 
 void ContactDb::search(const std::string& keyword, std::vector<Sptr<INode>>& result) {
@@ -161,17 +168,38 @@ void ContactDb::search(const std::string& keyword, std::vector<Sptr<INode>>& res
       "select contactId from xcapContactsInfo where +userId = ? and (displayName like ? "
       "or nickName like ? or contactId like ?) group by contactId order by displayName asc ;";
   CppSQLite3Query rows;
-  if (!LocalDb::instance()->execQuery(sql, params, rows)) return;
-  std::vector<std::string> ids;
+  if (!LocalDb::instance()->execQuery(sql, params, rows)) {
+    // Told apart from a search without hits: the picker shows none either way.
+    IM_LOG_ERROR("ContactDb::search, the query failed");
+    return;
+  }
+  // The hits' ids one after the other in one buffer (a wide keyword finds tens of thousands):
+  // no string of its own per hit, and only an id that is not ASCII goes through the converter.
+  std::string idText;
+  std::vector<size_t> ends;  // where each id ends in idText
   try {
     while (!rows.eof()) {
       size_t bytes = 0;
       const char* id = rows.textFieldAt(0, &bytes);
-      ids.push_back(gb2312(std::string(id, bytes)));
+      bool ascii = true;
+      for (size_t i = 0; i < bytes && ascii; ++i) ascii = static_cast<unsigned char>(id[i]) < 0x80;
+      if (ascii)
+        idText.append(id, bytes);
+      else
+        idText += CodingTransform::utf8_to_gb2312(std::string(id, bytes));
+      ends.push_back(idText.size());
       rows.nextRow();
     }
-  } catch (const CppSQLite3Exception&) {
+  } catch (const CppSQLite3Exception& e) {
     // A step that fails ends the search with the hits found so far.
+    IM_LOG_ERROR("ContactDb::search, reading the hits failed: %s", e.errorMessage());
+  }
+  std::vector<std::string_view> ids;
+  ids.reserve(ends.size());
+  size_t start = 0;
+  for (size_t end : ends) {
+    ids.emplace_back(idText.data() + start, end - start);
+    start = end;
   }
   AddressBookClient::instance()->findContacts(ids, result);
 }

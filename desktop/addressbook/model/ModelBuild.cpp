@@ -19,6 +19,7 @@ typedef std::map<std::string, Sptr<INode>> NodeMap;
 const int kGroupKind = 3;
 const int kContactKind = 2;
 const size_t kBatchLimit = 50;  // a batch runs when the queue passes this
+const int kNotStored = 1;        // the status of a fetch whose contacts were not all stored
 
 bool beginsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
@@ -44,10 +45,11 @@ void ContactListAgent::OnUpdate(const tree<TreeNode>& buddyTree, int status) {
     return;
   }
   ContactDb* table = ContactDb::instance();
+  bool stored = true;  // every write of the table succeeded
   {
     Guard g(stateMutex_);
     if (stopFlag_) return;
-    table->deleteAll();
+    stored = table->deleteAll();
   }
 
   const std::string& organization = ResourceListsAppUsage::ORGNIZATION_NODE;
@@ -103,7 +105,7 @@ void ContactListAgent::OnUpdate(const tree<TreeNode>& buddyTree, int status) {
       }
       queue.push_back(std::move(insert));
       if (queue.size() > kBatchLimit) {
-        table->flush(queue);
+        if (!table->flush(queue)) stored = false;
         queue.clear();
       }
     }
@@ -126,14 +128,18 @@ void ContactListAgent::OnUpdate(const tree<TreeNode>& buddyTree, int status) {
   {
     Guard g(stateMutex_);
     stopped = stopFlag_;
-    if (!stopped && !queue.empty()) table->flush(queue);
+    if (!stopped && !queue.empty() && !table->flush(queue)) stored = false;
   }
   // A listener that took the model breaks its cycles when it drops it; when nobody took it
   // (stopped, or every listener gone) nobody else would.
   size_t takers = 0;
   if (!stopped) {
     IM_TRACE("ContactListAgent::OnUpdate");
-    takers = notifyListeners(rootGroups, groups, contacts, 0);
+    // The book was fetched but its search table was not stored: the model still goes out (the
+    // picker's tree can show it), with a failure status, so that nobody reports the book
+    // stored.
+    if (!stored) IM_LOG_ERROR("ContactListAgent::OnUpdate, the address book was fetched but not stored");
+    takers = notifyListeners(rootGroups, groups, contacts, stored ? 0 : kNotStored);
   }
   if (takers == 0) breakModelLinks(rootGroups, groups, contacts);
 }

@@ -321,7 +321,7 @@ void CppSQLite3Statement::finalize() {
 
 // ---- CppSQLite3DB ---------------------------------------------------------
 
-CppSQLite3DB::CppSQLite3DB() : db_(nullptr), busyTimeoutMs_(60000), openBusyTimeoutMs_(-1), exclusive_(false) {}
+CppSQLite3DB::CppSQLite3DB() : db_(nullptr), busyTimeoutMs_(DEFAULT_BUSY_TIMEOUT_MS), openBusyTimeoutMs_(-1), exclusive_(false) {}
 
 CppSQLite3DB::~CppSQLite3DB() {
   try {

@@ -1,36 +1,35 @@
 #include "db/LocalDb.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
-#include <filesystem>
 #include <memory>
-#include <system_error>
 #include <unordered_map>
 
 #include "log/IM_LogManager.h"
 #include "util/CodingTransform.h"
 #include "win32/profile.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 const size_t kMaxUserIdBytes = 255;  // one folder name
 const int kOpenBusyTimeoutMs = 2000;
 
-// Whether two UTF-8 paths name one file: the same text, or another name of it (a user id
-// in another case on a disk that ignores case, a link).
-bool sameFile(const std::string& a, const std::string& b) {
-  if (a == b) return true;
-  std::error_code ec;
-  return fs::equivalent(fs::u8path(a), fs::u8path(b), ec) && !ec;
-}
-
 }  // namespace
+
+// The device and inode of the file a path names now; false when nothing is there.
+bool LocalDb::FileId::of(const std::string& utf8Path, FileId& out) {
+  struct stat st;
+  if (stat(utf8Path.c_str(), &st) != 0) return false;
+  out.dev = static_cast<unsigned long long>(st.st_dev);
+  out.ino = static_cast<unsigned long long>(st.st_ino);
+  return true;
+}
 
 LocalDb* LocalDb::instance() { return ACE_Singleton<LocalDb, ACE_Thread_Mutex>::instance(); }
 
 LocalDb::LocalDb() {
-  db_.setBusyTimeout(60000);
+  db_.setBusyTimeout(CppSQLite3DB::DEFAULT_BUSY_TIMEOUT_MS);  // a minute per statement
   // The open itself waits briefly: a file that another connection holds (another program on the
   // same documents folder, or an earlier connection of this one that a cursor still keeps) fails
   // the open instead of holding every caller of this object for a busy time-out per setting.
@@ -82,8 +81,12 @@ int LocalDb::open(const std::string& userId) {
   const std::string utf8 = CodingTransform::gb2312_to_utf8(folder + userId + "/Postwing.db");
   // The login opens the user's file and the net-disk engine opens the same user right after:
   // the connection stays as it is. A second connection would have to wait for every cursor of
-  // this one before it could take the file.
-  if (!documents.empty() && !path_.empty() && sameFile(path_, utf8)) return 0;
+  // this one before it could take the file. It stays only while the path still names the very
+  // file it has open (another name of it too: a link, a user id in another case on a disk that
+  // ignores case): when the user's folder was removed or moved meanwhile, the connection would
+  // write on into a file that is gone or elsewhere, and the next start would not find the rows.
+  FileId atPath;
+  if (!documents.empty() && !path_.empty() && FileId::of(utf8, atPath) && atPath == openFile_) return 0;
   // The old user's connection goes first: a failed open must leave no
   // connection rather than the previous user's.
   dropKeptStatements();
@@ -112,6 +115,9 @@ int LocalDb::open(const std::string& userId) {
     return -1;
   }
   path_ = utf8;
+  // The file just opened (the connection holds it; nothing can have replaced it since). When
+  // it cannot be read, no later open of the user keeps the connection.
+  if (!FileId::of(utf8, openFile_)) openFile_ = FileId();
   return 0;
 }
 
@@ -170,14 +176,19 @@ bool LocalDb::execDML(const std::string& sql, const CppSQLite3Params& params) {
 // upload books every confirmed block in a batch of its own, the contact table is filled in
 // batches of one INSERT. Finalized before the connection closes. Guarded by mutex_.
 struct LocalDb::BatchStatements {
-  static const size_t MAX_TEXTS = 32;  // past this many texts the kept ones are dropped
+  static const size_t MAX_TEXTS = 32;  // at most this many texts are kept
   std::unordered_map<std::string, std::unique_ptr<CppSQLite3Statement>> byText;
 
-  // The statement of `sql`, compiled on first use.
+  // The statement of `sql`, compiled on first use. A text that would be one too many drops the
+  // kept ones first, within a batch too (each has run to its end and been reset: none is in use).
   CppSQLite3Statement& get(CppSQLite3DB& db, const std::string& sql) {
-    std::unique_ptr<CppSQLite3Statement>& stmt = byText[sql];
-    if (!stmt) stmt.reset(new CppSQLite3Statement(db.compileStatement(sql.c_str())));
-    return *stmt;
+    auto it = byText.find(sql);
+    if (it != byText.end() && it->second) return *it->second;
+    std::unique_ptr<CppSQLite3Statement> made(new CppSQLite3Statement(db.compileStatement(sql.c_str())));
+    if (byText.size() >= MAX_TEXTS) byText.clear();
+    std::unique_ptr<CppSQLite3Statement>& slot = byText[sql];
+    slot = std::move(made);
+    return *slot;
   }
 };
 
@@ -236,16 +247,19 @@ int LocalDb::execInTransaction(const CppSQLite3Command& command, BatchStatements
 }
 
 template <typename Stmt>
-bool LocalDb::runBatch(const std::vector<Stmt>& stmts, bool rollbackOnFailure) {
+bool LocalDb::runBatch(const std::vector<Stmt>& stmts, bool rollbackOnFailure, BatchOutcome& outcome) {
+  outcome = BatchOutcome();
   if (stmts.empty()) return false;
   ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, mutex_, false);
-  if (!kept_ || kept_->byText.size() > BatchStatements::MAX_TEXTS) kept_.reset(new BatchStatements());
+  if (!kept_) kept_.reset(new BatchStatements());
   if (!beginTransaction()) return false;
-  size_t failures = 0;
+  size_t& failures = outcome.failed;
   BatchStatements& compiled = *kept_;
   for (const Stmt& stmt : stmts) {
-    if (execInTransaction(stmt, compiled) == 0) continue;
+    const int code = execInTransaction(stmt, compiled);
+    if (code == 0) continue;
     ++failures;
+    if ((code & 0xFF) == SQLITE_CONSTRAINT) ++outcome.refusedByConstraint;
     if (!db_.inTransaction()) {
       // SQLite ended the transaction itself (disk full, I/O error); what
       // follows would run outside it, so the batch stops here.
@@ -261,17 +275,25 @@ bool LocalDb::runBatch(const std::vector<Stmt>& stmts, bool rollbackOnFailure) {
     rollbackTransaction();
     return false;
   }
+  outcome.committed = true;
   if (failures > 0)
     IM_LOG_ERROR("LocalDb::execBatch, %zu of %zu statements failed", failures, stmts.size());
   return failures == 0;
 }
 
 bool LocalDb::execBatch(const std::vector<std::string>& sqls, bool rollbackOnFailure) {
-  return runBatch(sqls, rollbackOnFailure);
+  BatchOutcome outcome;
+  return runBatch(sqls, rollbackOnFailure, outcome);
 }
 
 bool LocalDb::execBatch(const std::vector<CppSQLite3Command>& commands, bool rollbackOnFailure) {
-  return runBatch(commands, rollbackOnFailure);
+  BatchOutcome outcome;
+  return runBatch(commands, rollbackOnFailure, outcome);
+}
+
+bool LocalDb::execBatch(const std::vector<CppSQLite3Command>& commands, bool rollbackOnFailure,
+                        BatchOutcome& outcome) {
+  return runBatch(commands, rollbackOnFailure, outcome);
 }
 
 bool LocalDb::execQuery(const std::string& sql, CppSQLite3Query& result) {

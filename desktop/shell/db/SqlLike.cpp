@@ -50,19 +50,33 @@ void parse(const std::string& text, Pattern& p) {
   if (!piece.empty()) p.pieces.push_back(piece);
 }
 
-// Where the folded piece first occurs in s[from, n), or npos.
+// Where byte c first occurs in s[from, to], or npos.
+inline size_t nextByte(const unsigned char* s, size_t from, size_t to, unsigned char c) {
+  if (from > to) return std::string::npos;
+  const void* at = std::memchr(s + from, c, to - from + 1);
+  return at != nullptr ? static_cast<size_t>(static_cast<const unsigned char*>(at) - s) : std::string::npos;
+}
+
+// Where the folded piece first occurs in s[from, n), or npos. The candidates are the places of
+// its first byte, in either case of a letter, found with memchr.
 size_t findPiece(const unsigned char* s, size_t from, size_t n, const std::string& piece) {
   const size_t m = piece.size();
   if (m > n || from > n - m) return std::string::npos;
-  const unsigned char first = static_cast<unsigned char>(piece[0]);
+  const size_t last = n - m;  // the last place the piece can start
   const unsigned char* p = reinterpret_cast<const unsigned char*>(piece.data());
-  for (size_t i = from; i + m <= n; ++i) {
-    if (fold(s[i]) != first) continue;
+  const unsigned char lower = p[0];
+  const unsigned char upper = (lower >= 'a' && lower <= 'z') ? static_cast<unsigned char>(lower - 32) : lower;
+  size_t atLower = nextByte(s, from, last, lower);
+  size_t atUpper = upper != lower ? nextByte(s, from, last, upper) : std::string::npos;
+  for (;;) {
+    const size_t i = atLower < atUpper ? atLower : atUpper;
+    if (i == std::string::npos) return std::string::npos;
     size_t k = 1;
     while (k < m && fold(s[i + k]) == p[k]) ++k;
     if (k == m) return i;
+    if (atLower == i) atLower = nextByte(s, i + 1, last, lower);
+    if (atUpper == i) atUpper = nextByte(s, i + 1, last, upper);
   }
-  return std::string::npos;
 }
 
 // A pattern of plain pieces separated by "%". Comparing bytes compares characters here: the
@@ -141,13 +155,15 @@ void likeFunction(sqlite3_context* context, int, sqlite3_value** argv) {
   const unsigned char* pattern = sqlite3_value_text(argv[0]);
   const unsigned char* text = sqlite3_value_text(argv[1]);
   if (pattern == nullptr || text == nullptr) return;  // NULL
-  if (sqlite3_value_bytes(argv[0]) > sqlite3_limit(sqlite3_context_db_handle(context), SQLITE_LIMIT_LIKE_PATTERN_LENGTH, -1)) {
-    sqlite3_result_error(context, "LIKE or GLOB pattern too complex", -1);
-    return;
-  }
   // SQLite's LIKE stops at a NUL byte, in the pattern as in the text.
   auto* parsed = static_cast<Pattern*>(sqlite3_get_auxdata(context, 0));
   if (parsed == nullptr) {
+    // A pattern kept from an earlier row is this same value, which passed this check then.
+    if (sqlite3_value_bytes(argv[0]) >
+        sqlite3_limit(sqlite3_context_db_handle(context), SQLITE_LIMIT_LIKE_PATTERN_LENGTH, -1)) {
+      sqlite3_result_error(context, "LIKE or GLOB pattern too complex", -1);
+      return;
+    }
     parsed = new (std::nothrow) Pattern();
     if (parsed == nullptr) {
       sqlite3_result_error_nomem(context);

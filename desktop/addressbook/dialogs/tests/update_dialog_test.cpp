@@ -157,6 +157,35 @@ TEST_F(UpdateFetchTest, AFinishedFetchShowsSuccessFromTheJobThread) {
   EXPECT_TRUE(done.finish);
 }
 
+// The user's file is held by another connection (a second copy of the program on a shared
+// documents folder): the login's open failed and the program goes on without the database. The
+// fetch itself works, but the book cannot be stored: the dialog must show its failure text, not
+// that the book was updated. The fetched model is still installed (the picker's tree shows it).
+TEST_F(UpdateFetchTest, ABookThatCouldNotBeStoredShowsTheFailure) {
+  const std::string file = LocalDb::instance()->path();
+  LocalDb::instance()->close();
+  abtest::HeldFile held(file);
+  ASSERT_TRUE(held.ok());
+  ASSERT_EQ(-1, LocalDb::instance()->open(user_));
+  client()->init(user_, "secret");
+  State done;
+  runForFetch([&](CAddressBookUpdateDialog& d) {
+    ASSERT_EQ(0, client()->update());
+    ASSERT_TRUE(w32subst::waitUntil([&] {
+      A::Pump();
+      return main_.told() == 1;
+    }));
+    A::Pump();  // the result posted from the job thread
+    done = read(d);
+    A::Click(A::Find(d, "FinishBtn"));
+  });
+  EXPECT_EQ(done.hint, kFailure);
+  EXPECT_TRUE(done.finish && !done.stop);
+  EXPECT_EQ(client()->getState(), AddressBookClient::STATE_IDLE);
+  EXPECT_TRUE(client()->findContact("bob@corp.example"));
+  EXPECT_EQ(1u, client()->getRootGroups().size());
+}
+
 TEST_F(UpdateFetchTest, AWindowOpenedAfterTheFetchEndedShowsItsOutcomeAtOnce) {
   State idle, fetched;
   runForFetch([&](CAddressBookUpdateDialog& d) {  // the fetch could not start

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -57,6 +58,27 @@ class Recorder : public IAddrbookListener {
   std::condition_variable cv_;
   std::vector<int> statuses_;
   std::vector<size_t> rootCounts_;
+};
+
+// Another connection that takes a database file for itself (exclusive locking, a write), as a
+// second copy of the program on the same documents folder or an SQLite tool would: the per-user
+// database cannot open it, and nothing of the contact table can be written, while it is held.
+class HeldFile {
+ public:
+  explicit HeldFile(const std::string& file) {
+    ok_ = sqlite3_open(file.c_str(), &db_) == SQLITE_OK &&
+          sqlite3_exec(db_, "PRAGMA locking_mode=EXCLUSIVE; PRAGMA journal_mode=WAL; "
+                            "create table if not exists held(v integer); insert into held values(1);",
+                       nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  ~HeldFile() { sqlite3_close(db_); }
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  sqlite3* db_ = nullptr;
+  bool ok_ = false;
 };
 
 inline IGroup* asGroup(const Sptr<INode>& n) { return static_cast<IGroup*>(n.get()); }

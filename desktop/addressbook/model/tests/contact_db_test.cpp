@@ -3,6 +3,7 @@
 #include "AddressBookTestSupport.h"
 
 #include "addressbook/ContactDb.h"
+#include "log/IM_LogManager.h"
 #include "util/CodingTransform.h"
 
 using namespace abtest;
@@ -230,7 +231,7 @@ TEST_F(ContactDbTest, UserIdWithoutOneAtGivesNoSuffix) {
 
 TEST_F(ContactDbTest, DeleteAllEmptiesTheUsersRowsAndSearchWithoutTableFindsNothing) {
   install({{"bob@corp.example", "Bob", ""}});
-  db()->deleteAll();
+  EXPECT_TRUE(db()->deleteAll());
   EXPECT_EQ(0, count("select count(*) from xcapContactsInfo"));
   // Rows of nobody else: the whole table goes; with a row of anyone else (another user, no
   // user, a number or a blob as user) only the user's rows go.
@@ -243,13 +244,63 @@ TEST_F(ContactDbTest, DeleteAllEmptiesTheUsersRowsAndSearchWithoutTableFindsNoth
     ASSERT_TRUE(LocalDb::instance()->execDML(
         std::string("insert into xcapContactsInfo (userId, contactId, fullName) values (") + c.other +
         ", 'eve@corp.example', 'organization/rd/eve@corp.example');"));
-    db()->deleteAll();
+    EXPECT_TRUE(db()->deleteAll());
     EXPECT_EQ(1, count("select count(*) from xcapContactsInfo"));
     EXPECT_EQ(1, count("select count(*) from xcapContactsInfo where contactId = 'eve@corp.example'"));
     ASSERT_TRUE(LocalDb::instance()->execDML("delete from xcapContactsInfo;"));
   }
   LocalDb::instance()->execDML("DROP TABLE xcapContactsInfo;");
+  IM_LogCapture cap;
   EXPECT_TRUE(search("bob").empty());
+  EXPECT_TRUE(cap.contains("ContactDb::search, the query failed"));
+  EXPECT_FALSE(db()->deleteAll());
+}
+
+// A book may list a contact twice at one place (the same entry twice in a unit): the second row
+// is refused by the table's key, but the contact is stored, so the batch counts as stored. A
+// failure of another kind in the same batch still does not.
+TEST_F(ContactDbTest, AContactListedTwiceAtOnePlaceIsStored) {
+  Sptr<INode> unit(new Group("organization/rd", "rd", Sptr<INode>(), 3));
+  Sptr<INode> bob(new Contact("bob@corp.example", 2, "Bob", "", "organization/rd/bob@corp.example"));
+  Sptr<INode> ann(new Contact("ann@corp.example", 2, "Ann", "", "organization/rd/ann@corp.example"));
+  std::vector<CppSQLite3Command> batch{db()->insertContact(bob, unit), db()->insertContact(ann, unit),
+                                       db()->insertContact(bob, unit)};
+  EXPECT_TRUE(db()->flush(batch));
+  EXPECT_EQ(2, count("select count(*) from xcapContactsInfo"));
+  batch.push_back(CppSQLite3Command{"insert into noSuchTable values (?);", {1}});
+  EXPECT_FALSE(db()->flush(batch));
+}
+
+// The user's file held by another connection (a second copy of the program on a shared
+// documents folder, an SQLite tool): the open fails and the program goes on without the table.
+// Nothing may then read as stored: the deletion and every batch say they failed, and a search
+// logs its failure, apart from a search that simply finds no one (which logs nothing).
+TEST_F(ContactDbTest, WithTheFileHeldElsewhereWritesFailAndTheSearchSaysSo) {
+  install({{"bob@corp.example", "Bob Lee", ""}});
+  {
+    IM_LogCapture cap;
+    EXPECT_EQ(std::vector<std::string>{"bob@corp.example"}, search("Bob"));
+    EXPECT_TRUE(search("nobody").empty());
+    EXPECT_FALSE(cap.contains("ContactDb::")) << "a search without hits is no failure";
+  }
+  std::vector<CppSQLite3Command> empty;
+  EXPECT_TRUE(db()->flush(empty));
+
+  const std::string file = LocalDb::instance()->path();
+  LocalDb::instance()->close();
+  HeldFile held(file);
+  ASSERT_TRUE(held.ok());
+  ASSERT_EQ(-1, LocalDb::instance()->open(user_));
+
+  IM_LogCapture cap;
+  EXPECT_FALSE(db()->deleteAll());
+  Sptr<INode> unit(new Group("organization/rd", "rd", Sptr<INode>(), 3));
+  Sptr<INode> ann(new Contact("ann@corp.example", 2, "Ann", "", "organization/rd/ann@corp.example"));
+  std::vector<CppSQLite3Command> batch{db()->insertContact(ann, unit)};
+  EXPECT_FALSE(db()->flush(batch));
+  EXPECT_TRUE(search("Bob").empty());  // the model still has Bob: the table is what fails
+  EXPECT_TRUE(cap.contains("ContactDb::search, the query failed"));
+  EXPECT_TRUE(cap.contains("ContactDb::deleteAll"));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The per-user database: its place, its batches, its lock and reopening, on a
 // home folder of its own (PW_HOME) in a temporary folder.
 #include <gtest/gtest.h>
+#include <dirent.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -89,6 +91,30 @@ class FileHoldingChild {
   pid_t pid_ = -1;
   int ready_ = -1, release_ = -1;
 };
+
+// A file by device and inode.
+typedef std::pair<dev_t, ino_t> FileKey;
+
+bool keyOf(const std::string& path, FileKey& key) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  key = FileKey(st.st_dev, st.st_ino);
+  return true;
+}
+
+// The regular files this process has open, by device and inode (also when their name is gone).
+std::set<FileKey> openFiles() {
+  std::set<FileKey> keys;
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return keys;
+  while (dirent* e = readdir(dir)) {
+    struct stat st;
+    if (e->d_name[0] != '.' && fstatat(dirfd(dir), e->d_name, &st, 0) == 0 && S_ISREG(st.st_mode))
+      keys.insert(FileKey(st.st_dev, st.st_ino));
+  }
+  closedir(dir);
+  return keys;
+}
 
 class LocalDbTest : public ::testing::Test {
  protected:
@@ -302,16 +328,25 @@ TEST_F(LocalDbTest, KeptBatchStatementsFollowTheConnection) {
   EXPECT_EQ(2, countIn(dbFile("a@example.com"), "select count(*) from t"));
   EXPECT_EQ(0, countIn(dbFile("a@example.com"), "select count(*) from t where v like 'b%'"));
 
-  // More texts than are kept: every batch still runs.
+  // More texts than are kept, in batches of one and in one batch: every batch still runs, and
+  // no more than 32 statements stay compiled (the connection's own list of its statements).
+  const char* keptSql = "select count(*) from sqlite_stmt where sql like 'insert into t%'";
   for (int i = 0; i < 80; ++i) {
     std::string sql = "insert into t(id, v) values(?, ?) -- " + std::to_string(i);
     ASSERT_TRUE(db_.execBatch(std::vector<CppSQLite3Command>{{sql, {100 + i, "x"}}}));
+    ASSERT_LE(count(keptSql), 32) << "after " << i + 1 << " texts";
   }
-  EXPECT_EQ(81, count("select count(*) from t"));
+  std::vector<CppSQLite3Command> many;
+  for (int i = 0; i < 80; ++i)
+    many.push_back({"insert into t(id, v) values(?, ?) -- many " + std::to_string(i), {200 + i, "y"}});
+  ASSERT_TRUE(db_.execBatch(many));
+  EXPECT_LE(count(keptSql), 32);
+  EXPECT_GE(count(keptSql), 1);  // still kept
+  EXPECT_EQ(161, count("select count(*) from t"));
 
   db_.close();
   EXPECT_FALSE(one(4, "closed"));
-  EXPECT_EQ(81, countIn(dbFile("b@example.com"), "select count(*) from t"));
+  EXPECT_EQ(161, countIn(dbFile("b@example.com"), "select count(*) from t"));
 }
 
 TEST_F(LocalDbTest, ConcurrentWritersLoseNothingAndBatchesStayWhole) {
@@ -488,6 +523,54 @@ TEST_F(LocalDbTest, OpeningTheOpenUserAgainKeepsTheConnection) {
   ASSERT_EQ(0, db_.open("b@example.com"));
   EXPECT_EQ(-1, count("select count(*) from temp.mine"));
   EXPECT_EQ(dbFile("b@example.com"), db_.path());
+}
+
+// Between two logins of the same user the user's folder goes: removed, or moved elsewhere (the
+// documents folder tidied up, a profile moved). The second login must not keep the connection to
+// the file that went, where its writes would report success and be gone (or elsewhere) at the
+// next start: it opens the file at the user's path, and what it writes is there afterwards.
+TEST_F(LocalDbTest, ReloginAfterTheUsersFolderWentOpensTheFileAtThePath) {
+  const std::string user = "a@example.com";
+  const std::string folder = home_.path() + "/Documents/Postwing/" + user;
+  for (const bool moved : {false, true}) {
+    SCOPED_TRACE(moved ? "folder moved" : "folder removed");
+    const std::string movedTo = home_.path() + "/elsewhere";
+    ASSERT_EQ(0, db_.open(user));
+    ASSERT_TRUE(db_.execDML("create table t(v text); insert into t values('before');"));
+    FileKey first;
+    ASSERT_TRUE(keyOf(dbFile(user), first));
+    ASSERT_EQ(1u, openFiles().count(first));
+
+    if (moved)
+      fs::rename(folder, movedTo);
+    else
+      fs::remove_all(folder);
+    ASSERT_FALSE(fs::exists(folder));
+
+    ASSERT_EQ(0, db_.open(user));
+    FileKey second;
+    ASSERT_TRUE(keyOf(dbFile(user), second)) << "no file at the user's path";
+    EXPECT_EQ(dbFile(user), db_.path());
+    std::set<FileKey> open = openFiles();
+    EXPECT_EQ(1u, open.count(second)) << "the file at the path is not the open one";
+    // (The new file may have been given the inode that the closed one freed.)
+    if (first != second) {
+      EXPECT_EQ(0u, open.count(first)) << "the file that went is still open";
+    }
+    // A fresh file: the table is made again, and what is written stays at the path.
+    EXPECT_EQ(-1, count("select count(*) from t"));
+    ASSERT_TRUE(db_.execBatch(std::vector<std::string>{"create table t(v text)", "insert into t values('after')"}));
+
+    db_.close();  // the next start
+    EXPECT_EQ(1, countIn(dbFile(user), "select count(*) from t where v='after'"));
+    EXPECT_EQ(0, countIn(dbFile(user), "select count(*) from t where v='before'"));
+    if (moved) {
+      EXPECT_EQ(1, countIn(movedTo + "/Postwing.db", "select count(*) from t where v='before'"));
+      EXPECT_EQ(0, countIn(movedTo + "/Postwing.db", "select count(*) from t where v='after'"));
+      fs::remove_all(movedTo);
+    }
+    fs::remove_all(folder);
+  }
 }
 
 // The user's file held by another connection: by an earlier connection of this program that a

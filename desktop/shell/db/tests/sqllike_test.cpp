@@ -19,13 +19,14 @@ const std::vector<std::string> kTexts = {
     "", "a", "A", "abc", "ABC", "aXbXc", "user12@corp.example", "bob@corp.example", "wang.fang@corp.example",
     "under_score@corp.example", "100%", "a\\b", "a%b", "a_b", "e123 kwc", "kwa kwb kwc",
     u8"王芳", u8"满分100%", u8"员工00012", u8"分", u8"ÄäÖ", "%", "_", "%%", "abcabcabd", "aaa", "ab\xC3", "\x88x",
+    "xAxaxAb", "AaBab", "aAaAaB",  // a piece's first letter in both cases, not where it matches
 };
 const std::vector<std::string> kPatterns = {
     "", "%", "%%", "_", "__", "%_", "_%", "%_%", "a", "A", "%a%", "%A%", "a%", "%c", "a%c", "%b%c%",
     "%kwc%", "%kwb%", "%KW%", "%e1%@corp.example", "%bob%@corp.example", "%@corp%", "%corp.example",
     "%g%a%", "%b_b%", "%r_b%", "%un%re%", "%under_%", "%a\\b%", "%a\\%", "%a\\_b%", "a_c", "a%%c", "%abd",
     "%abcabd%", "%aa%", "%aaaa%", u8"%王%", u8"%王芳%", u8"%满分_%", u8"%满_100%", u8"%分%", u8"%ä%", u8"%Ä%",
-    "%100\\%%", "%%%", "%_%_%_%", "%x", "\x88%", "%\xC3",
+    "%100\\%%", "%%%", "%_%_%_%", "%x", "\x88%", "%\xC3", "%ab%", "%Ab%", "%aab%", "%xab", "a%ab%",
 };
 
 // SQLite's own answer: 1, 0, or -1 for NULL.

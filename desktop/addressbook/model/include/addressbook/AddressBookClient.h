@@ -21,7 +21,8 @@
 // still holds one of its nodes (the picker holds the contacts its tree shows); every install
 // releases (breaks the cycles of) each replaced model that nobody holds any more, and clear,
 // init and the destructor break the current and every replaced model. A failed or cancelled
-// fetch leaves the installed model in place.
+// fetch leaves the installed model in place; a book fetched but not stored in the contact table
+// (status 1 with a model) is installed, and the state is idle.
 #pragma once
 
 #include <ace/Singleton.h>
@@ -31,6 +32,7 @@
 #include <list>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "addressbook/AddressBookListeners.h"
@@ -52,7 +54,8 @@ class AddressBookClient : public IContactListListener {
   }
 
   // The agent's end-of-fetch call: state 2 and the new model on status 0, else state 0 (the
-  // model stays); then every listener gets the root groups and the status.
+  // model stays, unless the failure brings one: then it is installed); then every listener gets
+  // the root groups and the status.
   void OnUpdate(const std::vector<Sptr<INode>>& rootGroups,
                 std::map<std::string, Sptr<INode>> groups,
                 std::map<std::string, Sptr<INode>> contacts, int status) override;
@@ -77,8 +80,9 @@ class AddressBookClient : public IContactListListener {
                 std::map<std::string, Sptr<INode>> contacts);
   // The contact of that user id in the installed model, or an empty pointer.
   Sptr<INode> findContact(const std::string& name);
-  // Appends, in order, the contact of each user id that the installed model has (one lock).
-  void findContacts(const std::vector<std::string>& names, std::vector<Sptr<INode>>& out);
+  // Appends, in order, the contact of each user id that the installed model has (one lock;
+  // a hashed lookup per id, the index made on the first call after the model changed).
+  void findContacts(const std::vector<std::string_view>& names, std::vector<Sptr<INode>>& out);
   // Replaced models kept alive (diagnostics and tests).
   size_t retiredModelCount();
   Sptr<ContactListAgent> getAgent();
@@ -110,6 +114,8 @@ class AddressBookClient : public IContactListListener {
   void takeModels(std::list<Model>& out);
   // Moves the retired models that nothing outside them holds into out; modelMutex held.
   void takeUnheldLocked(std::list<Model>& out);
+  // Forgets the index of the contacts; modelMutex held, whenever `contacts` changes.
+  void dropContactIndexLocked();
   static bool heldFromOutside(const Model& model);
   static void breakAll(std::list<Model>& models);
 
@@ -117,6 +123,16 @@ class AddressBookClient : public IContactListListener {
   std::map<std::string, Sptr<INode>> contacts;  // guarded by modelMutex
   std::vector<Sptr<INode>> rootGroups;          // guarded by modelMutex
   std::list<Model> retiredModels;               // guarded by modelMutex
+  // `contacts` by user id, hashed, for findContacts: one flat table (open addressing, linear
+  // probing, at most half full) whose slots hold each id's hash and view the key and the value
+  // of its entry in `contacts`. Empty until the first lookup after a change. Guarded by
+  // modelMutex.
+  struct IndexSlot {
+    size_t hash;
+    std::string_view key;
+    const Sptr<INode>* value;  // null: a free slot
+  };
+  std::vector<IndexSlot> contactIndex;
   Sptr<ContactListAgent> agent;                 // guarded by agentMutex
   ACE_Thread_Mutex agentMutex;
   ACE_Thread_Mutex modelMutex;

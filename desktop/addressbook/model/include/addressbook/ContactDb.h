@@ -31,20 +31,22 @@ class ContactDb {
   // Stores the user id, drops the table and creates it empty with its three indexes; true when
   // the creation succeeded (or the table survived the drop).
   bool init(const std::string& userId);
-  // Deletes every row of the stored user.
-  void deleteAll();
+  // Deletes every row of the stored user; false when the table could not be written.
+  bool deleteAll();
   // The INSERT for one contact under its parent group (values bound, UTF-8); a command with an
   // empty text when either pointer is empty.
   CppSQLite3Command insertContact(Sptr<INode> contact, Sptr<INode> group);
   // Runs the commands as one batch (one transaction; a failing row is passed over). The list
-  // is left to the caller.
-  void flush(std::vector<CppSQLite3Command>& commands);
+  // is left to the caller. False when a row was not stored (true for an empty list); a row
+  // that the table's key refuses (the same contact twice at one path) is stored already.
+  bool flush(std::vector<CppSQLite3Command>& commands);
   // Appends the model's contacts whose row matches the keyword (GB2312, as typed): display
   // name or nick name containing it, or a contact id containing it and, for a keyword without
   // "@", ending with the user's own domain after it. The match is SQL LIKE's: ASCII letters
   // without regard to case, "%" and "_" in the keyword are wildcards (any run, any one
   // character); quotes and "\\" are plain characters (the keyword is a bound value). One hit
-  // per contact id, by display name.
+  // per contact id, by display name. A query that fails is logged and appends nothing (or the
+  // hits read before a failing step).
   void search(const std::string& keyword, std::vector<Sptr<INode>>& result);
 
   std::string userId();

@@ -157,6 +157,10 @@ class CppSQLite3DB {
   CppSQLite3DB(const CppSQLite3DB&) = delete;
   CppSQLite3DB& operator=(const CppSQLite3DB&) = delete;
 
+  // How long a statement waits for a file that another connection holds, as
+  // built: one minute.
+  static const int DEFAULT_BUSY_TIMEOUT_MS = 60000;
+
   // Applied at the next open: how long a statement waits for a file that
   // another connection holds, from the end of the open on.
   void setBusyTimeout(int ms) { busyTimeoutMs_ = ms; }

@@ -14,10 +14,14 @@
 // locking mode, so the WAL index lives in the process's memory and no "-shm"
 // file is made or mapped; no other connection (of this process or another) can
 // use the file while it is open. Opening the user whose file is open keeps the
-// connection. An open whose file another connection holds (another program, or
-// an earlier connection of this one that a cursor keeps alive) fails after at
-// most 2 s of waiting, as does one whose settings are refused; the 60000 ms
-// busy time-out holds for the statements after the open.
+// connection while the path still names the very file it has open (the same
+// device and inode); when the user's folder was removed or moved meanwhile,
+// the open closes it and opens the file at the path. An open whose file
+// another connection holds (another program, or an earlier connection of this
+// one that a cursor keeps alive) fails after at most 2 s of waiting, as does
+// one whose settings are refused; the 60000 ms busy time-out
+// (CppSQLite3DB::DEFAULT_BUSY_TIMEOUT_MS) holds for the statements after the
+// open.
 //
 // Threads: every method may be called from any thread. mutex_ serialises
 // open, close, single statements, whole batches (each one transaction, so no
@@ -55,10 +59,10 @@ class LocalDb {
   static bool isSafeUserId(const std::string& userId);
 
   // Opens the user's database, creating its folders, after closing the one
-  // open before; 0 at once when that one is the user's file already. -1 (and
-  // no connection at all) when the user id is not safe, the documents folder
-  // is unknown, the file cannot be opened or is held by another connection,
-  // or a setting of the open is refused.
+  // open before; 0 at once when that one is the file the user's path names
+  // (same device and inode). -1 (and no connection at all) when the user id
+  // is not safe, the documents folder is unknown, the file cannot be opened or
+  // is held by another connection, or a setting of the open is refused.
   int open(const std::string& userId);
   void close();
   // The UTF-8 path of the open database; "" when none is open.
@@ -81,6 +85,15 @@ class LocalDb {
   // batches on the same connection (up to 32 texts).
   bool execBatch(const std::vector<std::string>& sqls, bool rollbackOnFailure = false);
   bool execBatch(const std::vector<CppSQLite3Command>& commands, bool rollbackOnFailure = false);
+  // What a batch did, for a caller to whom some failures are no loss: whether its transaction
+  // was committed, how many statements failed, and how many of those a constraint refused (a
+  // row whose key is there already).
+  struct BatchOutcome {
+    bool committed = false;
+    size_t failed = 0;
+    size_t refusedByConstraint = 0;
+  };
+  bool execBatch(const std::vector<CppSQLite3Command>& commands, bool rollbackOnFailure, BatchOutcome& outcome);
 
   // Compiles the first statement and steps to the first row, then moves the
   // cursor into result. On failure result is left as it was and false returned.
@@ -90,7 +103,7 @@ class LocalDb {
  private:
   struct BatchStatements;  // the statements compiled for one batch, by text
   template <typename Stmt>
-  bool runBatch(const std::vector<Stmt>& stmts, bool rollbackOnFailure);
+  bool runBatch(const std::vector<Stmt>& stmts, bool rollbackOnFailure, BatchOutcome& outcome);
   // These expect mutex_ held.
   void dropKeptStatements();  // before the connection closes
   bool beginTransaction();
@@ -103,4 +116,12 @@ class LocalDb {
   CppSQLite3DB db_;   // guarded by mutex_
   std::unique_ptr<BatchStatements> kept_;  // guarded by mutex_; of db_'s connection
   std::string path_;  // guarded by mutex_
+
+  // A file as the file system knows it, whatever name reaches it.
+  struct FileId {
+    unsigned long long dev = 0, ino = 0;
+    bool operator==(const FileId& o) const { return dev == o.dev && ino == o.ino && ino != 0; }
+    static bool of(const std::string& utf8Path, FileId& out);
+  };
+  FileId openFile_;  // guarded by mutex_; the file of path_ when it was opened
 };
