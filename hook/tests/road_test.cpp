@@ -445,6 +445,10 @@ TEST_F(Road, TheInterceptedAddressBookControlsOfferBothBooksAndTheClientsOwnGets
     EXPECT_EQ(shown[0].items[0].text, "企业通讯录");
     EXPECT_EQ(shown[0].items[1].id, mc.own);
     EXPECT_EQ(shown[0].items[1].text, mc.ownText);
+    // The pick is answered inside the menu's loop, which may run the idle check first: wait for
+    // the replay itself, then for anything it left queued.
+    ASSERT_TRUE(waitUntil([&] { return !mail_->events().empty(); }));
+    ASSERT_TRUE(mail_->waitIdle());
     EXPECT_EQ(mail_->events(), (std::vector<std::string>{mc.ownEvent}));
     EXPECT_TRUE(wind->recordedMessages().empty());
     wind->sendMessageByParam(wind->controls().containerPrev);  // a second replay has nothing left
@@ -531,6 +535,8 @@ TEST_F(Road, Foxmail7RecipientEditsOpenTheEditMenuFromTheirRightStripOnlyWhenFoc
   EXPECT_EQ(shown[0].pt.x, cursor.x);
   EXPECT_EQ(shown[0].pt.y, cursor.y);
   EXPECT_EQ(shown[0].resourceId, 101u);
+  ASSERT_TRUE(waitUntil([&] { return !mail_->events().empty(); }));  // the pick, as above
+  ASSERT_TRUE(mail_->waitIdle());
   EXPECT_EQ(mail_->events(), (std::vector<std::string>{"ownAddressBook(to)"}));
 }
 
