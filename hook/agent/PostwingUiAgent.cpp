@@ -1,6 +1,7 @@
 // The hook-side agent of the local bridge.
 #include "hook/PostwingUiAgent.h"
 
+#include "DebugLine.h"
 #include "bridge/PW_Message.h"
 #include "hook/PostwingWindRegistry.h"
 
@@ -17,11 +18,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
 typedef ACE_Guard<ACE_Recursive_Thread_Mutex> Guard;
+using pwhook::debugf;
 
 const int PostwingUiAgent::DEFAULT_PORT;
 const std::size_t PostwingUiAgent::INITIAL_BUFFER_SIZE;
@@ -32,16 +33,6 @@ std::atomic<int> g_portOverride{0};
 // A connect or a send to the desktop program gives up after this long.
 const int kIoTimeoutSeconds = 5;
 const std::size_t kMaxBufferSize = PW_Message::MAX_HEAD_LENGTH + PW_Message::MAX_BODY_LENGTH;
-
-void debugf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-void debugf(const char* fmt, ...) {
-  char line[512];
-  va_list args;
-  va_start(args, fmt);
-  std::vsnprintf(line, sizeof line, fmt, args);
-  va_end(args);
-  OutputDebugStringA(line);
-}
 
 std::string handleText(HWND root) {
   char text[32];
@@ -70,8 +61,6 @@ PostwingUiAgent* PostwingUiAgent::instance() { return &w32subst::ProcessLocal<Po
 
 PostwingUiAgent::PostwingUiAgent() { OutputDebugStringA("PostwingUiAgent::PostwingUiAgent"); }
 
-PostwingUiAgent::PostwingUiAgent(HWND) : PostwingUiAgent() {}
-
 PostwingUiAgent::~PostwingUiAgent() {
   shutdown();
   OutputDebugStringA("PostwingUiAgent::~PostwingUiAgent");
@@ -91,8 +80,12 @@ bool PostwingUiAgent::receiving() const {
 }
 
 int PostwingUiAgent::connectUI(int port, bool startThread) {
-  OutputDebugStringA("PostwingUiAgent::connectUI");
   Guard g(mutex_);
+  return connect_i(startThread, port);
+}
+
+int PostwingUiAgent::connect_i(bool startThread, std::optional<int> port) {
+  OutputDebugStringA("PostwingUiAgent::connectUI");
   reapThreads_i();
   if (startThread) {
     shutDown_ = false;
@@ -103,7 +96,10 @@ int PostwingUiAgent::connectUI(int port, bool startThread) {
     return -1;
   }
   if (!connected_) {
-    port_ = g_portOverride != 0 ? int(g_portOverride) : port;
+    if (g_portOverride != 0)
+      port_ = g_portOverride;
+    else if (port)
+      port_ = *port;
     ACE_SOCK_Stream stream;
     if (stream.open(SOCK_STREAM, PF_INET, 0, 0) == -1) return -1;
     int one = 1;
@@ -148,7 +144,7 @@ int PostwingUiAgent::showAddrDialog(const std::string& to, const std::string& cc
   // Connects when not connected, and starts the receive thread when the connection has none
   // yet (a window that closed earlier may have connected without one); when this fails
   // sendMessage tries again.
-  connectUI(port_, true);
+  connect_i(true);
   PW_Message message;
   message.setCommand("showAddrDialog");
   message.setField("handle", handleText(root));
@@ -162,7 +158,7 @@ int PostwingUiAgent::showAddrDialog(const std::string& to, const std::string& cc
 int PostwingUiAgent::showAttachDialog(HWND root) {
   OutputDebugStringA("PostwingUiAgent::showAttachDialog");
   Guard g(mutex_);
-  connectUI(port_, true);  // as showAddrDialog
+  connect_i(true);  // as showAddrDialog
   PW_Message message;
   message.setCommand("showAttachDialog");
   message.setField("handle", handleText(root));
@@ -173,7 +169,7 @@ int PostwingUiAgent::showAttachDialog(HWND root) {
 int PostwingUiAgent::closeDialog(HWND root) {
   OutputDebugStringA("PostwingUiAgent::closeDialog");
   Guard g(mutex_);
-  if (!connected_ && connectUI(port_, false) != 0) return -1;  // no reply comes: no receive thread
+  if (!connected_ && connect_i(false) != 0) return -1;  // no reply comes: no receive thread
   PW_Message message;
   message.setCommand("mailWindowsClosed");
   message.setField("handle", handleText(root));
@@ -184,7 +180,7 @@ int PostwingUiAgent::closeDialog(HWND root) {
 int PostwingUiAgent::sendMessage(ACE_Message_Block* block) {
   OutputDebugStringA("PostwingUiAgent::sendMessage");
   Guard g(mutex_);
-  if (!connected_ && connectUI(port_, true) != 0) {
+  if (!connected_ && connect_i(true) != 0) {
     block->release();
     return -1;
   }

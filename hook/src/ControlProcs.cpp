@@ -2,31 +2,22 @@
 // compose window's controls (and adds the library's buttons in Foxmail), the subclassed window
 // procedures and the call-window-procedure hooks that turn clicks into menus and requests.
 // Everything here runs on the mail client's UI thread.
+#include "DebugLine.h"
 #include "HookProcs.h"
 #include "hook/PostwingHook.h"
 #include "hook/PostwingWindRegistry.h"
 
 #include <ace/Guard_T.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 
 typedef ACE_Guard<ACE_Recursive_Thread_Mutex> RecursiveGuard;
+using pwhook::debugf;
 
 namespace {
-void debugf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-void debugf(const char* fmt, ...) {
-  char line[320];
-  va_list args;
-  va_start(args, fmt);
-  std::vsnprintf(line, sizeof line, fmt, args);
-  va_end(args);
-  OutputDebugStringA(line);
-}
-
 long num(HWND h) { return (long)(intptr_t)h; }
 
 std::string classOf(HWND h) {

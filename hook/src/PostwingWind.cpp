@@ -1,6 +1,7 @@
 // Compose-window objects: hooks, requests through the agent, menus, recording and replay.
 #include "hook/PostwingWind.h"
 
+#include "DebugLine.h"
 #include "HookProcs.h"
 #include "hook/PostwingWindRegistry.h"
 
@@ -14,22 +15,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdarg>
 #include <cstdio>
 
 typedef ACE_Guard<ACE_Recursive_Thread_Mutex> RecursiveGuard;
 
-namespace {
-void debugf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-void debugf(const char* fmt, ...) {
-  char line[256];
-  va_list args;
-  va_start(args, fmt);
-  std::vsnprintf(line, sizeof line, fmt, args);
-  va_end(args);
-  OutputDebugStringA(line);
-}
+using pwhook::debugf;
 
+namespace {
 const int kAgentPort = 11111;
 }  // namespace
 
@@ -172,7 +164,7 @@ int FoxMail70Wind::showAttachDialog() {
   lastAttachClick_ = t;
 #ifdef PW_HAVE_AGENT
   if (!agent_) {
-    PostwingUiAgent* own = new PostwingUiAgent(root_);
+    PostwingUiAgent* own = new PostwingUiAgent();
     if (own->connectUI(kAgentPort, true) != 0) {
       delete own;
       return -1;

@@ -1,6 +1,8 @@
 // The per-process window registry and the polling loop of the desktop process.
 #include "hook/PostwingWindRegistry.h"
 
+#include "DebugLine.h"
+
 #include <ace/Condition_Thread_Mutex.h>
 #include <ace/Guard_T.h>
 #include <ace/OS_NS_sys_time.h>
@@ -9,6 +11,7 @@
 #include <vector>
 
 typedef ACE_Guard<ACE_Recursive_Thread_Mutex> RecursiveGuard;
+using pwhook::debugf;
 
 BOOL CALLBACK discoverComposeWindow(HWND hWnd, LPARAM lParam);  // HookEntry.cpp
 
@@ -24,12 +27,6 @@ ACE_Thread_Mutex& pollLock() {
 ACE_Condition_Thread_Mutex& pollCond() {
   static ACE_Condition_Thread_Mutex* c = new ACE_Condition_Thread_Mutex(pollLock());
   return *c;
-}
-
-void debugf(const char* fmt, long root, int size) {
-  char line[128];
-  std::snprintf(line, sizeof(line), fmt, root, size);
-  OutputDebugStringA(line);
 }
 }  // namespace
 

@@ -445,6 +445,10 @@ TEST_F(Road, TheInterceptedAddressBookControlsOfferBothBooksAndTheClientsOwnGets
     EXPECT_EQ(shown[0].items[0].text, "企业通讯录");
     EXPECT_EQ(shown[0].items[1].id, mc.own);
     EXPECT_EQ(shown[0].items[1].text, mc.ownText);
+    // The pick is answered inside the menu's loop, which may run the idle check first: wait for
+    // the replay itself, then for anything it left queued.
+    ASSERT_TRUE(waitUntil([&] { return !mail_->events().empty(); }));
+    ASSERT_TRUE(mail_->waitIdle());
     EXPECT_EQ(mail_->events(), (std::vector<std::string>{mc.ownEvent}));
     EXPECT_TRUE(wind->recordedMessages().empty());
     wind->sendMessageByParam(wind->controls().containerPrev);  // a second replay has nothing left
@@ -531,6 +535,8 @@ TEST_F(Road, Foxmail7RecipientEditsOpenTheEditMenuFromTheirRightStripOnlyWhenFoc
   EXPECT_EQ(shown[0].pt.x, cursor.x);
   EXPECT_EQ(shown[0].pt.y, cursor.y);
   EXPECT_EQ(shown[0].resourceId, 101u);
+  ASSERT_TRUE(waitUntil([&] { return !mail_->events().empty(); }));  // the pick, as above
+  ASSERT_TRUE(mail_->waitIdle());
   EXPECT_EQ(mail_->events(), (std::vector<std::string>{"ownAddressBook(to)"}));
 }
 
@@ -555,8 +561,11 @@ TEST_F(Road, LongListsAreTypedWholeAndAFullControlIsLeftAlone) {
   int n = MultiByteToWideChar(CP_ACP, 0, joined.data(), (int)joined.size(), nullptr, 0);
   std::u16string expected((size_t)n, u'\0');
   MultiByteToWideChar(CP_ACP, 0, joined.data(), (int)joined.size(), &expected[0], n);
-  ASSERT_TRUE(waitUntil([&] { return mail_->text(w.cc) == expected; }));
-  ASSERT_TRUE(waitUntil([&] { return mail_->text(w.to) == expected; }));
+  // Some 8,000 characters, each posted to the control on its own: a sanitizer build on a busy
+  // machine takes far longer over them than the usual five seconds.
+  const int kLongTypingMs = 60000;
+  ASSERT_TRUE(waitUntil([&] { return mail_->text(w.cc) == expected; }, kLongTypingMs));
+  ASSERT_TRUE(waitUntil([&] { return mail_->text(w.to) == expected; }, kLongTypingMs));
   std::u16string cc = mail_->text(w.cc);
   EXPECT_GT(cc.size(), 2047u);  // longer than any fixed 2048-character buffer
 
@@ -564,8 +573,8 @@ TEST_F(Road, LongListsAreTypedWholeAndAFullControlIsLeftAlone) {
   int toChars = GetWindowTextLengthA(w.to);
   ASSERT_GT(toChars, 2048);
   ASSERT_TRUE(server()->sendSelectedAddr({"x@corp"}, {}, {"y@corp"}));
-  ASSERT_TRUE(waitUntil([&] { return mail_->text(w.bcc) == u"y@corp;"; }));
-  ASSERT_TRUE(mail_->waitIdle());
+  ASSERT_TRUE(waitUntil([&] { return mail_->text(w.bcc) == u"y@corp;"; }, kLongTypingMs));
+  ASSERT_TRUE(mail_->waitIdle(kLongTypingMs));
   EXPECT_EQ(GetWindowTextLengthA(w.to), toChars);
 }
 

@@ -36,9 +36,11 @@ class XcapServersTest : public ::testing::Test {
     ASSERT_TRUE(sso_.isListening());
     ASSERT_TRUE(xcap_.isListening());
     Config* config = Config::instance();
-    config->setValue("XCAP", "recvTimeout", "2");
-    config->setValue("XCAP", "sendTimeout", "2");
-    config->setValue("SSO", "httpTimeout", "2");
+    // No test here waits for a time-out to fire: room for a sanitizer build on a busy machine
+    // (two seconds failed a read under ThreadSanitizer there), still short for a lost peer.
+    config->setValue("XCAP", "recvTimeout", "10");
+    config->setValue("XCAP", "sendTimeout", "10");
+    config->setValue("SSO", "httpTimeout", "10");
     SsoClient::instance()->setServer(sso_.hostPort());
   }
   void TearDown() override {

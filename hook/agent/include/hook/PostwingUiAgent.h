@@ -25,6 +25,7 @@
 #include <ace/SOCK_Stream.h>
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,12 +40,13 @@ class PostwingUiAgent {
   // The agent of the calling (simulated) process, made on first use and kept for its life.
   static PostwingUiAgent* instance();
 
+  // The process's agent (instance()), or a compose window's private one (Foxmail 7.0's attach
+  // button): an agent keeps no window, the replies name theirs by handle.
   PostwingUiAgent();
-  // A compose window's private agent (Foxmail 7.0's attach button).
-  explicit PostwingUiAgent(HWND root);
   virtual ~PostwingUiAgent();  // shutdown()
 
-  // 0 when connected (connecting to 127.0.0.1 on the port first when not), -1 otherwise. With
+  // 0 when connected (connecting to 127.0.0.1 on the port first when not, and keeping the port
+  // for the requests' own connects), -1 otherwise. With
   // startThread (a request whose replies must be read), a receive thread is started for the
   // connection when none reads it yet. Without it (a window's close), an agent that has been
   // shut down and neither reopened nor asked for a dialog since does not connect again: -1.
@@ -90,6 +92,9 @@ class PostwingUiAgent {
   // One read from the socket, then every whole reply in the buffer; 0 to go on, -1 to end.
   int handle_input(ACE_HANDLE handle, ACE_Message_Block& buffer);
   void dispatch(const class PW_Message& message);
+  // mutex_ held: connectUI's work. Not connected, it connects to `port`, or with none to the
+  // port of the last connect (DEFAULT_PORT before any), as the requests do.
+  int connect_i(bool startThread, std::optional<int> port = std::nullopt);
   // mutex_ held: shuts the current socket down and forgets it (its receive thread, if any,
   // closes it).
   void dropConnection_i();
