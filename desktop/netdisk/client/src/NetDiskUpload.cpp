@@ -638,16 +638,24 @@ void NetDiskClient::processMergeResult(const std::string& name, int error) {
 void NetDiskClient::updateToDatabase(const std::string& name, int blockIndex, const std::string& md5) {
   IM_LOG_INFO("NetDiskClient::updateToDatabase,update database after send block,relpath is%s, blockIndex is %d.",
               name.c_str(), blockIndex);
+  // The held status knows the upload's length, block size and time; else its record does.
+  int64_t size = 0;
+  int blockSize = BLOCK_SIZE;
   std::string mtime;
   std::map<std::string, UploadingFileStatus>::const_iterator it = uploadingFileStatus_.find(name);
   if (it != uploadingFileStatus_.end()) {
+    size = it->second.fileLength;
+    blockSize = it->second.blockSize > 0 ? it->second.blockSize : BLOCK_SIZE;
     mtime = it->second.mtime;
   } else {
     UpFileTaskRecord row;
     if (SyncDb::instance()->getUpFileTask(name, row) != 0) return;
+    size = row.size;
+    if (row.blockSize > 0) blockSize = row.blockSize;
     mtime = row.mtime;
   }
-  if (UploadRecords::bookBlock(SyncDb::instance(), name, blockIndex, md5, wholeSecondMtime(mtime)) != 0)
+  if (UploadRecords::bookBlock(SyncDb::instance(), name, blockIndex, UploadRecords::blockLength(size, blockSize, blockIndex),
+                               md5, wholeSecondMtime(mtime)) != 0)
     IM_LOG_ERROR("NetDiskClient::updateToDatabase, [status = block not booked, relpath = %s, blockIndex = %d]",
                  name.c_str(), blockIndex);
 }

@@ -87,15 +87,18 @@ int UploadRecords::bookCreated(SyncDb* db, const std::string& name, const std::s
   return count;
 }
 
-int UploadRecords::bookBlock(SyncDb* db, const std::string& name, int blockIndex, const std::string& md5,
-                             bool wholeSecond) {
-  UpFileTaskRecord row;
-  if (db->getUpFileTask(name, row) != 0) return -1;
-  const int length = blockLengthOf(row.size, blockSizeOf(row), blockIndex);
+int UploadRecords::bookBlock(SyncDb* db, const std::string& name, int blockIndex, int64_t length,
+                             const std::string& md5, bool wholeSecond) {
   if (!wholeSecond) return db->bookConfirmedBlock(name, blockIndex, length);
   // Read and written on this one thread: no other write comes between.
+  UpFileTaskRecord row;
+  if (db->getUpFileTask(name, row) != 0) return -1;
   const std::string digest = BlockDigest::add(row.md5, blockIndex, md5);
   return db->bookConfirmedBlock(name, blockIndex, length, &digest);
+}
+
+int UploadRecords::blockLength(int64_t size, int blockSize, int blockIndex) {
+  return blockLengthOf(size, blockSize, blockIndex);
 }
 
 int UploadRecords::restart(SyncDb* db, UpFileTaskRecord& row, int64_t size, const std::string& mtime) {

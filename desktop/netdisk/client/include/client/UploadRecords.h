@@ -24,8 +24,9 @@
 
 class UploadRecords {
  public:
-  // The number of blocks of a file of `size` bytes.
+  // The number of blocks of a file of `size` bytes, and the length of one of them.
   static int blockCount(int64_t size, int blockSize);
+  static int blockLength(int64_t size, int blockSize, int blockIndex);
 
   // A new upload: its task row (NEW, the block size the engine uses) and its file row
   // (unfinished, at the file's length). 0, or -1 when the task row could not be written.
@@ -40,7 +41,7 @@ class UploadRecords {
   static int bookCreated(SyncDb* db, const std::string& name, const std::string& date, bool& booked);
   // A block the server confirmed: its row goes, its bytes are counted and, for a whole-second
   // upload, its MD5 joins the digest, in one transaction; a block booked twice counts once.
-  static int bookBlock(SyncDb* db, const std::string& name, int blockIndex, const std::string& md5,
+  static int bookBlock(SyncDb* db, const std::string& name, int blockIndex, int64_t length, const std::string& md5,
                        bool wholeSecond);
   // Back to the first step at the local file's new length and time; `row` is rewritten.
   static int restart(SyncDb* db, UpFileTaskRecord& row, int64_t size, const std::string& mtime);
