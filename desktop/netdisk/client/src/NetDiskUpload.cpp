@@ -622,8 +622,10 @@ void NetDiskClient::processMergeResult(const std::string& name, int error) {
         size = row.size;  // unreadable now: its block step will say so
         mtime = row.mtime;
       }
+      IM_LOG_WARN("NetDiskClient::processMergeResult, [status = local file changed, upload starts again, relpath = %s, "
+                  "size = %lld -> %lld]",
+                  name.c_str(), static_cast<long long>(row.size), static_cast<long long>(size));
       UploadRecords::restart(db, row, size, mtime);
-      if (size != row.size) IM_LOG_WARN("NetDiskClient::processMergeResult, [relpath = %s, new length]", name.c_str());
     }
     // The held status is of the old length and blocks: the next Start reads the record again.
     std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
