@@ -413,15 +413,29 @@ void FakeNetDiskServer::putFile(const std::string& user, const std::string& relP
   f.owner = user;
 }
 void FakeNetDiskServer::putListedFile(const std::string& user, const std::string& relPath, int64_t size,
-                                      const std::string& md5) {
+                                      const std::string& md5, bool finished) {
   std::lock_guard<std::mutex> lock(mutex_);
   File& f = files_[fullPath(user, relPath)];
   if (!f.data.empty()) ::unlink(f.data.c_str());
   f = File();
   f.size = size;
   f.blockTotal = static_cast<int>((size + blockSize_ - 1) / blockSize_);
-  f.complete = true;
+  f.complete = finished;
   f.md5 = md5;
+  f.token = "T" + std::to_string(++serial_);
+  f.owner = user;
+}
+void FakeNetDiskServer::putUnfinishedFile(const std::string& user, const std::string& relPath,
+                                          const std::string& bytes, int storedBlocks) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  File& f = files_[fullPath(user, relPath)];
+  if (!f.data.empty()) ::unlink(f.data.c_str());
+  f = File();
+  f.size = static_cast<int64_t>(bytes.size());
+  f.blockTotal = static_cast<int>((bytes.size() + blockSize_ - 1) / blockSize_);
+  for (int i = 0; i < storedBlocks && i < f.blockTotal; ++i) f.blocks.insert(i);
+  f.data = newDataFile();
+  std::ofstream(f.data, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   f.token = "T" + std::to_string(++serial_);
   f.owner = user;
 }
