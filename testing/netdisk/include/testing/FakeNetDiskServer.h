@@ -198,6 +198,8 @@ class FakeNetDiskServer {
   std::string dateJson() const;                                                      // mutex_ held
   static std::string fullPath(const std::string& user, const std::string& name);
   std::string newDataFile();  // mutex_ held
+  // A fresh file of `size` bytes for seeding (its data file holds `bytes` when given). mutex_ held.
+  File& seedFile(const std::string& user, const std::string& relPath, int64_t size, const std::string* bytes);
   static std::string readAll(const std::string& path);
 
   FakeSsoServer* sso_;
