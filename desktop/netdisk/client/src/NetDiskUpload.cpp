@@ -209,6 +209,8 @@ int NetDiskClient::addUploadTask_i(const std::string& name) {
 void NetDiskClient::spawnStep(NetDiskTaskBase* task, const std::string& name, int upStatus, int blockIndex) {
   task->setUser(userId_, password_);
   ++runningThreads_;
+  // A create that never goes out leaves the record as it was (read now: the task is gone after).
+  const int ownFile = upStatus == STEP_CREATE ? static_cast<CreateFileTask*>(task)->ownFile() : -1;
   if (NetDiskTaskThread::spawnDetached(task) == 0) return;
   // No thread: the step failed; its result arrives like any other.
   int kind = upStatus == STEP_CREATE  ? UploadFileStatusCommand::CREATE_FAILED
@@ -216,7 +218,7 @@ void NetDiskClient::spawnStep(NetDiskTaskBase* task, const std::string& name, in
                                       : UploadFileStatusCommand::BLOCK_FAILED;
   UploadFileStatusCommand* failed = new UploadFileStatusCommand(0, name, kind);
   failed->blockIndex = blockIndex;
-  if (upStatus == STEP_CREATE) failed->ownFile = static_cast<CreateFileTask*>(task)->ownFile();  // nothing went out
+  failed->ownFile = ownFile;
   failed->setOwnerUserId(userId_);
   if (NetDiskEngineThread::instance()->postCommand(failed) != 0) {
     delete failed;
