@@ -6,8 +6,9 @@
 //   (none) --add--> NEW --bookCreated--> CREATED --bookBlock (each block once)--> CREATED, no
 //   block rows (the merge is next) --finish--> (none; the file row reads finished)
 //   CREATED --restart, same length--> CREATED, every block row again (digest dropped)
-//   CREATED --restart, other length--> NEW, own file
+//   CREATED --restart, other length--> NEW, ownFile created
 //   NEW --restart--> NEW (ownFile kept)
+//   NEW --bookCreated--> (a block row not written) NEW, ownFile created
 //   NEW --createSent--> NEW, create unanswered (when nothing was proven)
 //   NEW --createFailed--> NEW, ownFile as the create step found the server
 //   any --remove or forget--> (none)
@@ -19,10 +20,9 @@
 // ended, or the exchange failed, while the create was out): its create first removes an
 // unfinished file of its name at its length only; deleting the upload sends no removal. A
 // create the server refused leaves none. CREATED: the server holds the upload's own file at
-// the recorded length;
-// the block rows are the blocks it has not confirmed. For an upload whose modification time is
-// in whole seconds, the md5 column holds the digest of the confirmed blocks (BlockDigest), which
-// the merge step compares with the local file before it merges.
+// the recorded length; the block rows are the blocks it has not confirmed. For an upload whose
+// modification time is in whole seconds, the md5 column holds the digest of the confirmed
+// blocks (BlockDigest), which the merge step compares with the local file before it merges.
 //
 // The listing writes the pw_file rows of the files it lists (NetDiskClient::processListFile);
 // every other pw_file write of an upload goes through here.
