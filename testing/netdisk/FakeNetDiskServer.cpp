@@ -398,32 +398,39 @@ std::string FakeNetDiskServer::fullPath(const std::string& user, const std::stri
   return "/" + user + "/transit/" + name;
 }
 
-void FakeNetDiskServer::putFile(const std::string& user, const std::string& relPath, const std::string& bytes) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  File& f = files_[fullPath(user, relPath)];
-  if (!f.data.empty()) ::unlink(f.data.c_str());
-  f = File();
-  f.size = static_cast<int64_t>(bytes.size());
-  f.blockTotal = static_cast<int>((bytes.size() + blockSize_ - 1) / blockSize_);
-  f.complete = true;
-  f.data = newDataFile();
-  std::ofstream(f.data, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  f.md5 = md5Hex(bytes);
-  f.token = "T" + std::to_string(++serial_);
-  f.owner = user;
-}
-void FakeNetDiskServer::putListedFile(const std::string& user, const std::string& relPath, int64_t size,
-                                      const std::string& md5) {
-  std::lock_guard<std::mutex> lock(mutex_);
+FakeNetDiskServer::File& FakeNetDiskServer::seedFile(const std::string& user, const std::string& relPath,
+                                                     int64_t size, const std::string* bytes) {
   File& f = files_[fullPath(user, relPath)];
   if (!f.data.empty()) ::unlink(f.data.c_str());
   f = File();
   f.size = size;
   f.blockTotal = static_cast<int>((size + blockSize_ - 1) / blockSize_);
-  f.complete = true;
-  f.md5 = md5;
+  if (bytes != nullptr) {
+    f.data = newDataFile();
+    std::ofstream(f.data, std::ios::binary).write(bytes->data(), static_cast<std::streamsize>(bytes->size()));
+  }
   f.token = "T" + std::to_string(++serial_);
   f.owner = user;
+  return f;
+}
+void FakeNetDiskServer::putFile(const std::string& user, const std::string& relPath, const std::string& bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  File& f = seedFile(user, relPath, static_cast<int64_t>(bytes.size()), &bytes);
+  f.complete = true;
+  f.md5 = md5Hex(bytes);
+}
+void FakeNetDiskServer::putListedFile(const std::string& user, const std::string& relPath, int64_t size,
+                                      const std::string& md5, bool finished) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  File& f = seedFile(user, relPath, size, nullptr);
+  f.complete = finished;
+  f.md5 = md5;
+}
+void FakeNetDiskServer::putUnfinishedFile(const std::string& user, const std::string& relPath,
+                                          const std::string& bytes, int storedBlocks) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  File& f = seedFile(user, relPath, static_cast<int64_t>(bytes.size()), &bytes);
+  for (int i = 0; i < storedBlocks && i < f.blockTotal; ++i) f.blocks.insert(i);
 }
 void FakeNetDiskServer::addFolder(const std::string& user, const std::string& relPath) {
   std::lock_guard<std::mutex> lock(mutex_);

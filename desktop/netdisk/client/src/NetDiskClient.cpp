@@ -43,13 +43,13 @@ void NetDiskClient::resetUserLists() {
   fileListLoaded_ = false;
   waitList_.clear();
   processList_.clear();
-  processCount_ = 0;
   stepSchedule_.clear();
   localFiles_.clear();
   finishedNames_.clear();
   unfinishedNames_.clear();
   deleteRequests_.clear();
   processSpace_ = 0;
+  heldSpace_.clear();
 }
 
 void NetDiskClient::resetState() {
@@ -60,7 +60,6 @@ void NetDiskClient::resetState() {
   usedSpace_ = 0;
   runningThreads_ = 0;
   uploadingFileStatus_.clear();
-  newUploads_.clear();
   holdNewTasks_ = false;
   readConfig();
 }

@@ -131,8 +131,7 @@ int UploadFileStatusCommand::execute() {
       client->processMergeResult(relpath, NETDISK_OK);
       break;
     case CREATE_FAILED:
-      client->processUploadThreadComplete(relpath, NetDiskClient::STEP_CREATE, blockIndex,
-                                          error != 0 ? error : NETDISK_ERR_CREATE_FAILED);
+      client->processCreateFailed(relpath, ownFile, error != 0 ? error : NETDISK_ERR_CREATE_FAILED);
       break;
     case BLOCK_FAILED:
       if (delta != 0) progress();

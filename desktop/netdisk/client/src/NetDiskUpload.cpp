@@ -66,18 +66,22 @@ bool NetDiskClient::wholeSecondMtime(const std::string& mtime) {
   return dot == std::string::npos || mtime.find_first_not_of('0', dot + 1) == std::string::npos;
 }
 
-int64_t NetDiskClient::reservedSize(const std::string& name) {
-  FileEntryRecord f;
-  if (SyncDb::instance()->getFile(name, 0, f) != 0) return 0;
-  return f.size;
+void NetDiskClient::holdSpace(const std::string& name, int64_t size) {
+  releaseSpace(name);
+  heldSpace_[name] = size;
+  updateSpaceInfo(size, true, true);
+}
+
+void NetDiskClient::releaseSpace(const std::string& name) {
+  std::map<std::string, int64_t>::iterator it = heldSpace_.find(name);
+  if (it == heldSpace_.end()) return;
+  updateSpaceInfo(it->second, true, false);
+  heldSpace_.erase(it);
 }
 
 void NetDiskClient::dropFromLists(const std::string& name) {
   removeName(waitList_, name);
-  if (contains(processList_, name)) {
-    removeName(processList_, name);
-    --processCount_;
-  }
+  removeName(processList_, name);
 }
 
 UploadTaskStatus NetDiskClient::heldStatus(const std::string& name, int state) {
@@ -164,18 +168,16 @@ void NetDiskClient::processAddFileUpload(const std::string& name, const std::str
 
   unfinishedNames_.push_back(relpath);
   localFiles_[localFile] = relpath;
-  newUploads_.insert(relpath);
   int r = addUploadTask_i(relpath);
   if (r == -1) {
     // The task row could not be read back: nothing was admitted.
     removeName(unfinishedNames_, relpath);
     localFiles_.erase(localFile);
-    newUploads_.erase(relpath);
     UploadRecords::remove(db, relpath);
     forEachListener([&](INetDiskClientListener* l) { l->onAddUploadTask(refused, NETDISK_ERR_NO_TASK); });
     return;
   }
-  updateSpaceInfo(size, true, true);
+  holdSpace(relpath, size);
   UploadTaskStatus added = makeStatus(relpath, localFile, size, 0, r);
   added.flag = true;
   forEachListener([&](INetDiskClientListener* l) { l->onAddUploadTask(added, 0); });
@@ -185,7 +187,7 @@ void NetDiskClient::processAddFileUpload(const std::string& name, const std::str
 
 int NetDiskClient::addUploadTask_i(const std::string& name) {
   IM_LOG_INFO("NetDiskClient::addUploadTask_i,relpath is %s.", name.c_str());
-  if (holdNewTasks_ || processCount_ >= maxTask_) {
+  if (holdNewTasks_ || static_cast<int>(processList_.size()) >= maxTask_) {
     waitList_.push_back(name);
     IM_LOG_INFO("NetDiskClient::addUploadTask_i,uploadTask enter wait list.");
     return 2;
@@ -194,7 +196,6 @@ int NetDiskClient::addUploadTask_i(const std::string& name) {
   int step = STEP_CREATE, demand = 0;
   int r = getUploadFileStatus(name, step, demand);
   if (r == -1) return -1;
-  ++processCount_;
   processList_.push_back(name);
   if (r == 1) {
     // Still running from before: record its need; the next result starts it.
@@ -208,6 +209,8 @@ int NetDiskClient::addUploadTask_i(const std::string& name) {
 void NetDiskClient::spawnStep(NetDiskTaskBase* task, const std::string& name, int upStatus, int blockIndex) {
   task->setUser(userId_, password_);
   ++runningThreads_;
+  // A create that never goes out leaves the record as it was (read now: the task is gone after).
+  const int ownFile = upStatus == STEP_CREATE ? static_cast<CreateFileTask*>(task)->ownFile() : -1;
   if (NetDiskTaskThread::spawnDetached(task) == 0) return;
   // No thread: the step failed; its result arrives like any other.
   int kind = upStatus == STEP_CREATE  ? UploadFileStatusCommand::CREATE_FAILED
@@ -215,6 +218,7 @@ void NetDiskClient::spawnStep(NetDiskTaskBase* task, const std::string& name, in
                                       : UploadFileStatusCommand::BLOCK_FAILED;
   UploadFileStatusCommand* failed = new UploadFileStatusCommand(0, name, kind);
   failed->blockIndex = blockIndex;
+  failed->ownFile = ownFile;
   failed->setOwnerUserId(userId_);
   if (NetDiskEngineThread::instance()->postCommand(failed) != 0) {
     delete failed;
@@ -223,6 +227,7 @@ void NetDiskClient::spawnStep(NetDiskTaskBase* task, const std::string& name, in
 }
 
 int NetDiskClient::startUploadThread(const std::string& name, int upStatus, int demand) {
+  // "maxThread is" here and in the scheduling logs below names the upload's thread demand.
   IM_LOG_INFO("NetDiskClient::startUploadThread,relpath is %s, upStatus is %d, maxThread is %d", name.c_str(),
               upStatus, demand);
   if (runningThreads_ >= maxThread_) {
@@ -242,9 +247,9 @@ int NetDiskClient::startUploadThread(const std::string& name, int upStatus, int 
     s.upStatus = STEP_CREATE;
     ++s.runningThreads;
     CreateFileTask* task = new CreateFileTask(name, s.fileLength, s.blockCount);
-    // Only an upload added in this run is sure to have no file on the server: any other may
-    // have one from before (created, then stopped before booking, or restarted).
-    task->setRemoveUnfinished(newUploads_.erase(name) == 0);
+    // Booked before it goes out: a create whose answer never comes (the program ends) may
+    // have made the file.
+    task->setOwnFile(UploadRecords::createSent(SyncDb::instance(), name));
     spawnStep(task, name, STEP_CREATE, -1);
   } else if (upStatus == STEP_MERGE) {
     stepSchedule_[name] = StepSchedule::single(StepSchedule::MERGE_RUNNING);
@@ -330,7 +335,7 @@ int NetDiskClient::updateFromDatabase(const std::string& name, UploadingFileStat
   status.mtime = row.mtime;
   status.fileLength = row.size;
   status.transferred = row.xferSize;
-  status.blockSize = row.blockSize > 0 ? row.blockSize : BLOCK_SIZE;
+  status.blockSize = UploadRecords::blockSizeOf(row.blockSize);
   status.blockCount = UploadRecords::blockCount(row.size, status.blockSize);
   status.runningThreads = 0;
   status.inFlight.clear();
@@ -362,14 +367,13 @@ int NetDiskClient::getNextUploadTask(std::string& name, int& upStatus, int& dema
     std::string next = waitList_.front();
     waitList_.pop_front();
     processList_.push_back(next);
-    ++processCount_;
     UploadingFileStatus info;
     int step = 0, need = 0;
     int r = getUploadFileStatus(next, step, need, &info);
     if (r == -1) {
       // Its rows are gone: it cannot go on.
       dropFromLists(next);
-      updateSpaceInfo(reservedSize(next), true, false);
+      releaseSpace(next);
       notifyUploadStatus(makeStatus(next, std::string(), 0, 0, UploadTaskStatus::STOPPED), 0,
                          NETDISK_ERR_NO_TASK);
       continue;
@@ -471,7 +475,7 @@ int NetDiskClient::getUploadBlockInfo(const std::string& name, std::string& loca
   s.pending.pop_front();
   s.inFlight.push_back(blockIndex);
   offset = static_cast<int64_t>(blockIndex) * s.blockSize;
-  length = static_cast<int>(blockIndex == s.blockCount - 1 ? s.fileLength - offset : s.blockSize);
+  length = UploadRecords::blockLength(s.fileLength, s.blockSize, blockIndex);
   localFile = s.localFile;
   blockCount = s.blockCount;
   return 0;
@@ -577,16 +581,7 @@ void NetDiskClient::processUploadThreadComplete(const std::string& name, int upS
     UploadTaskStatus status = recordedStatus(name, UploadTaskStatus::FINISHED);
     delUploadTask_i(name);
     dropped = updateThreadState(name, STEP_MERGE, -1, -1, false);
-    UploadRecords::finish(SyncDb::instance(), name);
-    updateSpaceInfo(status.fileLength, false, true);
-    removeName(unfinishedNames_, name);
-    if (!contains(finishedNames_, name)) finishedNames_.push_back(name);
-    for (std::map<std::string, std::string>::iterator l = localFiles_.begin(); l != localFiles_.end();) {
-      if (l->second == name)
-        localFiles_.erase(l++);
-      else
-        ++l;
-    }
+    finishUpload(name, status.fileLength, true);
     notifyUploadStatus(status, 0, 0);
   } else if (upStatus == STEP_BLOCKS) {
     int step = STEP_BLOCKS;
@@ -604,6 +599,24 @@ void NetDiskClient::processUploadThreadComplete(const std::string& name, int upS
   startWaitTasks();
 }
 
+void NetDiskClient::finishUpload(const std::string& name, int64_t length, bool countUsed) {
+  UploadRecords::finish(SyncDb::instance(), name);
+  if (countUsed) updateSpaceInfo(length, false, true);
+  removeName(unfinishedNames_, name);
+  if (!contains(finishedNames_, name)) finishedNames_.push_back(name);
+  for (std::map<std::string, std::string>::iterator l = localFiles_.begin(); l != localFiles_.end();) {
+    if (l->second == name)
+      localFiles_.erase(l++);
+    else
+      ++l;
+  }
+}
+
+void NetDiskClient::processCreateFailed(const std::string& name, int ownFile, int error) {
+  if (ownFile >= 0) UploadRecords::createFailed(SyncDb::instance(), name, ownFile);
+  processUploadThreadComplete(name, STEP_CREATE, -1, error);
+}
+
 void NetDiskClient::processBlockStored(const std::string& name, int blockIndex, const std::string& md5) {
   updateToDatabase(name, blockIndex, md5);
   processUploadThreadComplete(name, STEP_BLOCKS, blockIndex, NETDISK_OK);
@@ -611,8 +624,9 @@ void NetDiskClient::processBlockStored(const std::string& name, int blockIndex, 
 
 void NetDiskClient::processMergeResult(const std::string& name, int error) {
   if (error == NETDISK_ERR_FILE_CHANGED) {
-    // Nothing was merged: the upload sends the local file whole, as it is now, from its first
-    // step (the create first removes the unfinished file on the server).
+    // Nothing was merged: the upload sends the local file whole, as it is now (into its own
+    // file at the same length; else its create first removes that file). A file that grew to
+    // 2 GB or more cannot be sent: the upload stops with that error.
     SyncDb* db = SyncDb::instance();
     UpFileTaskRecord row;
     if (db->getUpFileTask(name, row) == 0) {
@@ -626,6 +640,7 @@ void NetDiskClient::processMergeResult(const std::string& name, int error) {
                   "size = %lld -> %lld]",
                   name.c_str(), static_cast<long long>(row.size), static_cast<long long>(size));
       UploadRecords::restart(db, row, size, mtime);
+      if (size >= MAX_FILE_SIZE) error = NETDISK_ERR_TOO_LARGE;
     }
     // The held status is of the old length and blocks: the next Start reads the record again.
     std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
@@ -647,13 +662,13 @@ void NetDiskClient::updateToDatabase(const std::string& name, int blockIndex, co
   std::map<std::string, UploadingFileStatus>::const_iterator it = uploadingFileStatus_.find(name);
   if (it != uploadingFileStatus_.end()) {
     size = it->second.fileLength;
-    blockSize = it->second.blockSize > 0 ? it->second.blockSize : BLOCK_SIZE;
+    blockSize = UploadRecords::blockSizeOf(it->second.blockSize);
     mtime = it->second.mtime;
   } else {
     UpFileTaskRecord row;
     if (SyncDb::instance()->getUpFileTask(name, row) != 0) return;
     size = row.size;
-    if (row.blockSize > 0) blockSize = row.blockSize;
+    blockSize = UploadRecords::blockSizeOf(row.blockSize);
     mtime = row.mtime;
   }
   if (UploadRecords::bookBlock(SyncDb::instance(), name, blockIndex, UploadRecords::blockLength(size, blockSize, blockIndex),
@@ -674,19 +689,18 @@ bool NetDiskClient::addTransferred(const std::string& name, int delta, int64_t& 
 int NetDiskClient::delUploadTask_i(const std::string& name) {
   IM_LOG_INFO("NetDiskClient::delUploadTask_i,relpath is %s.", name.c_str());
   if (contains(waitList_, name)) {
-    updateSpaceInfo(reservedSize(name), true, false);
+    releaseSpace(name);
     IM_LOG_INFO("NetDiskClient::delUploadTask_i,remove task:%s in wait list.", name.c_str());
     removeName(waitList_, name);
     return 2;
   }
   if (contains(processList_, name)) {
     IM_LOG_INFO("NetDiskClient::delUploadTask_i,remove task:%s in process list.", name.c_str());
-    updateSpaceInfo(reservedSize(name), true, false);
+    releaseSpace(name);
     std::map<std::string, UploadingFileStatus>::iterator it = uploadingFileStatus_.find(name);
     if (it != uploadingFileStatus_.end() && it->second.runningThreads <= 0) uploadingFileStatus_.erase(it);
     stepSchedule_.erase(name);
     removeName(processList_, name);
-    --processCount_;
     return 1;
   }
   IM_LOG_ERROR("NetDiskClient::delUploadTask_i,not found relpath:%s in waitlist and process list.", name.c_str());
@@ -716,13 +730,22 @@ void NetDiskClient::processResumeUpload(const std::string& name, int requestNumb
     }
     return;
   }
-  if (!contains(processList_, name) && !contains(waitList_, name) && restartIfChanged(name, row) &&
-      row.size >= MAX_FILE_SIZE) {
+  const bool admitted = contains(processList_, name) || contains(waitList_, name);
+  if (!admitted && uploadingFileStatus_.count(name) == 0 && mergedOnServer(row)) {
+    // Its merge was done, its answer lost: the blocks were read (and checked) before the merge
+    // went out, and the listing counts its space.
+    IM_LOG_INFO("NetDiskClient::processResumeUpload, [status = merged before, finished, relpath = %s]", name.c_str());
+    finishUpload(name, row.size, false);
+    notifyUploadStatus(makeStatus(name, row.localFile, row.size, row.size, UploadTaskStatus::FINISHED), 0, 0);
+    return;
+  }
+  if (!admitted) restartIfChanged(name, row);
+  if (!admitted && row.size >= MAX_FILE_SIZE) {
     notifyUploadStatus(makeStatus(name, row.localFile, row.size, 0, UploadTaskStatus::STOPPED), 0,
                        NETDISK_ERR_TOO_LARGE);
     return;
   }
-  if (contains(processList_, name) || contains(waitList_, name)) {
+  if (admitted) {
     // Already admitted: admitting it twice would run it twice.
     int state = contains(processList_, name) ? UploadTaskStatus::UPLOADING : UploadTaskStatus::WAITING;
     notifyUploadStatus(makeStatus(name, row.localFile, row.size, row.xferSize, state), 0, 0);
@@ -735,9 +758,11 @@ void NetDiskClient::processResumeUpload(const std::string& name, int requestNumb
   }
   if (!holdNewTasks_ && static_cast<int>(processList_.size()) >= maxTask_) {
     std::string oldest = processList_.front();
+    std::map<std::string, int64_t>::const_iterator held = heldSpace_.find(oldest);
+    const int64_t oldestHeld = held != heldSpace_.end() ? held->second : 0;
     delUploadTask_i(oldest);
     waitList_.push_back(oldest);
-    updateSpaceInfo(reservedSize(oldest), true, true);  // it still holds its space while waiting
+    holdSpace(oldest, oldestHeld);  // it still holds its space while waiting
     UpFileTaskRecord o;
     UploadTaskStatus demoted = makeStatus(oldest, std::string(), 0, 0, UploadTaskStatus::WAITING);
     if (db->getUpFileTask(oldest, o) == 0) {
@@ -749,7 +774,7 @@ void NetDiskClient::processResumeUpload(const std::string& name, int requestNumb
   }
   int r = addUploadTask_i(name);
   if (r == 1 || r == 2) {
-    updateSpaceInfo(row.size, true, true);
+    holdSpace(name, row.size);
     localFiles_[row.localFile] = name;
     if (!contains(unfinishedNames_, name) && !contains(finishedNames_, name)) unfinishedNames_.push_back(name);
     int state = r == 1 ? UploadTaskStatus::UPLOADING : UploadTaskStatus::WAITING;
@@ -758,6 +783,15 @@ void NetDiskClient::processResumeUpload(const std::string& name, int requestNumb
     notifyUploadStatus(makeStatus(name, row.localFile, row.size, row.xferSize, UploadTaskStatus::STOPPED), 0,
                        NETDISK_ERR_NO_TASK);
   }
+}
+
+bool NetDiskClient::mergedOnServer(const UpFileTaskRecord& row) {
+  if (row.status != UPTASK_CREATED || row.xferSize < row.size || !contains(finishedNames_, row.relpath)) return false;
+  SyncDb* db = SyncDb::instance();
+  std::vector<UpBlockTaskRecord> blocks;
+  FileEntryRecord listed;
+  return db->listUpBlockTasks(row.relpath, blocks) == 0 && blocks.empty() && db->getFile(row.relpath, 0, listed) == 0 &&
+         listed.status == 1 && listed.size == row.size;
 }
 
 bool NetDiskClient::restartIfChanged(const std::string& name, UpFileTaskRecord& row) {
@@ -773,21 +807,17 @@ bool NetDiskClient::restartIfChanged(const std::string& name, UpFileTaskRecord& 
               mtime.c_str());
   UploadRecords::restart(SyncDb::instance(), row, size, mtime);
   uploadingFileStatus_.erase(name);
-  newUploads_.erase(name);  // its create removes the server's unfinished file first
   return true;
 }
 
 void NetDiskClient::processCancelAllUpload(int requestNumber) {
   IM_LOG_INFO("NetDiskClient::processCancelAllUpload,taskId is %d.", requestNumber);
   // The cancelled uploads give back the space they held.
-  for (std::list<std::string>::iterator it = waitList_.begin(); it != waitList_.end(); ++it)
-    updateSpaceInfo(reservedSize(*it), true, false);
-  for (std::list<std::string>::iterator it = processList_.begin(); it != processList_.end(); ++it)
-    updateSpaceInfo(reservedSize(*it), true, false);
+  heldSpace_.clear();
+  processSpace_ = 0;
   waitList_.clear();
   stepSchedule_.clear();
   processList_.clear();
-  processCount_ = 0;
   // Statuses without a running thread would otherwise stay for good.
   eraseIdleStatuses();
   fileListLoaded_ = false;
@@ -814,8 +844,8 @@ int NetDiskClient::deleteFile_i(const std::string& name, bool onlyIfRequested) {
   SyncDb* db = SyncDb::instance();
   UpFileTaskRecord row;
   bool hasRow = db->getUpFileTask(name, row) == 0;
-  if (hasRow && row.status == UPTASK_NEW) {
-    // Its record says the server holds nothing of it: nothing is removed there.
+  if (hasRow && !UploadRecords::ownsServerFile(row)) {
+    // Its record proves nothing of it on the server: nothing is removed there.
     UploadRecords::remove(db, name);
     localFiles_.erase(row.localFile);
     removeName(unfinishedNames_, name);
@@ -836,10 +866,12 @@ void NetDiskClient::processDeleteFileResult(const std::string& name, const std::
   IM_LOG_INFO("NetDiskClient::processDeleteFileResult, [relpath = %s, error = %d]", name.c_str(), error);
   if (error == 0) {
     SyncDb* db = SyncDb::instance();
-    if (!localFile.empty()) UploadRecords::forget(db, name);
     FileEntryRecord file;
     if (db->getFile(name, 0, file) == 0 && file.status == 1) updateSpaceInfo(file.size, false, false);
-    db->deleteFile(name, 0);
+    if (!localFile.empty())
+      UploadRecords::remove(db, name);  // an upload's record
+    else
+      db->deleteFile(name, 0);  // a listed file's row
     if (contains(unfinishedNames_, name))
       removeName(unfinishedNames_, name);
     else if (localFile.empty())

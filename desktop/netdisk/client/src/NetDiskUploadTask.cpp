@@ -4,6 +4,7 @@
 #include "client/INetDiskClientListener.h"
 #include "client/NetDiskCommands.h"
 #include "client/NetDiskEngineThread.h"
+#include "client/SyncDb.h"
 #include "log/IM_LogManager.h"
 #include "log/IM_Trace.h"
 #include "protocol/SyncProtocol.h"
@@ -219,18 +220,25 @@ void CreateFileTask::execute() {
   IM_LOG_INFO("call createLargeFile,fileName:%s,length:%lld,blockCount:%d.", name_.c_str(),
               static_cast<long long>(length_), blockCount_);
   CSyncProtocol protocol(userId_, password_);
-  if (removeUnfinished_) {
-    // An unfinished file of this upload may be on the server from before; its blocks are not
-    // wanted. A finished file of that name is someone's: it stays, and the create refuses.
+  int ownFile = ownFile_;  // what may be on the server of this upload's own
+  if (ownFile_ != OWNFILE_NONE) {
+    // An unfinished file of this upload's from before: its blocks are not wanted.
     int64_t size = 0;
     ServerFileState state = serverFileState(protocol, name_, size);
-    if (state == UNFINISHED) {
+    const bool own = state == UNFINISHED && (ownFile_ == OWNFILE_CREATED || size == length_);
+    if (own) {
       bool removed = protocol.RemoveByPaths(std::list<std::string>(1, name_));
+      if (removed) ownFile = OWNFILE_NONE;
       IM_LOG_INFO("CreateFileTask::execute, [remove unfinished file, fileName = %s, result = %d]", name_.c_str(),
                   removed ? 1 : 0);
-    } else if (state != ABSENT) {
-      IM_LOG_WARN("CreateFileTask::execute, [status = file kept, fileName = %s, state = %s]", name_.c_str(),
-                  state == FINISHED ? "finished" : "listing failed");
+    } else if (state != LISTING_FAILED) {
+      ownFile = OWNFILE_NONE;  // none of it is there: the name holds another file, or none
+      if (state != ABSENT)
+        IM_LOG_WARN("CreateFileTask::execute, [status = file kept, fileName = %s, state = %s]", name_.c_str(),
+                    state == FINISHED ? "finished" : "unfinished at another length");
+    } else {
+      IM_LOG_WARN("CreateFileTask::execute, [status = file kept, fileName = %s, state = listing failed]",
+                  name_.c_str());
     }
   }
   std::string url, created;
@@ -241,6 +249,12 @@ void CreateFileTask::execute() {
   if (ok) {
     result->firstText = created;
     result->secondText = url;
+  }
+  if (!ok) {
+    // No answer (or none that could be read): the create may have been done.
+    const int status = protocol.getLastStatus();
+    if ((status == 1 || status == 2) && ownFile != OWNFILE_CREATED) ownFile = OWNFILE_CREATE_UNANSWERED;
+    result->ownFile = ownFile;
   }
   result->setOwnerUserId(userId_);
   post(result);

@@ -4,6 +4,8 @@
 #include "log/IM_LogManager.h"
 #include "log/IM_Trace.h"
 
+#include <functional>
+
 namespace {
 
 const char* const kCreateFile =
@@ -24,7 +26,8 @@ const char* const kCreateUpFileTask =
     "                      mtime char(64),"
     "                      blockSize integer,"
     "                      xferSize bigint,"
-    "                      status integer);";
+    "                      status integer,"
+    "                      ownFile integer default 0);";
 const char* const kCreateUpBlockTask =
     "create table pw_upblock_task(              fileId integer,"
     "               blockIndex integer,"
@@ -34,7 +37,44 @@ const char* const kCreateUpBlockTask =
 const char* const kInsertBlock =
     "insert into pw_upblock_task(fileId,blockIndex,offset,length) values(?,?,?,?)";
 
+// The columns of a task row, as readTask reads them.
+const char* const kTaskColumns = "id,relpath,localFile,size,md5,mtime,blockSize,xferSize,status,ownFile";
+
 int typeOf(int fileType) { return fileType == 0 ? 0 : 1; }
+
+void readTask(const CppSQLite3Query& q, UpFileTaskRecord& r) {
+  r.id = q.intField("id");
+  r.fileType = 0;
+  r.relpath = q.textField("relpath");
+  r.localFile = q.textField("localFile");
+  r.size = q.int64Field("size");
+  r.md5 = q.textField("md5");
+  r.mtime = q.textField("mtime");
+  r.blockSize = q.intField("blockSize");
+  r.xferSize = q.int64Field("xferSize");
+  r.status = q.intField("status");
+  const int own = q.intField("ownFile");  // NULL (a row written before the column) reads 0
+  r.ownFile = own == OWNFILE_CREATED || own == OWNFILE_CREATE_UNANSWERED ? own : OWNFILE_NONE;
+}
+
+// Runs the query and hands its rows to `row`, only the first one with `firstOnly`. 0; -1 when
+// the query fails, when `firstOnly` finds no row, or when a row cannot be read (logged as `who`).
+int readRows(LocalDb* db, const char* who, const std::string& sql, const CppSQLite3Params& params, bool firstOnly,
+             const std::function<void(CppSQLite3Query&)>& row) {
+  CppSQLite3Query q;
+  if (!db->execQuery(sql, params, q)) return -1;
+  try {
+    if (firstOnly && q.eof()) return -1;
+    for (; !q.eof(); q.nextRow()) {
+      row(q);
+      if (firstOnly) break;
+    }
+    return 0;
+  } catch (const CppSQLite3Exception& e) {
+    IM_LOG_ERROR("%s, [error = %s]", who, e.errorMessage());
+    return -1;
+  }
+}
 
 }  // namespace
 
@@ -49,6 +89,12 @@ void SyncDb::init() {
   createFileTable();
   createUpFileTaskTable();
   createUpBlockTaskTable();
+  // Whether the server holds a file the upload created: rows written before the column read 0,
+  // "nothing proven there".
+  bool hasOwnFile = false;
+  readRows(db(), "SyncDb::init", "pragma table_info(pw_upfile_task)", CppSQLite3Params(), false,
+           [&](CppSQLite3Query& q) { hasOwnFile = hasOwnFile || q.textField("name") == std::string("ownFile"); });
+  if (!hasOwnFile) db()->execDML("alter table pw_upfile_task add column ownFile integer default 0;");
   // Each confirmed block is looked up and deleted by its upload and index: without an index
   // that is a scan of every block row left, per block (a 1 GiB upload has 2,048). Files made
   // before the index get it here.
@@ -126,39 +172,24 @@ int SyncDb::updateFile(const FileEntryRecord& record) {
 }
 
 int SyncDb::getFile(const std::string& name, int fileType, FileEntryRecord& record) {
-  CppSQLite3Query q;
-  if (!db()->execQuery(
-          "select fileType,relpath,size,expireTime,status,dirFlag from pw_file where relpath=? and fileType=?",
-          CppSQLite3Params{name, typeOf(fileType)}, q))
-    return -1;
-  try {
-    if (q.eof()) return -1;
-    record.fileType = q.intField("fileType");
-    record.relpath = name;
-    record.size = q.int64Field("size");
-    record.expireTime = q.textField("expireTime");
-    if (record.expireTime.empty()) record.expireTime = "0";
-    record.status = q.intField("status");
-    record.dirFlag = q.intField("dirFlag") == 1 ? 1 : 0;
-    return 0;
-  } catch (const CppSQLite3Exception& e) {
-    IM_LOG_ERROR("SyncDb::getFile, [error = %s]", e.errorMessage());
-    return -1;
-  }
+  return readRows(db(), "SyncDb::getFile",
+                  "select fileType,relpath,size,expireTime,status,dirFlag from pw_file where relpath=? and fileType=?",
+                  CppSQLite3Params{name, typeOf(fileType)}, true, [&](CppSQLite3Query& q) {
+                    record.fileType = q.intField("fileType");
+                    record.relpath = name;
+                    record.size = q.int64Field("size");
+                    record.expireTime = q.textField("expireTime");
+                    if (record.expireTime.empty()) record.expireTime = "0";
+                    record.status = q.intField("status");
+                    record.dirFlag = q.intField("dirFlag") == 1 ? 1 : 0;
+                  });
 }
 
 int SyncDb::findUpFileTaskId(const std::string& name, int fileType) {
-  CppSQLite3Query q;
-  if (!db()->execQuery("select id from pw_upfile_task where relpath=? and fileType=?",
-                       CppSQLite3Params{name, typeOf(fileType)}, q))
-    return -1;
-  try {
-    if (q.eof()) return -1;
-    return q.intField("id");
-  } catch (const CppSQLite3Exception& e) {
-    IM_LOG_ERROR("SyncDb::findUpFileTaskId, [error = %s]", e.errorMessage());
-    return -1;
-  }
+  int id = -1;
+  readRows(db(), "SyncDb::findUpFileTaskId", "select id from pw_upfile_task where relpath=? and fileType=?",
+           CppSQLite3Params{name, typeOf(fileType)}, true, [&](CppSQLite3Query& q) { id = q.intField("id"); });
+  return id;
 }
 
 int SyncDb::insertUpFileTask(const UpFileTaskRecord& record) {
@@ -172,11 +203,11 @@ int SyncDb::insertUpFileTask(const UpFileTaskRecord& record) {
     batch.push_back(CppSQLite3Command{"delete from pw_upblock_task where fileId=?", CppSQLite3Params{id}});
   }
   batch.push_back(CppSQLite3Command{
-      "insert into pw_upfile_task(fileType,relpath,localFile,size,md5,mtime,blockSize,xferSize,status) "
-      "values(?,?,?,?,?,?,?,?,?)",
+      "insert into pw_upfile_task(fileType,relpath,localFile,size,md5,mtime,blockSize,xferSize,status,ownFile) "
+      "values(?,?,?,?,?,?,?,?,?,?)",
       CppSQLite3Params{record.fileType, record.relpath, record.localFile, static_cast<long long>(record.size),
                        record.md5, record.mtime, record.blockSize, static_cast<long long>(record.xferSize),
-                       record.status}});
+                       record.status, record.ownFile}});
   return db()->execBatch(batch, true) ? 0 : -1;
 }
 
@@ -192,8 +223,9 @@ int SyncDb::deleteUpFileTask(const std::string& name, int fileType) {
 int SyncDb::updateUpFileTask(const UpFileTaskRecord& record) {
   int id = findUpFileTaskId(record.relpath, record.fileType);
   if (id < 0) return -1;
-  return db()->execDML("update pw_upfile_task set xferSize=?,status=? where id=?",
-                       CppSQLite3Params{static_cast<long long>(record.xferSize), record.status, id})
+  return db()->execDML("update pw_upfile_task set xferSize=?,status=?,ownFile=? where id=?",
+                       CppSQLite3Params{static_cast<long long>(record.xferSize), record.status,
+                                        record.ownFile, id})
              ? 0
              : -1;
 }
@@ -201,57 +233,23 @@ int SyncDb::updateUpFileTask(const UpFileTaskRecord& record) {
 int SyncDb::getUpFileTask(const std::string& name, UpFileTaskRecord& record) {
   int id = findUpFileTaskId(name, 0);
   if (id < 0) return -1;
-  CppSQLite3Query q;
-  if (!db()->execQuery(
-          "select id,localFile,size,md5,mtime,blockSize,xferSize,status from pw_upfile_task where id=?",
-          CppSQLite3Params{id}, q))
+  UpFileTaskRecord read;
+  if (readRows(db(), "SyncDb::getUpFileTask", std::string("select ") + kTaskColumns + " from pw_upfile_task where id=?",
+               CppSQLite3Params{id}, true, [&](CppSQLite3Query& q) { readTask(q, read); }) != 0)
     return -1;
-  try {
-    if (q.eof()) return -1;
-    record.id = q.intField("id");
-    record.fileType = 0;
-    record.relpath = name;
-    record.localFile = q.textField("localFile");
-    record.size = q.int64Field("size");
-    record.md5 = q.textField("md5");
-    record.mtime = q.textField("mtime");
-    record.blockSize = q.intField("blockSize");
-    record.xferSize = q.int64Field("xferSize");
-    record.status = q.intField("status");
-    return 0;
-  } catch (const CppSQLite3Exception& e) {
-    IM_LOG_ERROR("SyncDb::getUpFileTask, [error = %s]", e.errorMessage());
-    return -1;
-  }
+  record = read;
+  record.relpath = name;
+  return 0;
 }
 
 int SyncDb::listUpFileTasks(std::vector<UpFileTaskRecord>& records) {
-  CppSQLite3Query q;
-  if (!db()->execQuery(
-          "select id,relpath,localFile,size,md5,mtime,blockSize,xferSize,status from pw_upfile_task "
-          "where fileType=0 order by id",
-          q))
-    return -1;
-  try {
-    for (; !q.eof(); q.nextRow()) {
-      UpFileTaskRecord r;
-      r.id = q.intField("id");
-      r.fileType = 0;
-      r.relpath = q.textField("relpath");
-      r.localFile = q.textField("localFile");
-      r.size = q.int64Field("size");
-      r.md5 = q.textField("md5");
-      r.mtime = q.textField("mtime");
-      r.blockSize = q.intField("blockSize");
-      r.xferSize = q.int64Field("xferSize");
-      r.status = q.intField("status");
-      records.push_back(r);
-    }
-    return 0;
-  } catch (const CppSQLite3Exception& e) {
-    IM_LOG_ERROR("SyncDb::listUpFileTasks, [error = %s]", e.errorMessage());
-    return -1;
-  }
+  return readRows(db(), "SyncDb::listUpFileTasks",
+                  std::string("select ") + kTaskColumns + " from pw_upfile_task where fileType=0 order by id",
+                  CppSQLite3Params(), false, [&](CppSQLite3Query& q) {
+                    UpFileTaskRecord r;
+                    readTask(q, r);
+                    records.push_back(r);
+                  });
 }
 
 int SyncDb::insertUpBlockTask(const UpBlockTaskRecord& record) {
@@ -274,26 +272,17 @@ int SyncDb::insertUpBlockTasks(const UpBlockTaskRecord& first, int count) {
 int SyncDb::listUpBlockTasks(const std::string& name, std::vector<UpBlockTaskRecord>& records) {
   int id = findUpFileTaskId(name, 0);
   if (id < 0) return -1;
-  CppSQLite3Query q;
   // Ordered by block as well, so a resumed upload sends its blocks in order.
-  if (!db()->execQuery("select blockIndex,offset,length from pw_upblock_task where fileId=? "
-                       "order by fileId,blockIndex",
-                       CppSQLite3Params{id}, q))
-    return -1;
-  try {
-    for (; !q.eof(); q.nextRow()) {
-      UpBlockTaskRecord r;
-      r.fileId = id;
-      r.blockIndex = q.intField("blockIndex");
-      r.offset = q.int64Field("offset");
-      r.length = q.intField("length");
-      records.push_back(r);
-    }
-    return 0;
-  } catch (const CppSQLite3Exception& e) {
-    IM_LOG_ERROR("SyncDb::listUpBlockTasks, [error = %s]", e.errorMessage());
-    return -1;
-  }
+  return readRows(db(), "SyncDb::listUpBlockTasks",
+                  "select blockIndex,offset,length from pw_upblock_task where fileId=? order by fileId,blockIndex",
+                  CppSQLite3Params{id}, false, [&](CppSQLite3Query& q) {
+                    UpBlockTaskRecord r;
+                    r.fileId = id;
+                    r.blockIndex = q.intField("blockIndex");
+                    r.offset = q.int64Field("offset");
+                    r.length = q.intField("length");
+                    records.push_back(r);
+                  });
 }
 
 int SyncDb::deleteUpBlockTask(const std::string& name, int blockIndex) {

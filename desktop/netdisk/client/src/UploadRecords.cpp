@@ -6,20 +6,20 @@
 
 #include <algorithm>
 
-namespace {
-
-int blockLengthOf(int64_t size, int blockSize, int index) {
-  if (index == UploadRecords::blockCount(size, blockSize) - 1 && size % blockSize != 0) return static_cast<int>(size % blockSize);
-  return blockSize;
-}
-
-int blockSizeOf(const UpFileTaskRecord& row) { return row.blockSize > 0 ? row.blockSize : NetDiskClient::BLOCK_SIZE; }
-
-}  // namespace
+int UploadRecords::blockSizeOf(int recorded) { return recorded > 0 ? recorded : NetDiskClient::BLOCK_SIZE; }
 
 int UploadRecords::blockCount(int64_t size, int blockSize) {
   if (blockSize <= 0 || size <= 0) return 0;
   return static_cast<int>(size / blockSize + (size % blockSize != 0 ? 1 : 0));
+}
+
+int UploadRecords::blockLength(int64_t size, int blockSize, int blockIndex) {
+  if (blockIndex == blockCount(size, blockSize) - 1 && size % blockSize != 0) return static_cast<int>(size % blockSize);
+  return blockSize;
+}
+
+bool UploadRecords::ownsServerFile(const UpFileTaskRecord& row) {
+  return row.status == UPTASK_CREATED || row.ownFile == OWNFILE_CREATED;
 }
 
 int UploadRecords::add(SyncDb* db, const std::string& name, const std::string& localFile, int64_t size,
@@ -48,13 +48,12 @@ void UploadRecords::reserveName(SyncDb* db, const std::string& name, int64_t siz
   db->insertFile(file);
 }
 
-int UploadRecords::bookCreated(SyncDb* db, const std::string& name, const std::string& date, bool& booked) {
-  booked = false;
-  UpFileTaskRecord row;
-  if (db->getUpFileTask(name, row) != 0) return -1;
-  const int blockSize = blockSizeOf(row);
+// A block row for each block of the record, then CREATED; the record already says that the
+// server holds its file. False when a row could not be written: the record stays NEW.
+static bool writeBlockRows(SyncDb* db, UpFileTaskRecord& row) {
+  const int blockSize = UploadRecords::blockSizeOf(row.blockSize);
   const int count = UploadRecords::blockCount(row.size, blockSize);
-  booked = true;
+  bool booked = true;
   for (int i = 0; i < count - 1; i += 50) {
     UpBlockTaskRecord first;
     first.fileId = row.id;
@@ -68,7 +67,7 @@ int UploadRecords::bookCreated(SyncDb* db, const std::string& name, const std::s
     last.fileId = row.id;
     last.blockIndex = count - 1;
     last.offset = static_cast<int64_t>(count - 1) * blockSize;
-    last.length = blockLengthOf(row.size, blockSize, count - 1);
+    last.length = UploadRecords::blockLength(row.size, blockSize, count - 1);
     if (db->insertUpBlockTask(last) != 0) booked = false;
   }
   if (booked) {
@@ -76,7 +75,18 @@ int UploadRecords::bookCreated(SyncDb* db, const std::string& name, const std::s
     if (db->updateUpFileTask(row) != 0) booked = false;
   }
   if (!booked)
-    IM_LOG_ERROR("UploadRecords::bookCreated, [status = block rows not written, relpath = %s]", name.c_str());
+    IM_LOG_ERROR("UploadRecords, [status = block rows not written, relpath = %s]", row.relpath.c_str());
+  return booked;
+}
+
+int UploadRecords::bookCreated(SyncDb* db, const std::string& name, const std::string& date, bool& booked) {
+  booked = false;
+  UpFileTaskRecord row;
+  if (db->getUpFileTask(name, row) != 0) return -1;
+  // The server holds the upload's own file from here on, whatever comes of the block rows.
+  row.ownFile = OWNFILE_CREATED;
+  db->updateUpFileTask(row);
+  booked = writeBlockRows(db, row);
   if (!date.empty()) {
     FileEntryRecord file;
     if (db->getFile(name, 0, file) == 0) {
@@ -84,7 +94,7 @@ int UploadRecords::bookCreated(SyncDb* db, const std::string& name, const std::s
       db->updateFile(file);
     }
   }
-  return count;
+  return blockCount(row.size, blockSizeOf(row.blockSize));
 }
 
 int UploadRecords::bookBlock(SyncDb* db, const std::string& name, int blockIndex, int64_t length,
@@ -97,21 +107,41 @@ int UploadRecords::bookBlock(SyncDb* db, const std::string& name, int blockIndex
   return db->bookConfirmedBlock(name, blockIndex, length, &digest);
 }
 
-int UploadRecords::blockLength(int64_t size, int blockSize, int blockIndex) {
-  return blockLengthOf(size, blockSize, blockIndex);
-}
-
 int UploadRecords::restart(SyncDb* db, UpFileTaskRecord& row, int64_t size, const std::string& mtime) {
+  const int own = ownsServerFile(row) ? static_cast<int>(OWNFILE_CREATED) : row.ownFile;
+  // The server's file was created at the recorded length: at the same length it takes every
+  // block again.
+  const bool resend = row.status == UPTASK_CREATED && size == row.size;
   row.size = size;
   row.mtime = mtime;
   row.md5.clear();
   row.xferSize = 0;
   row.status = UPTASK_NEW;
+  row.ownFile = own;
   int r = db->insertUpFileTask(row);  // the old row and its block rows go
   UpFileTaskRecord fresh;
   if (db->getUpFileTask(row.relpath, fresh) == 0) row = fresh;
   reserveName(db, row.relpath, size);
+  if (r == 0 && resend && !writeBlockRows(db, row)) r = -1;
   return r;
+}
+
+int UploadRecords::createSent(SyncDb* db, const std::string& name) {
+  UpFileTaskRecord row;
+  if (db->getUpFileTask(name, row) != 0) return OWNFILE_NONE;
+  const int before = row.ownFile;
+  if (row.status == UPTASK_NEW && row.ownFile == OWNFILE_NONE) {
+    row.ownFile = OWNFILE_CREATE_UNANSWERED;
+    db->updateUpFileTask(row);
+  }
+  return before;
+}
+
+void UploadRecords::createFailed(SyncDb* db, const std::string& name, int ownFile) {
+  UpFileTaskRecord row;
+  if (db->getUpFileTask(name, row) != 0 || row.status != UPTASK_NEW || row.ownFile == ownFile) return;
+  row.ownFile = ownFile;
+  db->updateUpFileTask(row);
 }
 
 int UploadRecords::dropBlocksOfNew(SyncDb* db, UpFileTaskRecord& row) {

@@ -44,6 +44,22 @@ class FaultTest : public ClientFixture {
         ended, from);
   }
 
+  // Start, and the upload's next stop or finish.
+  Event start(const std::string& name) {
+    size_t from = listener.size();
+    EXPECT_GT(client->resumeUploadTask(name), 0);
+    Event done;
+    EXPECT_TRUE(waitEnded(name, &done, from));
+    return done;
+  }
+  // The upload's task row (status -1 when there is none).
+  UpFileTaskRecord record(const std::string& name) {
+    UpFileTaskRecord row;
+    row.status = -1;
+    SyncDb(LocalDb::instance()).getUpFileTask(name, row);
+    return row;
+  }
+
   // Rewrites the file in place at the same length with other bytes. Its modification time moves
   // on by 100 s, or, with `sameSecond`, by a tenth of a second within the same second (the file
   // must have a time of at most .8 s into its second).

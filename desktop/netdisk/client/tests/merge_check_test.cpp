@@ -51,20 +51,6 @@ class MergeCheckTest : public FaultTest {
     home.write(local.substr(local.rfind('/') + 1), bytes);
     setMtime(local, kWholeSecond, 0);
   }
-  // Start, and the upload's next stop or finish.
-  Event start(const std::string& name) {
-    size_t from = listener.size();
-    EXPECT_GT(client->resumeUploadTask(name), 0);
-    Event done;
-    EXPECT_TRUE(waitEnded(name, &done, from));
-    return done;
-  }
-  UpFileTaskRecord record(const std::string& name) {
-    UpFileTaskRecord row;
-    row.status = -1;
-    SyncDb(LocalDb::instance()).getUpFileTask(name, row);
-    return row;
-  }
   // The digest of the bytes cut into blocks, as the upload books it.
   static std::string digestOf(const std::string& bytes) {
     std::string digest;
@@ -129,7 +115,8 @@ TEST_F(FaultTest, AMergeTheServerAlreadyDidEndsTheUploadFinished) {
 // A whole-second file rewritten at the same length within its second: after block 0 and a
 // Start, after the last block and before the merge, and after block 0 with a restart of the
 // program before the Start. Each stops with 4 before any merge and without removing anything;
-// the next Start sends the file whole and ends finished with exactly the new bytes.
+// the next Start sends the file whole into the upload's own file and ends finished with exactly
+// the new bytes.
 TEST_F(MergeCheckTest, AWholeSecondRewriteStopsTheUploadBeforeAnyMerge) {
   enum When { AFTER_FIRST_BLOCK, AFTER_LAST_BLOCK, AFTER_FIRST_BLOCK_AND_RESTART };
   const struct {
@@ -178,7 +165,9 @@ TEST_F(MergeCheckTest, AWholeSecondRewriteStopsTheUploadBeforeAnyMerge) {
     EXPECT_EQ(4, stopped.error);
     EXPECT_EQ(merges, disk.count(FakeNetDiskServer::MERGE)) << "merged a file that changed";
     EXPECT_EQ(removes, disk.count(FakeNetDiskServer::REMOVE));
-    EXPECT_EQ(UPTASK_NEW, record(name).status);
+    // The server keeps the upload's own file: every block goes into it again.
+    EXPECT_EQ(UPTASK_CREATED, record(name).status);
+    EXPECT_EQ((std::vector<int>{0, 1, 2}), blockRows(name));
     EXPECT_EQ("", record(name).md5);
 
     Event done = start(name);
@@ -256,33 +245,27 @@ TEST_F(MergeCheckTest, ALocalFileGoneBeforeTheMergeIsAskedAgain) {
 // A file of the upload's name on the server that the upload did not make (put there through
 // the web pages or from another computer) is never removed: not by Start, and not by deleting
 // the upload while its record says the server holds nothing of it. Either for an upload whose
-// pre-merge check found its local file changed (the unfinished file was replaced meanwhile), or
-// for a record an earlier run left before its create.
+// create was refused (the file was put there after the listing), or for a record an earlier
+// run left before its create.
 TEST_F(MergeCheckTest, AServerFileTheUploadDidNotMakeIsNeverRemoved) {
-  for (bool afterCheck : {true, false}) {
-    SCOPED_TRACE(afterCheck ? "after the check found the file changed" : "a record of an earlier run");
+  for (bool refusedCreate : {true, false}) {
+    SCOPED_TRACE(refusedCreate ? "after a refused create" : "a record of an earlier run");
     login(kAlice, "pw1");
-    const std::string file = afterCheck ? "k1.bin" : "k2.bin";
-    const std::string local = wholeSecondFile(file, afterCheck ? 91 : 92);
+    const std::string file = refusedCreate ? "k1.bin" : "k2.bin";
+    const std::string local = wholeSecondFile(file, refusedCreate ? 91 : 92);
     const std::string theirs = pattern(kBlock + 77, 93);
+    disk.putFile(kAlice, file, theirs);  // after the listing
     std::string name = file;
-    if (afterCheck) {
-      name = stopAfterFirstBlock(local, file);
-      rewriteWithinItsSecond(local, pattern(kThreeBlocks, 94));
-      // Removals and a listing refused meanwhile: nothing may rest on what did not answer.
-      disk.failNext(FakeNetDiskServer::REMOVE, 500);
-      disk.failNext(FakeNetDiskServer::LISTING, 500);
-      Event stopped = start(name);
-      EXPECT_EQ(UploadTaskStatus::STOPPED, stopped.task.state);
-      EXPECT_EQ(4, stopped.error);
+    if (refusedCreate) {
+      name = add(local);
+      Event stopped;
+      ASSERT_TRUE(waitEnded(name, &stopped));
+      EXPECT_EQ(7, stopped.error);
     } else {
       SyncDb db(LocalDb::instance());
       insertEarlierRow(db, name, local, kThreeBlocks, 0, UPTASK_NEW);
       barrier();
     }
-    // Replaced on the server by a file of another length.
-    disk.removeFile(kAlice, name);
-    disk.putFile(kAlice, name, theirs);
     const int removes = disk.count(FakeNetDiskServer::REMOVE);
     Event done = start(name);
     EXPECT_EQ(UploadTaskStatus::STOPPED, done.task.state);
@@ -329,8 +312,8 @@ TEST_F(MergeCheckTest, ShutdownWaitsForNoRequest) {
       SCOPED_TRACE(delayMs == 5000 ? "answered late" : "never answered");
       const std::string file = "q" + std::to_string(n++) + ".bin";
       const int64_t largeSize = 1900000000;  // sparse: no space is taken
-      // Its merge was asked for before, its answer lost: the server lists the file finished.
-      if (c.out == LOCAL_READ) disk.putListedFile(kAlice, file, largeSize, "0123456789abcdef0123456789abcdef");
+      // Every block stored, the merge not yet asked for: the server lists the file unfinished.
+      if (c.out == LOCAL_READ) disk.putListedFile(kAlice, file, largeSize, "", false);
       login(kAlice, "pw1");
       std::string bytes;
       std::string local;

@@ -128,6 +128,45 @@ TEST_F(SyncDbTest, RecordsReadBackWithTheirDefaults) {
   EXPECT_EQ(1, got.dirFlag);
 }
 
+// A file whose task table has no ownFile column (written by an earlier version) gets it at
+// init; its rows stay readable and read as proving nothing on the server. The column then keeps
+// each value through insert, update and listing.
+TEST_F(SyncDbTest, AnEarlierTaskTableGetsTheOwnFileColumnAndItsRowsProveNothing) {
+  ASSERT_TRUE(db.execDML("drop table pw_upfile_task;"));
+  ASSERT_TRUE(db.execDML(
+      "create table pw_upfile_task(id integer primary key autoincrement, fileType integer, relpath char(256),"
+      " localFile char(256), size bigint, md5 char(64), mtime char(64), blockSize integer, xferSize bigint,"
+      " status integer);"));
+  ASSERT_TRUE(db.execDML("insert into pw_upfile_task(fileType,relpath,localFile,size,md5,mtime,blockSize,xferSize,"
+                         "status) values(0,'old.bin','/data/old.bin',1000,'','1700000000',524288,0,0);"));
+  sync.init();
+  sync.init();  // once only
+  UpFileTaskRecord got;
+  ASSERT_EQ(0, sync.getUpFileTask("old.bin", got));
+  EXPECT_EQ("/data/old.bin", got.localFile);
+  EXPECT_EQ(1000, got.size);
+  EXPECT_EQ(OWNFILE_NONE, got.ownFile);
+  for (int own : {OWNFILE_CREATED, OWNFILE_CREATE_UNANSWERED, OWNFILE_NONE}) {
+    got.ownFile = own;
+    ASSERT_EQ(0, sync.updateUpFileTask(got));
+    UpFileTaskRecord again;
+    ASSERT_EQ(0, sync.getUpFileTask("old.bin", again));
+    EXPECT_EQ(own, again.ownFile);
+  }
+  UpFileTaskRecord fresh = task("new.bin", 10);
+  fresh.ownFile = OWNFILE_CREATE_UNANSWERED;
+  ASSERT_EQ(0, sync.insertUpFileTask(fresh));
+  std::vector<UpFileTaskRecord> all;
+  ASSERT_EQ(0, sync.listUpFileTasks(all));
+  ASSERT_EQ(2u, all.size());
+  EXPECT_EQ(OWNFILE_NONE, all[0].ownFile);
+  EXPECT_EQ(OWNFILE_CREATE_UNANSWERED, all[1].ownFile);
+  // A value no version writes reads as none.
+  ASSERT_TRUE(db.execDML("update pw_upfile_task set ownFile=7;"));
+  ASSERT_EQ(0, sync.getUpFileTask("new.bin", got));
+  EXPECT_EQ(OWNFILE_NONE, got.ownFile);
+}
+
 TEST_F(SyncDbTest, TaskRowsAreReplacedListedAndUpdated) {
   ASSERT_EQ(0, sync.insertUpFileTask(task("a.bin", 1048577)));
   int firstId = sync.findUpFileTaskId("a.bin", 0);

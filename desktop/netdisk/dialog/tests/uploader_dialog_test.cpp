@@ -917,8 +917,8 @@ TEST_F(UploaderDialogTest, ClickingTheNetDiskLinkOpensItWithTheShell) {
   EXPECT_FALSE(ui.call([this] { return A::ClickLink(ctl("netdisk_link_edit"), 1); }));  // no second link
 }
 
-// An upload whose file changed while it was stopped starts again: its row's progress goes back
-// to the start (here the new create is refused, so the row stays there).
+// An upload whose file changed length while it was stopped starts again: its row's progress
+// goes back to the start (here the new create is refused, so the row stays there).
 TEST_F(UploaderDialogTest, ResumedUploadOfAChangedFileShowsItsProgressBackAtTheStart) {
   home.write("big.bin", 2 * kBlock + 1000);
   disk.failBlock("big.bin", 1, 404);
@@ -927,12 +927,12 @@ TEST_F(UploaderDialogTest, ResumedUploadOfAChangedFileShowsItsProgressBackAtTheS
   ASSERT_TRUE(waitUi([this] { return ctl("information_label")->GetText() == "upblock返回失败"; }));
   ASSERT_TRUE(waitUi([this] { return cell("big.bin", "fui_status")->GetText() == "暂停中"; }));
   EXPECT_NE("0.00M/1.00M", cellText("big.bin", "fui_filesize"));
-  // Same length, other bytes, a later modification time.
+  // Seven bytes longer, a later modification time.
   const std::string path = home.path() + "/big.bin";
   struct stat st;
   ASSERT_EQ(0, stat(path.c_str(), &st));
   {
-    std::fstream out(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::ofstream out(path, std::ios::app | std::ios::binary);
     out.write("changed", 7);
   }
   struct timespec times[2] = {st.st_atim, st.st_mtim};

@@ -123,8 +123,14 @@ class FakeNetDiskServer {
   // "/<user>/transit/").
   void putFile(const std::string& user, const std::string& relPath, const std::string& bytes);
   void addFolder(const std::string& user, const std::string& relPath);
-  // A finished file that only the listing shows (no bytes are kept): any size, the MD5 given.
-  void putListedFile(const std::string& user, const std::string& relPath, int64_t size, const std::string& md5);
+  // A finished file that only the listing shows (no bytes are kept): any size, the MD5 given;
+  // with `finished` false an unfinished one that takes no blocks.
+  void putListedFile(const std::string& user, const std::string& relPath, int64_t size, const std::string& md5,
+                     bool finished = true);
+  // An unfinished file that another client of the user created, holding its first
+  // `storedBlocks` blocks of `bytes` (as a create and that many block uploads would leave it).
+  void putUnfinishedFile(const std::string& user, const std::string& relPath, const std::string& bytes,
+                         int storedBlocks);
   // Removes a file as a deletion would (no request needed).
   void removeFile(const std::string& user, const std::string& relPath);
 
@@ -192,6 +198,8 @@ class FakeNetDiskServer {
   std::string dateJson() const;                                                      // mutex_ held
   static std::string fullPath(const std::string& user, const std::string& name);
   std::string newDataFile();  // mutex_ held
+  // A fresh file of `size` bytes for seeding (its data file holds `bytes` when given). mutex_ held.
+  File& seedFile(const std::string& user, const std::string& relPath, int64_t size, const std::string* bytes);
   static std::string readAll(const std::string& path);
 
   FakeSsoServer* sso_;

@@ -48,12 +48,12 @@ class NetDiskClient {
   struct StepSchedule {
     enum Single { CREATE_WAITING = 0, CREATE_RUNNING = 1, MERGE_WAITING = 2, MERGE_RUNNING = 3 };
     static const int SINGLE = -1;
-    int running = SINGLE;  // block threads running, or SINGLE for a create or merge step
-    int demand = 0;        // blocks: the blocks still to be sent, running ones included;
-                           // SINGLE: a Single value
-    static StepSchedule single(Single state) { return StepSchedule{SINGLE, state}; }
-    static StepSchedule blocks(int running, int demand) { return StepSchedule{running, demand}; }
-    bool is(Single state) const { return running == SINGLE && demand == state; }
+    int running = SINGLE;          // block threads running, or SINGLE for a create or merge step
+    int demand = 0;                // blocks: the blocks still to be sent, running ones included
+    Single state = CREATE_WAITING;  // SINGLE: where the create or merge step is
+    static StepSchedule single(Single state) { return StepSchedule{SINGLE, 0, state}; }
+    static StepSchedule blocks(int running, int demand) { return StepSchedule{running, demand, CREATE_WAITING}; }
+    bool is(Single s) const { return running == SINGLE && state == s; }
   };
 
   // One upload held in memory.
@@ -140,12 +140,17 @@ class NetDiskClient {
   void processCreateFileSuccess(const std::string& name, const std::string& downUrl,
                                 const std::string& date);
   void processUploadThreadComplete(const std::string& name, int upStatus, int blockIndex, int error);
+  // The create step failed (`error`); `ownFile` (UpFileOwnFile, -1 when not said) is what the
+  // server may still hold that the upload created.
+  void processCreateFailed(const std::string& name, int ownFile, int error);
   // A block step stored its block (`md5`: the block's MD5): it is booked, and the step ends.
   void processBlockStored(const std::string& name, int blockIndex, const std::string& md5);
   // The merge step's result: NETDISK_OK ends the upload finished; NETDISK_ERR_FILE_CHANGED (the
   // local file no longer holds what its blocks held) puts its record back to its first step
   // and stops it; any other error stops it.
   void processMergeResult(const std::string& name, int error);
+  // Books a confirmed block in the upload's record (UploadRecords::bookBlock). Despite the
+  // name it is not the counterpart of updateFromDatabase, which loads a status from it.
   void updateToDatabase(const std::string& name, int blockIndex, const std::string& md5);
   // Adds the delta to the upload's transferred bytes; false when no upload
   // of that name is held.
@@ -206,14 +211,23 @@ class NetDiskClient {
   void scheduleRunning(const std::string& name);
   static bool contains(const std::list<std::string>& list, const std::string& name);
   static void removeName(std::list<std::string>& list, const std::string& name);
-  int64_t reservedSize(const std::string& name);  // pw_file size of the name, 0 when none
+  // The space an admitted upload holds (heldSpace_, summed in processSpace_): hold sets it to
+  // `size`, release gives it back (nothing when it holds none).
+  void holdSpace(const std::string& name, int64_t size);
+  void releaseSpace(const std::string& name);
+  // Ends an upload finished: its record, the name lists, its local path; `length` joins the
+  // used space when `countUsed` (a listing that already counts it says not).
+  void finishUpload(const std::string& name, int64_t length, bool countUsed);
+  // A created record with every block confirmed whose file the listing shows finished at the
+  // upload's length: its merge was done and its answer lost.
+  bool mergedOnServer(const UpFileTaskRecord& row);
   // Hands a step task to a thread of its own; on failure the step is
   // reported failed at once. Counts it in runningThreads_.
   void spawnStep(NetDiskTaskBase* task, const std::string& name, int upStatus, int blockIndex);
   // The local file of a stopped upload changed since it was added (length or modification
-  // time): its booked blocks are dropped and it starts again from the create step, whose task
-  // first removes the upload's unfinished file on the server. False when nothing changed (or
-  // the file cannot be read, which the block step reports). `row` is rewritten.
+  // time): its booked blocks are dropped and the record restarts (UploadRecords::restart: at
+  // the same length every block goes again into the upload's own file). False when nothing
+  // changed (or the file cannot be read, which the block step reports). `row` is rewritten.
   bool restartIfChanged(const std::string& name, UpFileTaskRecord& row);
 
   // UI thread.
@@ -231,11 +245,11 @@ class NetDiskClient {
   bool fileListLoaded_;
   int64_t totalSpace_;
   int64_t usedSpace_;
-  int64_t processSpace_;
+  int64_t processSpace_;                      // the sum of heldSpace_
+  std::map<std::string, int64_t> heldSpace_;  // admitted upload -> the bytes it holds
 
   std::list<std::string> waitList_;
-  std::list<std::string> processList_;
-  int processCount_;
+  std::list<std::string> processList_;  // its size is the number of uploads being processed
   int maxTask_;
   int runningThreads_;
   int maxThread_;
@@ -246,9 +260,6 @@ class NetDiskClient {
   std::list<std::string> unfinishedNames_;
   std::list<std::string> deleteRequests_;
   bool holdNewTasks_;
-  // Uploads added in this run whose create step has not started: no file of theirs can be on
-  // the server yet. Every other create first removes an unfinished file left there.
-  std::set<std::string> newUploads_;
 
   static std::atomic<bool> stopUploads_;
 };

@@ -148,6 +148,8 @@ class UploadFileStatusCommand : public NetDiskCommandBase {
   int kind;                // Kind
   int error = 0;           // the failures: a NetDiskError (NETDISK_OK: the kind's usual one,
                            // NETDISK_ERR_CREATE_FAILED, _BLOCK_FAILED or _MERGE_FAILED)
+  int ownFile = -1;  // CREATE_FAILED: what the server may still hold that the upload created
+                     // (UpFileOwnFile)
 
  private:
   void progress();

@@ -69,17 +69,20 @@ class CreateFileTask : public NetDiskTaskBase {
   CreateFileTask(const std::string& name, int64_t length, int blockCount);
   ~CreateFileTask() override;
   void execute() override;
-  // First removes a file of that name left unfinished on the server by an earlier attempt of
-  // this upload (the server refuses to create a name that is taken). The server's listing
-  // decides: a finished file (or one the listing does not show) is never removed; the create
-  // then refuses a name that is taken, and the upload stops with that error.
-  void setRemoveUnfinished(bool remove) { removeUnfinished_ = remove; }
+  // What the upload's record says the server may hold that the upload created (UpFileOwnFile;
+  // the server refuses to create a name that is taken). With OWNFILE_CREATED the create first
+  // removes the unfinished file of its name; with OWNFILE_CREATE_UNANSWERED only one at the
+  // upload's length. A finished file (or one the listing does not show) is never removed; the
+  // create then refuses a name that is taken, and the upload stops with that error. Its failure
+  // result says what may still be there.
+  void setOwnFile(int ownFile) { ownFile_ = ownFile; }
+  int ownFile() const { return ownFile_; }
 
  private:
   std::string name_;
   int64_t length_;
   int blockCount_;
-  bool removeUnfinished_ = false;
+  int ownFile_ = 0;
 };
 
 class UploadFileTask : public NetDiskTaskBase, public CSyncProtocolObserver {

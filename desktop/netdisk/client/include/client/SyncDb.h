@@ -39,6 +39,15 @@ enum UpFileTaskStatus {
                       // and with none left the merge is next
 };
 
+// pw_upfile_task.ownFile: what the server may hold that this upload created. A row written
+// before the column reads OWNFILE_NONE.
+enum UpFileOwnFile {
+  OWNFILE_NONE = 0,              // nothing of it is proven to be on the server
+  OWNFILE_CREATED = 1,           // an unfinished file this upload created (kept across a restart
+                                 // of the upload until that file is removed)
+  OWNFILE_CREATE_UNANSWERED = 2  // a create went out and no answer came back: an unfinished
+                                 // file of its name at its length may be its own
+};
 // One pw_upfile_task row.
 struct UpFileTaskRecord {
   int id = 0;
@@ -52,6 +61,7 @@ struct UpFileTaskRecord {
   int blockSize = 0;
   int64_t xferSize = 0;
   int status = 0;  // UpFileTaskStatus
+  int ownFile = 0;  // UpFileOwnFile
 };
 
 // One pw_upblock_task row.
@@ -97,7 +107,7 @@ class SyncDb {
   // Removes the task row and its block rows in one transaction; nothing is
   // removed when either statement fails.
   int deleteUpFileTask(const std::string& name, int fileType);
-  // Writes xferSize and status of the task of the record's name.
+  // Writes xferSize, status and ownFile of the task of the record's name.
   int updateUpFileTask(const UpFileTaskRecord& record);
   int getUpFileTask(const std::string& name, UpFileTaskRecord& record);
   // Appends every task of type 0 in id order.
