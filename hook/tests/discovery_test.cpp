@@ -297,14 +297,11 @@ TEST_F(Discovery, ThePollNeverWaitsForTheDesktopProgramsOwnBusyUiThread) {
   });
   ASSERT_NE(own, nullptr);
   Poller poller;
-  std::atomic<bool> busy{false}, release{false};
-  w32subst::postToThread(ui.threadId(), [&] {
-    busy = true;
-    while (!release) std::this_thread::yield();
-  });
-  ASSERT_TRUE(waitUntil([&] { return busy.load(); }));
+  w32subst::Hold hold;
+  ASSERT_TRUE(hold.post(ui.threadId()));
+  ASSERT_TRUE(hold.waitHeld());
   poller.rounds(2);
-  release = true;
+  hold.release();
   EXPECT_GE(poller.stop(), 0);
   ui.run([own] { DestroyWindow(own); });
 }

@@ -281,19 +281,18 @@ TEST_F(Road, ClosingAWindowWhosePrivateAgentWaitsForTheWindowsThreadDoesNotDeadl
 
   // The mail client's thread is busy when the reply arrives; once the receive thread works on
   // it, the window closes on that thread.
-  std::atomic<bool> busy{false}, release{false};
+  // Released on every way out of the test; the window closes on its thread after the release.
   HWND root = w.root;
-  w32subst::postToThread(mail_->threadId(), [&, root] {
-    busy = true;
-    while (!release) std::this_thread::yield();
+  w32subst::Hold hold;
+  ASSERT_TRUE(hold.post(mail_->threadId(), [root] {
     PostwingWindRegistry::instance().removeWind(num(root));
     DestroyWindow(root);
-  });
-  ASSERT_TRUE(waitUntil([&] { return busy.load(); }));
+  }));
+  ASSERT_TRUE(hold.waitHeld());
   w32subst::clearDebugLines();
   ASSERT_TRUE(server()->sendAttachment({{"a.zip?1.00MB", "http://h/a"}}, main_));
   ASSERT_TRUE(waitUntil([] { return w32subst::debugContains("PostwingUiAgent::onAttachSelected"); }));
-  release = true;
+  hold.release();
   // Closing never waits for a receive thread that waits for this thread.
   ASSERT_TRUE(mail_->waitIdle());
   EXPECT_FALSE(IsWindow(root));

@@ -390,6 +390,12 @@ bool postToThread(DWORD tid, const std::function<void()>& fn) {
   return true;
 }
 
+int sentWaiting(DWORD tid) {
+  Guard g(state().lock);
+  ThreadInfo* t = threadLocked(tid);
+  return t ? (int)t->sent.size() : 0;
+}
+
 bool waitIdle(DWORD tid, int timeoutMs) {
   State& s = state();
   auto done = std::make_shared<bool>(false);

@@ -1,6 +1,7 @@
 // A thread with a message loop in a simulated process.
 #include "internal.h"
 
+#include <atomic>
 #include <thread>
 
 namespace w32subst {
@@ -34,5 +35,31 @@ void UiThread::stop() {
   PostThreadMessageA(tid_, WM_QUIT, 0, 0);
   impl_->thread.join();
 }
+
+struct Hold::Shared {
+  std::atomic<bool> held{false};
+  std::atomic<bool> released{false};
+  int timeoutMs = 0;
+};
+
+Hold::Hold(int timeoutMs) : shared_(std::make_shared<Shared>()) { shared_->timeoutMs = timeoutMs; }
+
+Hold::~Hold() { release(); }
+
+bool Hold::post(DWORD threadId, std::function<void()> then) {
+  std::shared_ptr<Shared> s = shared_;
+  return postToThread(threadId, [s, then] {
+    s->held = true;
+    waitUntil([s] { return s->released.load(); }, s->timeoutMs);
+    if (then) then();
+  });
+}
+
+bool Hold::waitHeld(int timeoutMs) const {
+  std::shared_ptr<Shared> s = shared_;
+  return waitUntil([s] { return s->held.load(); }, timeoutMs);
+}
+
+void Hold::release() { shared_->released = true; }
 
 }  // namespace w32subst

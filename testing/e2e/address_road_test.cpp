@@ -4,11 +4,17 @@
 // typed into the compose window's To, Cc and Bcc fields.
 #include "E2eSupport.h"
 
+#include "../../desktop/addressbook/model/tests/AddressBookTestSupport.h"
+#include "addressbook/AddressBookClient.h"
 #include "addressbook/AddressBookDialog.h"
+#include "addressbook/AddressBookUpdateDialog.h"
 #include "addressbook/CheckTreeView.h"
 #include "addressbook/MutilSelectList.h"
+#include "db/LocalDb.h"
 #include "sso/SsoCookieManager.h"
 #include "ui/UIMenu.h"
+
+#include <filesystem>
 
 using namespace e2e;
 using DuiLib::CControlUI;
@@ -38,6 +44,14 @@ std::vector<std::string> entries(CAddressBookDialog& d, const char* list) {
   std::vector<std::string> out;
   auto* l = dynamic_cast<CMutilSelectList*>(A::Find(d, list));
   for (int i = 0; l && i < l->GetCount(); ++i) out.push_back(sub(d, l->GetItemAt(i), "listitem")->GetText().str());
+  return out;
+}
+
+std::vector<std::string> rowTexts(CAddressBookDialog& d) {
+  std::vector<std::string> out;
+  CCheckTreeView* t = tree(d);
+  for (int i = 0; t && i < t->GetCount(); ++i)
+    if (CControlUI* label = sub(d, t->GetItemAt(i), "DisplayNameLbl")) out.push_back(label->GetText().str());
   return out;
 }
 
@@ -257,6 +271,96 @@ TEST_F(PickRecipients, AfterLogoutFromTheTrayMenuTheNextUsersBookServesTheWaitin
   EXPECT_TRUE(waitGone("CAddressBookDialog"));
   EXPECT_TRUE(w32subst::waitUntil([&] { return mail_->text(w.to) == u"zhaoliu@corp.example;"; }, 10000));
   SsoCookieManager::clearCookie(bob);
+}
+
+// ---- a book fetched but not stored ----------------------------------------------------------
+// The contact table could not take the book: the update is reported failed, but the book was
+// fetched, and the picker shows its tree with a usable keyword box; a pick from it reaches the
+// compose window.
+class UnstoredBook : public PickRecipients {
+ protected:
+  // The compose window asks; the picker shows the tree; 张三 goes to To and OK sends it.
+  void pickZhangsan(const pwtest::ComposeWindow& w) {
+    w32subst::click(controlsOf(w).button1, 5, 5);
+    CAddressBookDialog* picker = waitPicker();
+    ASSERT_NE(picker, nullptr);
+    std::vector<std::string> rows;
+    bool failedView = true, editable = false;
+    onUi([&] {
+      CAddressBookDialog& d = *picker;
+      rows = rowTexts(d);
+      failedView = A::Find(d, "LoadingResultSti")->IsVisible();
+      CControlUI* edit = A::Find(d, "keywordedit");
+      editable = A::TypeText(edit, "zhang") && A::TypeText(edit, "");
+      expand(d, "示例公司");
+      expand(d, "研发部");
+      check(d, "张三");
+      A::MouseMove(d);
+      A::Click(A::Find(d, "reRightbtn"));
+    });
+    EXPECT_EQ(rows, (std::vector<std::string>{"示例公司", "研发部", "李四", "王五", "张三", "未分配组", "Erin"}));
+    EXPECT_FALSE(failedView);
+    EXPECT_TRUE(editable) << "the keyword box takes a keyword";
+    postUi([picker] { A::Click(A::Find(*picker, "okbtn")); });
+    EXPECT_TRUE(waitGone("CAddressBookDialog"));
+    EXPECT_TRUE(w32subst::waitUntil([&] { return mail_->text(w.to) == u"zhangsan@corp.example;"; }, 10000));
+  }
+  // The tray menu's "AddressUpdate"; the text its dialog ends with.
+  std::string updateFromTheTrayMenu() {
+    std::vector<w32subst::NotifyIcon> icons = w32subst::notifyIcons();
+    EXPECT_EQ(icons.size(), 1u);
+    if (icons.size() != 1) return std::string();
+    EXPECT_TRUE(w32subst::clickNotifyIcon(icons[0].hWnd, icons[0].id, WM_RBUTTONUP));
+    auto* menu = waitWindow<DuiLib::CMenuWnd>("MenuWnd");
+    EXPECT_NE(menu, nullptr);
+    if (!menu) return std::string();
+    postUi([menu] {
+      auto* list = static_cast<DuiLib::CMenuUI*>(menu->GetPaintManager().GetRoot()->GetInterface("Menu"));
+      for (int i = 0; list && i < list->GetCount(); ++i)
+        if (list->GetItemAt(i)->GetName() == "AddressUpdate") A::Click(list->GetItemAt(i));
+    });
+    auto* dialog = waitWindow<CAddressBookUpdateDialog>("CAddressBookUpdateDialog");
+    EXPECT_NE(dialog, nullptr);
+    if (!dialog) return std::string();
+    std::string hint;
+    EXPECT_TRUE(waitUi([&] {
+      if (!A::Find(*dialog, "FinishBtn")->IsVisible()) return false;
+      hint = A::Find(*dialog, "UpdatedHint")->GetText().str();
+      return true;
+    }));
+    postUi([dialog] { A::Click(A::Find(*dialog, "FinishBtn")); });
+    EXPECT_TRUE(waitGone("CAddressBookUpdateDialog"));
+    return hint;
+  }
+};
+
+const char* const kUpdateFailure = "      更新企业通讯录失败！";
+
+// Another program holds the user's file when the user logs in.
+TEST_F(UnstoredBook, TheUsersFileHeldAtLoginStillLetsThePickerPickFromTheFetchedTree) {
+  const std::string folder = LocalDb::getDocumentsPath() + "/Postwing/" + kAlice;
+  std::filesystem::create_directories(folder);
+  abtest::HeldFile held(folder + "/Postwing.db");
+  ASSERT_TRUE(held.ok());
+  startProgram();
+  ASSERT_TRUE(login(kAlice, kAlicePassword));
+  pwtest::ComposeWindow w = openFoxmail7();
+  pickZhangsan(w);
+  // The update from the tray menu cannot store the book either, and says so.
+  EXPECT_EQ(updateFromTheTrayMenu(), kUpdateFailure);
+}
+
+// The book was stored at login; a later update's table refuses its rows (the file takes no more
+// writes, as a documents folder turned read-only).
+TEST_F(UnstoredBook, ALaterUpdateThatCannotStoreKeepsTheTreeToPickFrom) {
+  startProgram();
+  ASSERT_TRUE(login(kAlice, kAlicePassword));
+  ASSERT_TRUE(w32subst::waitUntil(
+      [] { return AddressBookClient::instance()->getState() == AddressBookClient::STATE_UPDATED; }, 10000));
+  ASSERT_TRUE(LocalDb::instance()->execDML("PRAGMA query_only=1;"));
+  EXPECT_EQ(updateFromTheTrayMenu(), kUpdateFailure);
+  pwtest::ComposeWindow w = openFoxmail7();
+  pickZhangsan(w);
 }
 
 }  // namespace

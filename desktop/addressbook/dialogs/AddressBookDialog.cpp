@@ -168,7 +168,8 @@ void CAddressBookDialog::onWindowInit() {
 
   AddressBookClient* client = AddressBookClient::instance();
   switch (client->getState()) {
-    case AddressBookClient::STATE_UPDATED: {
+    case AddressBookClient::STATE_UPDATED:
+    case AddressBookClient::STATE_NOT_STORED: {  // the tree shows what was fetched, stored or not
       std::vector<Sptr<INode>> roots = client->getRootGroups();
       onAddressBookUpdated(roots, 0);
       break;
@@ -222,6 +223,7 @@ LRESULT CAddressBookDialog::HandleCustomMessage(UINT uMsg, WPARAM, LPARAM, BOOL&
 }
 
 void CAddressBookDialog::rebuild(std::vector<Sptr<INode>>& rootGroups) {
+  // No book (a fetch that failed or was stopped); a book the table did not take is shown.
   if (AddressBookClient::instance()->getState() == AddressBookClient::STATE_IDLE) {
     showLoadFailed();
     return;
@@ -448,7 +450,8 @@ void CAddressBookDialog::Notify(TNotifyUI& msg) {
   if (msg.sType.CompareNoCase(DUI_MSGTYPE_WINDOWINIT) == 0) {
     onWindowInit();
   } else if (msg.sType.CompareNoCase(DUI_MSGTYPE_TEXTCHANGED) == 0) {
-    if (AddressBookClient::instance()->getState() != AddressBookClient::STATE_UPDATED) return;
+    // With a book shown, stored or not: a table that cannot be read answers no hit (and logs it).
+    if (!AddressBookClient::instance()->bookFetched()) return;
     if (!isName(sender, _T("keywordedit")) || sender->GetText() == PLACEHOLDER) return;
     search(sender->GetText().str());
   } else if (msg.sType.CompareNoCase(DUI_MSGTYPE_SETFOCUS) == 0) {

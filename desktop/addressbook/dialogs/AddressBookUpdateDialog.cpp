@@ -62,7 +62,7 @@ void CAddressBookUpdateDialog::applyResult(int status) {
 void CAddressBookUpdateDialog::Notify(TNotifyUI& msg) {
   if (msg.sType.CompareNoCase(DUI_MSGTYPE_WINDOWINIT) == 0) {
     // The fetch may have ended (or failed to start) before this window existed to be told:
-    // then show its outcome now instead of running forever.
+    // then show its outcome now instead of running forever. Only a stored book is a success.
     int state = AddressBookClient::instance()->getState();
     if (state != AddressBookClient::STATE_UPDATING) applyResult(state == AddressBookClient::STATE_UPDATED ? 0 : 1);
     return;

@@ -98,7 +98,7 @@ void AddressBookClient::OnUpdate(const std::vector<Sptr<INode>>& roots,
   {
     Guard g(modelMutex);
     if (install) installLocked(roots, newGroups, newContacts);
-    state = status == 0 ? STATE_UPDATED : STATE_IDLE;
+    state = status == 0 ? STATE_UPDATED : install ? STATE_NOT_STORED : STATE_IDLE;
   }
   listeners.forEach([&](IAddrbookListener* listener) { listener->OnAddrbookUpdate(roots, status); });
   // After the listeners, who may have let go of older models: nobody waits for this.

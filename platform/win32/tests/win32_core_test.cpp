@@ -371,30 +371,23 @@ TEST_F(Win32Core, WindowCallsFromAnotherThreadOfTheProcessRunOnTheOwnerThread) {
   UiThread ui;  // the same simulated process as this thread
   HWND root = ui.call([] { return makeWindow("caption"); });
   HWND child = ui.call([&] { return makeWindow("child", root); });
-  std::atomic<bool> blocked{false}, release{false};
-  auto blockOwner = [&] {
-    blocked = false;
-    release = false;
-    postToThread(ui.threadId(), [&] {
-      blocked = true;
-      while (!release) std::this_thread::yield();
-    });
-    ASSERT_TRUE(waitUntil([&] { return blocked.load(); }));
-  };
-
-  // Moving waits for the owner thread, which makes the change itself.
-  blockOwner();
+  // Moving waits for the owner thread, which makes the change itself: while the owner is held
+  // the move waits in its queue as a sent message, and the window has not moved.
+  Hold hold;
+  ASSERT_TRUE(hold.post(ui.threadId()));
+  ASSERT_TRUE(hold.waitHeld());
   std::atomic<bool> moved{false};
   std::thread mover([&] {
     MoveWindow(root, 40, 30, 200, 100, TRUE);
     SetWindowPos(child, nullptr, 5, 6, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     moved = true;
   });
-  EXPECT_FALSE(waitUntil([&] { return moved.load(); }, 150));  // still waiting for the owner
+  EXPECT_TRUE(waitUntil([&] { return sentWaiting(ui.threadId()) == 1; }));
+  EXPECT_FALSE(moved.load());
   RECT r;
   GetWindowRect(root, &r);
   EXPECT_EQ(r.left, 0);
-  release = true;
+  hold.release();
   EXPECT_TRUE(waitUntil([&] { return moved.load(); }));
   mover.join();
   GetWindowRect(root, &r);
@@ -440,12 +433,9 @@ TEST_F(Win32Core, AnotherProcessReadsTheStoredCaptionWithoutSending) {
   UiThread ui(300);
   HWND root = ui.call([] { return makeWindow("邮件"); });
   HWND child = ui.call([&] { return makeWindow("edit", root); });
-  std::atomic<bool> blocked{false}, release{false};
-  postToThread(ui.threadId(), [&] {
-    blocked = true;
-    while (!release) std::this_thread::yield();
-  });
-  ASSERT_TRUE(waitUntil([&] { return blocked.load(); }));
+  Hold hold;
+  ASSERT_TRUE(hold.post(ui.threadId()));
+  ASSERT_TRUE(hold.waitHeld());
   // The owner is busy, yet the caption reads at once and nothing is sent.
   char buf[64];
   EXPECT_EQ(GetWindowTextA(root, buf, sizeof(buf)), 4);
@@ -459,8 +449,9 @@ TEST_F(Win32Core, AnotherProcessReadsTheStoredCaptionWithoutSending) {
     MoveWindow(root, 7, 8, 10, 10, TRUE);
     moved = true;
   });
-  EXPECT_FALSE(waitUntil([&] { return moved.load(); }, 100));
-  release = true;
+  EXPECT_TRUE(waitUntil([&] { return sentWaiting(ui.threadId()) == 1; }));  // waits for the owner
+  EXPECT_FALSE(moved.load());
+  hold.release();
   mover.join();
   RECT r;
   GetWindowRect(root, &r);

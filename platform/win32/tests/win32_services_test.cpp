@@ -229,18 +229,16 @@ TEST(Win32Services, MouseActivationCanEatTheClickAndSendIsBoundedByItsTimeout) {
   ClipCursor(nullptr);
 
   // A thread that does not take its messages: the sender gives up after its timeout.
-  std::atomic<HWND> stuck{nullptr};
-  std::atomic<bool> release{false};
-  std::thread t([&] {
-    stuck = plainWindow();
-    while (!release) std::this_thread::yield();
-  });
-  ASSERT_TRUE(waitUntil([&] { return stuck != nullptr; }));
+  UiThread stuckThread;
+  HWND stuck = stuckThread.call([] { return plainWindow(); });
+  Hold hold;
+  ASSERT_TRUE(hold.post(stuckThread.threadId()));
+  ASSERT_TRUE(hold.waitHeld());
   DWORD_PTR result = 1;
-  EXPECT_EQ(SendMessageTimeoutA(stuck.load(), WM_USER, 0, 0, SMTO_NORMAL, 20, &result), 0);
+  EXPECT_EQ(SendMessageTimeoutA(stuck, WM_USER, 0, 0, SMTO_NORMAL, 20, &result), 0);
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_TIMEOUT);
-  release = true;
-  t.join();
+  hold.release();
+  stuckThread.run([stuck] { DestroyWindow(stuck); });
 }
 
 namespace {

@@ -36,8 +36,9 @@ class XcapServersTest : public ::testing::Test {
     ASSERT_TRUE(sso_.isListening());
     ASSERT_TRUE(xcap_.isListening());
     Config* config = Config::instance();
-    // No test here waits for a time-out to fire: room for a sanitizer build on a busy machine
-    // (two seconds failed a read under ThreadSanitizer there), still short for a lost peer.
+    // No test here waits for a time-out to fire: the time-outs only end an exchange whose peer
+    // is lost, so they are long enough for a slow answer (a sanitizer build on a busy machine
+    // answers reads several times slower) and still short beside the test's own time-out.
     config->setValue("XCAP", "recvTimeout", "10");
     config->setValue("XCAP", "sendTimeout", "10");
     config->setValue("SSO", "httpTimeout", "10");

@@ -8,9 +8,11 @@
 #include "addressbook/MutilSelectList.h"
 #include "bridge/PW_PostwingServer.h"
 #include "duilib/UIAutomation.h"
+#include "log/IM_LogManager.h"
 #include "ui/HintDialog.h"
 
 #include <algorithm>
+#include <map>
 #include <memory>
 
 #include "util/CodingTransform.h"
@@ -454,6 +456,148 @@ TEST_F(PickerTest, SearchAndMovesOverABookOfThousandsKeepHitsCountLabelsAndTheLi
     EXPECT_EQ(list(d, "ccselectlist")->GetCount(), 1020);
     A::Click(A::Find(d, "cancelbtn"));
   });
+}
+
+// ---- a book fetched but not stored ----------------------------------------------------------
+// Whether the contact table took the book is one thing, whether a book is there to pick from is
+// another: the update dialog says the first, the picker shows the second. Each road below runs a
+// manual update as the main window does (the update dialog, its text), then opens the picker as
+// a compose window's request does and picks from its tree.
+
+const char* const kUpdateFailure = "      更新企业通讯录失败！";
+
+// The same company later: Carol renamed, Bob gone, Dave new.
+const std::string& changedBuddyDocument() {
+  static const std::string doc = u8R"(<?xml version="1.0" encoding="UTF-8"?>
+<resource-lists xmlns="urn:ietf:params:xml:ns:resource-lists">
+  <list name="organization">
+    <display-name>示例公司</display-name>
+    <list name="rd">
+      <display-name>研发部</display-name>
+      <entry uri="carol@corp.example"><display-name>Carol Wu</display-name></entry>
+      <entry uri="dave@corp.example"><display-name>Dave</display-name></entry>
+    </list>
+  </list>
+</resource-lists>
+)";
+  return doc;
+}
+
+class UnstoredBookTest : public PickerTest {
+ protected:
+  // A manual update with its dialog; the text the dialog ends with.
+  std::string runUpdate() {
+    auto* dialog = new CAddressBookUpdateDialog();
+    main_.setUpdateDialog(dialog);
+    std::string hint;
+    {
+      A::ScopedModalAnswer scope([&](WindowImplBase& w) {
+        const int before = main_.told();
+        EXPECT_EQ(0, client()->update());
+        EXPECT_TRUE(w32subst::waitUntil(
+            [&] {
+              A::Pump();  // the result, posted from the job thread
+              return main_.told() > before && A::Find(w, "FinishBtn")->IsVisible();
+            },
+            10000));
+        hint = A::Find(w, "UpdatedHint")->GetText().str();
+        A::Click(A::Find(w, "FinishBtn"));
+      });
+      dialog->Create(nullptr, "更新企业通讯录", kDialogStyle, 0);
+      dialog->ShowModal();
+    }
+    main_.setUpdateDialog(nullptr);
+    delete dialog;
+    return hint;
+  }
+
+  struct Seen {
+    bool tree = false, failedView = false, editable = false;
+    std::vector<std::string> rows;
+    std::map<std::string, std::vector<std::string>> hits;  // by keyword
+  };
+  // Opens the picker for a request of compose window `handle`: what it shows, the hits of each
+  // keyword typed, then `contact` checked in the tree (under 研发部), moved to To and sent.
+  Seen pickFromTree(const std::string& contact, std::initializer_list<const char*> keywords) {
+    Seen seen;
+    runPicker([&](CAddressBookDialog& d) {
+      seen.tree = visible(d, "addressbooklst");
+      seen.failedView = visible(d, "LoadingResultSti");
+      seen.rows = rowTexts(d);
+      CControlUI* edit = A::Find(d, "keywordedit");
+      seen.editable = !static_cast<CEditUI*>(edit)->IsReadOnly();
+      for (const char* k : keywords)
+        if (A::TypeText(edit, k)) seen.hits[k] = entries(d, "searchlst");
+      A::TypeText(edit, "");  // back to the tree
+      if (seen.tree) {
+        expand(d, "示例公司");
+        expand(d, "研发部");
+        check(d, contact);
+        A::MouseMove(d);
+        A::Click(A::Find(d, "reRightbtn"));
+      }
+      A::Click(A::Find(d, "okbtn"));
+    });
+    return seen;
+  }
+};
+
+// Another program holds the user's file at login: the program goes on without the database. The
+// fetch works but nothing can be stored: the update fails, and the picker still shows the fetched
+// tree with its keyword box; a search finds no one and logs why.
+TEST_F(UnstoredBookTest, TheUsersFileHeldAtLoginLeavesTheFetchedTreeToPickFrom) {
+  const std::string file = LocalDb::instance()->path();
+  LocalDb::instance()->close();
+  abtest::HeldFile held(file);
+  ASSERT_TRUE(held.ok());
+  ASSERT_EQ(-1, LocalDb::instance()->open(user_));
+  client()->init(user_, "secret");
+
+  EXPECT_EQ(runUpdate(), kUpdateFailure);
+  auto peer = request("5150");
+  IM_LogCapture log;
+  Seen seen = pickFromTree("Carol", {"bob"});
+  EXPECT_TRUE(seen.tree);
+  EXPECT_FALSE(seen.failedView);
+  EXPECT_EQ(seen.rows, (std::vector<std::string>{"示例公司", "研发部", "Bob Lee", "Carol", "未分配组", "erin@corp.example [ee]"}));
+  EXPECT_TRUE(seen.editable);
+  EXPECT_EQ(seen.hits["bob"], std::vector<std::string>{});
+  EXPECT_TRUE(log.contains("ContactDb::search, the query failed"));
+  PW_Message reply;
+  ASSERT_TRUE(peer->readUnit(reply));
+  EXPECT_EQ(reply.getField("to"), "carol@corp.example");
+  EXPECT_EQ(reply.getField("handle"), "5150");
+}
+
+// A good fetch stored the book; later the file takes no more writes (as a documents folder that
+// turned read-only) and the company's book has changed. The update fails, yet the picker keeps a
+// tree: the one just fetched. The table still holds the earlier rows, and a hit is taken from the
+// book the tree shows (Carol under her new name; Bob, gone from the book, is no hit; Dave, not
+// stored, is none either).
+TEST_F(UnstoredBookTest, ATableRefusedAfterAGoodFetchKeepsATreeToPickFrom) {
+  fetch();
+  xcap_.putDocument(docPath(), changedBuddyDocument());
+  ASSERT_TRUE(LocalDb::instance()->execDML("PRAGMA query_only=1;"));
+
+  EXPECT_EQ(runUpdate(), kUpdateFailure);
+  auto peer = request("5151");
+  Seen seen = pickFromTree("Dave", {"carol", "bob", "dave"});
+  EXPECT_TRUE(seen.tree);
+  EXPECT_FALSE(seen.failedView);
+  EXPECT_EQ(seen.rows, (std::vector<std::string>{"示例公司", "研发部", "Carol Wu", "Dave"}));
+  EXPECT_TRUE(seen.editable);
+  EXPECT_EQ(seen.hits["carol"], std::vector<std::string>{"Carol Wu<carol@corp.example>"});
+  EXPECT_EQ(seen.hits["bob"], std::vector<std::string>{});
+  EXPECT_EQ(seen.hits["dave"], std::vector<std::string>{});
+  PW_Message reply;
+  ASSERT_TRUE(peer->readUnit(reply));
+  EXPECT_EQ(reply.getField("to"), "dave@corp.example");
+
+  // Writable again: the next update stores the book and says so.
+  ASSERT_TRUE(LocalDb::instance()->execDML("PRAGMA query_only=0;"));
+  EXPECT_NE(runUpdate(), kUpdateFailure);
+  Seen stored = pickFromTree("Dave", {"dave"});
+  EXPECT_EQ(stored.hits["dave"], std::vector<std::string>{"Dave<dave@corp.example>"});
 }
 
 TEST(PickerTexts, EntryTextsFollowTheDisplayNameTheNameAndTheNickName) {

@@ -369,6 +369,58 @@ TEST_F(AddressBookTest, FailuresMapToJobStatusesAndKeepTheInstalledModel) {
   EXPECT_EQ(AddressBookClient::STATE_UPDATED, client()->getState());
 }
 
+// The table refuses the rows of a later fetch (the file takes no more writes): the fetch ends
+// with status 1, yet its book is installed, with a state of its own (a book to show, not
+// stored). The table keeps the rows of the book stored before, and a hit is the installed book's
+// contact of that id. A fetch that fails outright still leaves no book to show, and a fetch that
+// can store again is plainly updated.
+TEST_F(AddressBookTest, ABookFetchedButNotStoredIsInstalledWithAStateOfItsOwn) {
+  ASSERT_EQ(0, fetch());
+  EXPECT_TRUE(client()->bookFetched());
+  Sptr<INode> storedCarol = client()->findContact("carol@corp.example");
+  ASSERT_TRUE(storedCarol);
+  EXPECT_EQ(std::vector<std::string>{"organization/rd/carol@corp.example"}, search("carol"));  // index made
+
+  xcap_.putDocument(docPath(), u8R"(<?xml version="1.0" encoding="UTF-8"?>
+<resource-lists xmlns="urn:ietf:params:xml:ns:resource-lists">
+  <list name="organization"><display-name>示例公司</display-name>
+    <list name="rd"><display-name>研发部</display-name>
+      <entry uri="carol@corp.example"><display-name>Carol Wu</display-name></entry>
+      <entry uri="ivan@corp.example"><display-name>Ivan</display-name></entry>
+    </list>
+  </list>
+</resource-lists>
+)");
+  ASSERT_TRUE(LocalDb::instance()->execDML("PRAGMA query_only=1;"));
+  EXPECT_EQ(1, fetch());
+  EXPECT_EQ(AddressBookClient::STATE_NOT_STORED, client()->getState());
+  EXPECT_TRUE(client()->bookFetched());
+  EXPECT_EQ(1u, recorder_.rootCounts().back());
+  EXPECT_TRUE(client()->findContact("ivan@corp.example"));
+  EXPECT_FALSE(client()->findContact("bob@corp.example"));
+  EXPECT_EQ(10, rows());  // the rows stored before
+  std::vector<Sptr<INode>> hits;
+  ContactDb::instance()->search("carol", hits);
+  ASSERT_EQ(1u, hits.size());
+  EXPECT_EQ(hits[0].get(), client()->findContact("carol@corp.example").get());
+  EXPECT_NE(hits[0].get(), storedCarol.get());
+  EXPECT_EQ("Carol Wu", hits[0]->getDisplayName());
+  EXPECT_TRUE(search("bob").empty());   // stored, but no longer in the book
+  EXPECT_TRUE(search("ivan").empty());  // in the book, never stored
+
+  xcap_.script(fullPath(), HttpReply(500, "oops"));
+  EXPECT_EQ(1, fetch());
+  EXPECT_EQ(AddressBookClient::STATE_IDLE, client()->getState());
+  EXPECT_FALSE(client()->bookFetched());
+  EXPECT_TRUE(client()->findContact("ivan@corp.example"));  // the installed model stays
+
+  ASSERT_TRUE(LocalDb::instance()->execDML("PRAGMA query_only=0;"));
+  EXPECT_EQ(0, fetch());
+  EXPECT_EQ(AddressBookClient::STATE_UPDATED, client()->getState());
+  EXPECT_EQ(2, rows());
+  EXPECT_EQ(std::vector<std::string>{"organization/rd/ivan@corp.example"}, search("ivan"));
+}
+
 TEST_F(AddressBookTest, JobStatusTable) {
   CL_UpdateJob job;
   const int expected[] = {0, 0, 1, 1, 8, 5, 1, 1, 1, 1, 1, 1, 1};

@@ -6,6 +6,7 @@
 #include "win32/winuser.h"
 
 #include <functional>
+#include <memory>
 #include <typeinfo>
 #include <string>
 #include <vector>
@@ -88,6 +89,8 @@ bool postToThread(DWORD threadId, const std::function<void()>& fn);
 bool waitIdle(DWORD threadId, int timeoutMs = 5000);
 // Waits (polling the condition every few milliseconds) until pred() or the deadline.
 bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 5000);
+// Messages sent to the thread (and runOnThread tasks) that it has not taken yet.
+int sentWaiting(DWORD threadId);
 DWORD processIdOfThread(DWORD threadId);
 // Threads made with CreateThread in the simulated process whose start routine has not returned.
 int runningThreads(DWORD pid);
@@ -160,6 +163,28 @@ class UiThread {
   struct Impl;
   Impl* impl_;
   DWORD tid_ = 0;
+};
+
+// Keeps a thread busy in a task, taking no messages, until released: for tests of what other
+// threads do meanwhile. The task and the holder share their state, so the task may still run
+// after the holder is gone; the destructor releases, so every way out of a test lets the thread
+// go, and the task waits at most timeoutMs in any case.
+class Hold {
+ public:
+  explicit Hold(int timeoutMs = 30000);
+  ~Hold();  // releases
+  Hold(const Hold&) = delete;
+  Hold& operator=(const Hold&) = delete;
+  // Queues the holding task behind the thread's posted messages; `then` runs on that thread
+  // after the release. False when the thread does not exist or has ended.
+  bool post(DWORD threadId, std::function<void()> then = nullptr);
+  // Waits until the task holds its thread.
+  bool waitHeld(int timeoutMs = 5000) const;
+  void release();
+
+ private:
+  struct Shared;
+  std::shared_ptr<Shared> shared_;
 };
 
 // ---- windows --------------------------------------------------------------------------------

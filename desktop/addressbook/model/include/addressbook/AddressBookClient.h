@@ -3,7 +3,11 @@
 // the dialogs read its model and state, the contact table maps search hits back through
 // findContact, the update dialog stops a fetch with stopAgent.
 //
-// State: 0 idle (or the last fetch failed), 1 fetching, 2 fetched.
+// State: 0 idle (no book since login, or the last fetch failed or was stopped), 1 fetching,
+// 2 fetched and stored in the contact table, 3 fetched but not stored (the table refused it).
+// Two facts are read from it apart: a book is there to show (2 and 3, bookFetched: the picker
+// shows its tree and searches whatever the table holds), and the update succeeded (2 only: the
+// update dialog's text).
 //
 // Threads and locks:
 //   - UI thread: the constructor, init, update, clear, stopAgent, addListener, removeListener
@@ -22,7 +26,7 @@
 // releases (breaks the cycles of) each replaced model that nobody holds any more, and clear,
 // init and the destructor break the current and every replaced model. A failed or cancelled
 // fetch leaves the installed model in place; a book fetched but not stored in the contact table
-// (status 1 with a model) is installed, and the state is idle.
+// (status 1 with a model) is installed all the same, with state 3.
 #pragma once
 
 #include <ace/Singleton.h>
@@ -43,7 +47,7 @@
 
 class AddressBookClient : public IContactListListener {
  public:
-  enum State { STATE_IDLE = 0, STATE_UPDATING = 1, STATE_UPDATED = 2 };
+  enum State { STATE_IDLE = 0, STATE_UPDATING = 1, STATE_UPDATED = 2, STATE_NOT_STORED = 3 };
 
   // Opens the job runner.
   AddressBookClient();
@@ -53,9 +57,9 @@ class AddressBookClient : public IContactListListener {
     return ACE_Singleton<AddressBookClient, ACE_Thread_Mutex>::instance();
   }
 
-  // The agent's end-of-fetch call: state 2 and the new model on status 0, else state 0 (the
-  // model stays, unless the failure brings one: then it is installed); then every listener gets
-  // the root groups and the status.
+  // The agent's end-of-fetch call: state 2 and the new model on status 0; a failure that brings
+  // a model (fetched, not stored) installs it with state 3; any other failure: state 0, the
+  // installed model stays. Then every listener gets the root groups and the status.
   void OnUpdate(const std::vector<Sptr<INode>>& rootGroups,
                 std::map<std::string, Sptr<INode>> groups,
                 std::map<std::string, Sptr<INode>> contacts, int status) override;
@@ -92,6 +96,11 @@ class AddressBookClient : public IContactListListener {
   void getModel(std::vector<Sptr<INode>>& rootGroups, std::map<std::string, Sptr<INode>>& groups,
                 std::map<std::string, Sptr<INode>>& contacts);
   int getState() const { return state.load(); }
+  // The last fetch that ended brought a book, stored or not (states 2 and 3).
+  bool bookFetched() const {
+    const int s = state.load();
+    return s == STATE_UPDATED || s == STATE_NOT_STORED;
+  }
 
   // Read directly by the dialogs; use getState/getRootGroups from other threads.
   std::atomic<int> state;
