@@ -187,43 +187,55 @@ int attempt(const LoginRequest& login, const std::list<std::string>& cookies,
 
 // The HTTP clients of the exchanges under way, so that stopExchanges can end
 // them from another thread, and how many stopExchanges are not yet allowed
-// again. Both guarded by exchangesMutex (a leaf: nothing else is taken under it
-// but the HTTP client's own state lock in HTTPClient::stop).
-ACE_Thread_Mutex exchangesMutex;
-std::set<HTTPClient*> runningClients;
-int stopCount = 0;
+// again. Guarded by `lock` (nothing else is taken under it but the HTTP
+// client's own state lock in HTTPClient::stop). Never destroyed: a signal's
+// thread may stop the exchanges while the process ends.
+struct Exchanges {
+  ACE_Thread_Mutex lock;
+  std::set<HTTPClient*> running;
+  int stops = 0;
+};
+Exchanges& exchanges() {
+  static Exchanges* e = new Exchanges();
+  return *e;
+}
 
 // Registers the client's coming exchange; false (nothing may be sent) while stopped.
 bool enterExchange(HTTPClient* client) {
-  ACE_Guard<ACE_Thread_Mutex> guard(exchangesMutex);
-  if (stopCount > 0) return false;
-  runningClients.insert(client);
+  Exchanges& e = exchanges();
+  ACE_Guard<ACE_Thread_Mutex> guard(e.lock);
+  if (e.stops > 0) return false;
+  e.running.insert(client);
   return true;
 }
 
 // True when the exchange was ended by stopExchanges.
 bool leaveExchange(HTTPClient* client) {
-  ACE_Guard<ACE_Thread_Mutex> guard(exchangesMutex);
-  runningClients.erase(client);
+  Exchanges& e = exchanges();
+  ACE_Guard<ACE_Thread_Mutex> guard(e.lock);
+  e.running.erase(client);
   return client->stopped();
 }
 
 }  // namespace
 
 void stopExchanges() {
-  ACE_Guard<ACE_Thread_Mutex> guard(exchangesMutex);
-  ++stopCount;
-  for (HTTPClient* client : runningClients) client->stop();
+  Exchanges& e = exchanges();
+  ACE_Guard<ACE_Thread_Mutex> guard(e.lock);
+  ++e.stops;
+  for (HTTPClient* client : e.running) client->stop();
 }
 
 void allowExchanges() {
-  ACE_Guard<ACE_Thread_Mutex> guard(exchangesMutex);
-  if (stopCount > 0) --stopCount;
+  Exchanges& e = exchanges();
+  ACE_Guard<ACE_Thread_Mutex> guard(e.lock);
+  if (e.stops > 0) --e.stops;
 }
 
 bool exchangesStopped() {
-  ACE_Guard<ACE_Thread_Mutex> guard(exchangesMutex);
-  return stopCount > 0;
+  Exchanges& e = exchanges();
+  ACE_Guard<ACE_Thread_Mutex> guard(e.lock);
+  return e.stops > 0;
 }
 
 int exchange(const std::string& server, const std::string& uri,

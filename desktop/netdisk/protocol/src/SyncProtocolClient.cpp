@@ -174,7 +174,6 @@ void CSyncProtocolClient::allowExchanges() {
   SsoClient::allowExchanges();
 }
 
-
 int CSyncProtocolClient::mapStatus(int status) {
   switch (status) {
     case 200:
