@@ -189,3 +189,9 @@ int SsoClient::logout(const std::string& user, const std::string& service, const
   }
   return 0;
 }
+
+void SsoClient::stopExchanges() { sso_protocol::stopExchanges(); }
+
+void SsoClient::allowExchanges() { sso_protocol::allowExchanges(); }
+
+bool SsoClient::exchangesStopped() { return sso_protocol::exchangesStopped(); }

@@ -141,8 +141,9 @@ void clearIfUnchanged(const std::string& user, const std::list<std::string>& sen
 }
 
 // One login attempt: by the given cookies, or by password when there are none.
+// `stopped` tells that stopExchanges ended it (the code is then 1).
 int attempt(const LoginRequest& login, const std::list<std::string>& cookies,
-            std::string& ticket, std::string& location) {
+            std::string& ticket, std::string& location, bool& stopped) {
   SsoClient* client = SsoClient::instance();
   std::string server = client->getServer(login.op);
   std::string uri = client->getAuthenticateUrl() + "?";
@@ -159,6 +160,8 @@ int attempt(const LoginRequest& login, const std::list<std::string>& cookies,
   }
   HTTPResponse response;
   int code = exchange(server, uri, cookies, response);
+  stopped = code == EXCHANGE_STOPPED;
+  if (stopped) code = 1;
   if (code == 0) {
     if (response.getStatus() != 302) {
       code = 2;
@@ -176,19 +179,70 @@ int attempt(const LoginRequest& login, const std::list<std::string>& cookies,
       }
     }
   }
-  IM_LOG_WARN("SsoClient, [user = %s, status = authenticate failed, code = %d]",
-              login.user.c_str(), code);
+  IM_LOG_WARN("SsoClient, [user = %s, status = authenticate failed, code = %d%s]",
+              login.user.c_str(), code, stopped ? ", reason = exchanges stopped" : "");
   clearIfUnchanged(login.user, cookies);
   return code;
 }
 
+// The HTTP clients of the exchanges under way, so that stopExchanges can end
+// them from another thread, and how many stopExchanges are not yet allowed
+// again. Guarded by `lock` (nothing else is taken under it but the HTTP
+// client's own state lock in HTTPClient::stop). Never destroyed: a signal's
+// thread may stop the exchanges while the process ends.
+struct Exchanges {
+  ACE_Thread_Mutex lock;
+  std::set<HTTPClient*> running;
+  int stops = 0;
+};
+Exchanges& exchanges() {
+  static Exchanges* e = new Exchanges();
+  return *e;
+}
+
+// Registers the client's coming exchange; false (nothing may be sent) while stopped.
+bool enterExchange(HTTPClient* client) {
+  Exchanges& e = exchanges();
+  ACE_Guard<ACE_Thread_Mutex> guard(e.lock);
+  if (e.stops > 0) return false;
+  e.running.insert(client);
+  return true;
+}
+
+// True when the exchange was ended by stopExchanges.
+bool leaveExchange(HTTPClient* client) {
+  Exchanges& e = exchanges();
+  ACE_Guard<ACE_Thread_Mutex> guard(e.lock);
+  e.running.erase(client);
+  return client->stopped();
+}
+
 }  // namespace
+
+void stopExchanges() {
+  Exchanges& e = exchanges();
+  ACE_Guard<ACE_Thread_Mutex> guard(e.lock);
+  ++e.stops;
+  for (HTTPClient* client : e.running) client->stop();
+}
+
+void allowExchanges() {
+  Exchanges& e = exchanges();
+  ACE_Guard<ACE_Thread_Mutex> guard(e.lock);
+  if (e.stops > 0) --e.stops;
+}
+
+bool exchangesStopped() {
+  Exchanges& e = exchanges();
+  ACE_Guard<ACE_Thread_Mutex> guard(e.lock);
+  return e.stops > 0;
+}
 
 int exchange(const std::string& server, const std::string& uri,
              const std::list<std::string>& cookies, HTTPResponse& response) {
   std::string host;
   int port = 0;
-  if (!StringParser::parseAddr(server, host, port)) return 1;
+  if (!StringParser::parseAddr(server, host, port)) return EXCHANGE_FAILED;
   Config* config = Config::instance();
   int timeout = config->getIntValue("SSO", "httpTimeout", kDefaultTimeout);
   if (timeout < 1) timeout = kDefaultTimeout;
@@ -199,15 +253,25 @@ int exchange(const std::string& server, const std::string& uri,
   HTTPRequest request(HTTPRequest::HTTP_GET, uri, HTTPMessage::HTTP_1_1);
   request.setHost(server);
   for (const std::string& cookie : cookies) request.add(HTTPRequest::COOKIE, cookie);
-  if (client.call(request, response) != 0) {
+  if (!enterExchange(&client)) {
+    IM_LOG_WARN("SsoClient, [server = %s, status = exchanges stopped]", server.c_str());
+    return EXCHANGE_STOPPED;
+  }
+  int rc = client.call(request, response);
+  bool stopped = leaveExchange(&client);
+  if (stopped) {
+    IM_LOG_WARN("SsoClient, [server = %s, status = exchange stopped]", server.c_str());
+    return EXCHANGE_STOPPED;
+  }
+  if (rc != 0) {
     IM_LOG_WARN("SsoClient, [server = %s, status = exchange failed, reason = %s]", server.c_str(),
                 client.getLastError().c_str());
-    return 1;
+    return EXCHANGE_FAILED;
   }
   // The path only: the query may hold a password.
   IM_LOG_DEBUG("SsoClient, [server = %s, path = %s, status = %d]", server.c_str(),
                uri.substr(0, uri.find('?')).c_str(), response.getStatus());
-  return 0;
+  return EXCHANGE_OK;
 }
 
 int authenticate(const LoginRequest& login, std::string& ticket, std::string& location) {
@@ -217,11 +281,13 @@ int authenticate(const LoginRequest& login, std::string& ticket, std::string& lo
   if (!login.passwordOnly && !passwordRequired(login.user)) {
     cookies = SsoCookieManager::getCookies(SsoCookieManager::SSO_SYSTEM_ID, login.user);
   }
+  bool stopped = false;
   if (!cookies.empty()) {
-    int code = attempt(login, cookies, ticket, location);
-    if (code == 0) return 0;
+    int code = attempt(login, cookies, ticket, location, stopped);
+    // A stopped attempt is not followed by the password's: its caller waits for no server.
+    if (code == 0 || stopped) return code;
   }
-  int code = attempt(login, std::list<std::string>(), ticket, location);
+  int code = attempt(login, std::list<std::string>(), ticket, location, stopped);
   if (code == 0) clearLoggedOut(login.user);
   return code;
 }

@@ -34,10 +34,18 @@ std::string passwordParameter(const std::string& password, bool useMD5, bool use
 // One GET exchange with the server text "host:port", bounded by
 // SSO/httpTimeout seconds (default 30), over TLS when SSO/useSSL. The Host
 // header is the server text; each cookie text goes in a Cookie header of its
-// own. 0 with the response filled, or 1 when the server text does not parse
-// or the exchange failed (refused, dropped, timed out).
+// own. EXCHANGE_OK with the response filled; EXCHANGE_FAILED when the server
+// text does not parse or the exchange failed (refused, dropped, timed out);
+// EXCHANGE_STOPPED when stopExchanges ended it or kept it from starting.
+enum { EXCHANGE_OK = 0, EXCHANGE_FAILED = 1, EXCHANGE_STOPPED = 2 };
 int exchange(const std::string& server, const std::string& uri,
              const std::list<std::string>& cookies, HTTPResponse& response);
+
+// Every exchange under way ends with EXCHANGE_STOPPED, and every later one
+// until as many allowExchanges have come. Any thread.
+void stopExchanges();
+void allowExchanges();
+bool exchangesStopped();
 
 // The whole login operation (cookie attempt, then password) for the real
 // operator `op`; with passwordOnly, the password attempt alone, whatever

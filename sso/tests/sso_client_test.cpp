@@ -16,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -611,6 +612,105 @@ TEST_F(SsoClientTest, ManyUsersLogInAtOnceThroughTheWorkers) {
   std::map<std::string, std::string> ownerOf;
   for (const FakeSsoServer::Ticket& t : server_.issuedTickets()) ownerOf[t.ticket] = t.user;
   for (const auto& o : outcomes.list) EXPECT_EQ(o.user, ownerOf[o.ticket]);
+}
+
+// stopExchanges ends each exchange under way, whatever the server does (silent, or stalled
+// after the first byte of its answer) and long before the time-out: a login by password, a
+// login by cookie (with no password attempt after it), a validation, a logout on a worker
+// (whose pool then closes at once). Until allowExchanges, later exchanges fail at once and
+// send nothing.
+TEST_F(SsoClientTest, StopExchangesEndsEveryExchangeUnderWayAndKeepsLaterOnesUnsent) {
+  Config::instance()->setValue("SSO", "httpTimeout", "30");
+  struct Road {
+    const char* name;
+    bool withCookie;
+    std::function<int(SsoClient*)> run;  // returns once its exchange has ended
+    int code;
+  } roads[] = {
+      {"login by password", false, [](SsoClient* c) {
+         std::string t, l;
+         return c->authenticate("alice", PASSWORD, SERVICE, ERROR_URL, "xcap", t, l);
+       }, 1},
+      {"login by cookie", true, [](SsoClient* c) {
+         std::string t, l;
+         return c->authenticate("alice", PASSWORD, SERVICE, ERROR_URL, "xcap", t, l);
+       }, 1},
+      {"typed password", true, [](SsoClient* c) {
+         std::string t, l;
+         return c->authenticateWithPassword("alice", PASSWORD, SERVICE, ERROR_URL, "xcap", t, l);
+       }, 1},
+      {"validation", false, [](SsoClient* c) {
+         std::string user;
+         std::map<std::string, std::string> attributes;
+         return c->validate(SERVICE, "ST-1", user, attributes);
+       }, 1},
+      {"logout on a worker", true, [](SsoClient* c) {
+         int queued = c->logout("alice", SERVICE);
+         SsoTask::instance()->close();  // joins the worker that sends it
+         return queued;
+       }, 0},
+  };
+  for (FakeSsoServer::Fault fault : {FakeSsoServer::STALL, FakeSsoServer::STALL_AFTER_BYTE}) {
+    for (const Road& road : roads) {
+      SCOPED_TRACE(testing::Message() << road.name << ", fault " << fault);
+      SsoClient::destroy();
+      client_ = SsoClient::instance();
+      client_->setServer(server_.hostPort());
+      server_.setFault(FakeSsoServer::NONE);
+      SsoCookieManager::clearCookie("alice");
+      if (road.withCookie) {
+        ASSERT_EQ(0, login("alice", PASSWORD));
+      }
+      server_.clearRequests();
+      server_.setFault(fault, 1);
+
+      std::atomic<bool> done(false);
+      int code = -99;
+      std::thread caller([&] {
+        code = road.run(client_);
+        done = true;
+      });
+      ASSERT_TRUE(server_.waitForRequests(1, 5000));
+      EXPECT_FALSE(done.load()) << "the server holds the exchange";
+      Clock::time_point start = Clock::now();
+      SsoClient::stopExchanges();
+      EXPECT_TRUE(SsoClient::exchangesStopped());
+      caller.join();
+      EXPECT_LT(secondsSince(start), 10.0) << "ended by the stop, not by the 30 s time-out";
+      EXPECT_EQ(road.code, code);
+      EXPECT_EQ(1u, server_.requestCount()) << "nothing more was sent";
+
+      // Stopped: every later exchange fails at once, unsent.
+      server_.setFault(FakeSsoServer::NONE);
+      EXPECT_EQ(1, login("alice", PASSWORD));
+      std::string user;
+      std::map<std::string, std::string> attributes;
+      EXPECT_EQ(1, client_->validate(SERVICE, "ST-1", user, attributes));
+      EXPECT_EQ(1u, server_.requestCount());
+
+      SsoClient::allowExchanges();
+      EXPECT_FALSE(SsoClient::exchangesStopped());
+      EXPECT_EQ(0, login("alice", PASSWORD)) << "allowed again";
+    }
+  }
+}
+
+// Stops nest: the exchanges run again once every stop has been allowed.
+TEST_F(SsoClientTest, ExchangesRunAgainOnlyWhenEveryStopIsAllowed) {
+  SsoClient::stopExchanges();
+  SsoClient::stopExchanges();
+  SsoClient::allowExchanges();
+  EXPECT_TRUE(SsoClient::exchangesStopped());
+  EXPECT_EQ(1, login("alice", PASSWORD));
+  EXPECT_EQ(0u, server_.requestCount());
+  SsoClient::allowExchanges();
+  EXPECT_FALSE(SsoClient::exchangesStopped());
+  SsoClient::allowExchanges();  // one too many changes nothing
+  EXPECT_FALSE(SsoClient::exchangesStopped());
+  EXPECT_EQ(0, login("alice", PASSWORD));
+  SsoClient::stopExchanges();
+  EXPECT_TRUE(SsoClient::exchangesStopped()) << "a surplus allow does not swallow the next stop";
+  SsoClient::allowExchanges();
 }
 
 }  // namespace

@@ -63,6 +63,7 @@ FakeSsoServer::FakeSsoServer()
       extraCookiesSet_(false),
       fault_(NONE),
       faultCount_(0),
+      faultSkip_(0),
       serial_(0),
       http_([this](const HttpRequestRecord& r) { return handle(r); }) {}
 
@@ -95,10 +96,11 @@ void FakeSsoServer::setAttributes(const std::string& user,
   attributes_[user] = attributes;
 }
 
-void FakeSsoServer::setFault(Fault fault, int count, const std::string& pathPrefix) {
+void FakeSsoServer::setFault(Fault fault, int count, const std::string& pathPrefix, int skip) {
   std::lock_guard<std::mutex> lock(mutex_);
   fault_ = fault;
   faultCount_ = count;
+  faultSkip_ = skip;
   faultPrefix_ = pathPrefix;
 }
 
@@ -165,7 +167,12 @@ std::string FakeSsoServer::encodePassword(const std::string& password, PasswordF
 
 HttpReply FakeSsoServer::handle(const HttpRequestRecord& request) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (fault_ != NONE && faultCount_ != 0 && request.path.compare(0, faultPrefix_.size(), faultPrefix_) == 0) {
+  bool matches = fault_ != NONE && faultCount_ != 0 && request.path.compare(0, faultPrefix_.size(), faultPrefix_) == 0;
+  if (matches && faultSkip_ > 0) {
+    --faultSkip_;
+    matches = false;
+  }
+  if (matches) {
     if (faultCount_ > 0) --faultCount_;
     return faultReply(fault_, request);
   }
@@ -192,6 +199,9 @@ HttpReply FakeSsoServer::faultReply(Fault fault, const HttpRequestRecord& reques
     }
     case DROP: reply.drop = true; return reply;
     case STALL: reply.delayMs = -1; return reply;
+    // The connection then waits for a next request that the client, still reading this
+    // answer, never sends.
+    case STALL_AFTER_BYTE: reply.raw = "H"; return reply;
     default: return HttpReply(200);
   }
 }

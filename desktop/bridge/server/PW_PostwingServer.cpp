@@ -120,6 +120,7 @@ void PW_PostwingServer::onMailWindowsClosed(const std::string& handle) {
 
 void PW_PostwingServer::onServerStopRequested() {
   IM_TRACE("PW_PostwingServer::onServerStopRequested");
+  if (CloseHook hook = closeHook_.load()) hook();
   post(WM_CLOSE);
 }
 

@@ -5,8 +5,8 @@
 //
 // Thread rule: any thread may call every operation. The synchronous forms
 // block the caller for the exchange (bounded by SSO/httpTimeout seconds,
-// default 30); the asynchronous forms and logout queue a command on SsoTask
-// and return at once.
+// default 30, or ended at once by stopExchanges); the asynchronous forms and
+// logout queue a command on SsoTask and return at once.
 //
 // Configuration, section SSO: ssoServer, defaultOperator, ssoServers,
 // loginUrl, proxyLogin, logoutUrl, validateUrl (read once, at construction);
@@ -95,6 +95,16 @@ class SsoClient {
   // give the password, and queues the logout request that carries them (none
   // is sent when there were none). Returns 0 when queued, else -1.
   int logout(const std::string& user, const std::string& service, const std::string& op = "");
+
+  // Ends every exchange with a server under way, whichever thread runs it (a
+  // login, a validation, a queued logout), as a failed exchange (code 1; a
+  // login so ended makes no further attempt), and fails every later one at
+  // once, unsent, until allowExchanges has been called as often as
+  // stopExchanges. For the end of the program and for callers that must not
+  // wait for the server. Any thread; works with or without a client.
+  static void stopExchanges();
+  static void allowExchanges();
+  static bool exchangesStopped();
 
  private:
   // The operator a request uses: `op`, or the default operator when empty.

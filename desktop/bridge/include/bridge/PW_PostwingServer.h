@@ -60,8 +60,12 @@ class PW_PostwingServer {
   void requestAttachDialog(const std::string& handle, PW_AddinUiSvrHandler* handler);
   // A compose window closed: forget its requesters and let the hook library drop it.
   void onMailWindowsClosed(const std::string& handle);
-  // "mailSrvStopped": post WM_CLOSE to the main window.
+  // "mailSrvStopped": call the close hook, then post WM_CLOSE to the main window.
   void onServerStopRequested();
+  // Called on the reactor thread before the WM_CLOSE of "mailSrvStopped" is posted, for what
+  // must not wait for the main window's thread (null: nothing). Any thread may set it.
+  typedef void (*CloseHook)();
+  void setCloseHook(CloseHook hook) { closeHook_ = hook; }
   // A connection's handler came or goes; a closing one is forgotten as requester.
   void onHandlerOpened(PW_AddinUiSvrHandler* handler);
   void onHandlerClosed(PW_AddinUiSvrHandler* handler);
@@ -104,4 +108,5 @@ class PW_PostwingServer {
   PW_Acceptor acceptor_;                     // start/stop thread
   bool started_ = false;                     // start/stop thread
   std::atomic<HWND> mainWindow_{nullptr};
+  std::atomic<CloseHook> closeHook_{nullptr};
 };

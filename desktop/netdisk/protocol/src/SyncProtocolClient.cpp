@@ -109,6 +109,11 @@ void leaveExchange(HTTPClient* client) {
   running().clients.erase(client);
 }
 
+bool exchangesStopped() {
+  ACE_Guard<ACE_Thread_Mutex> g(runningLock());
+  return running().stopped;
+}
+
 // Copies `text` into `block` (grown when too small), positions reset.
 ACE_Message_Block* fill(ACE_Message_Block*& block, const char* data, size_t length) {
   if (block == 0 || block->size() < length) {
@@ -151,15 +156,22 @@ CSyncProtocolClient::CSyncProtocolClient(const std::string& spaceServer, const s
 CSyncProtocolClient::~CSyncProtocolClient() {}
 
 void CSyncProtocolClient::stopExchanges() {
-  ACE_Guard<ACE_Thread_Mutex> g(runningLock());
-  running().stopped = true;
-  for (std::set<HTTPClient*>::iterator it = running().clients.begin(); it != running().clients.end(); ++it)
-    (*it)->stop();
+  {
+    ACE_Guard<ACE_Thread_Mutex> g(runningLock());
+    running().stopped = true;
+    for (std::set<HTTPClient*>::iterator it = running().clients.begin(); it != running().clients.end(); ++it)
+      (*it)->stop();
+  }
+  // A transport's login runs on the single sign-on client's own HTTP clients.
+  SsoClient::stopExchanges();
 }
 
 void CSyncProtocolClient::allowExchanges() {
-  ACE_Guard<ACE_Thread_Mutex> g(runningLock());
-  running().stopped = false;
+  {
+    ACE_Guard<ACE_Thread_Mutex> g(runningLock());
+    running().stopped = false;
+  }
+  SsoClient::allowExchanges();
 }
 
 int CSyncProtocolClient::mapStatus(int status) {
@@ -245,11 +257,8 @@ int CSyncProtocolClient::call(CSyncProtocolClient& transport, NPMP_Request& requ
 }
 
 bool CSyncProtocolClient::prepare(HTTPRequest& request, int& status) {
-  {
-    // Not even a single sign-on login once the exchanges are stopped.
-    ACE_Guard<ACE_Thread_Mutex> g(runningLock());
-    if (running().stopped) return false;
-  }
+  // Not even a single sign-on login once the exchanges are stopped.
+  if (exchangesStopped()) return false;
   std::vector<std::string> pieces;
   StringParser::tokenize(spaceServer_, ":", pieces);
   if (pieces.empty()) return false;
@@ -273,7 +282,8 @@ bool CSyncProtocolClient::sso(int& status) {
   int r = SsoClient::instance()->authenticate(userId_, password_, service, "http://127.0.0.1/",
                                               kSystemId, ticket, location, "");
   if (r != 0) {
-    status = 403;
+    // A login that the stop ended was not refused: the request failed unanswered.
+    if (!exchangesStopped()) status = 403;
     return false;
   }
   HTTPRequest fetch;

@@ -4,6 +4,7 @@
 #include "http/HTTPClient.h"
 #include "log/IM_LogManager.h"
 #include "protocol/SyncProtocol.h"
+#include "protocol/SyncProtocolClient.h"
 #include "sso/SsoClient.h"
 #include "sso/SsoCookieManager.h"
 #include "testing/FakeNetDiskServer.h"
@@ -659,6 +660,52 @@ TEST_F(NetDiskClientTest, MergeIsRefusedWithABlockMissingAndASecondTime) {
   BlockSource again(block);
   EXPECT_FALSE(p.UpLoadBlockData(&again, "m.bin", 1, 3, kBlock, kBlock, FakeNetDiskServer::md5Hex(block), retry));
   EXPECT_TRUE(disk.isComplete(kUser, "m.bin"));
+}
+
+// A request whose login at the single sign-on server is held (silent, or stalled after one
+// byte; by the user's login cookies first, then by password) ends when the transports'
+// exchanges are stopped, long before the time-out, as a failed exchange (1), not as a refused
+// login (3); nothing reaches the net disk, and later requests send nothing until allowed.
+TEST_F(NetDiskClientTest, StoppedExchangesEndALoginInsideARequest) {
+  Config::instance()->setValue("SSO", "httpTimeout", "30");
+  for (FakeSsoServer::Fault fault : {FakeSsoServer::STALL, FakeSsoServer::STALL_AFTER_BYTE}) {
+    for (bool ssoCookies : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "fault " << fault << (ssoCookies ? ", by the login cookies" : ""));
+      sso.setFault(FakeSsoServer::NONE);
+      SsoCookieManager::clearCookie(kUser);
+      if (ssoCookies) {
+        ASSERT_EQ(200, spaceResult());
+        SsoCookieManager::clearCookie("npmp", kUser);  // the session is gone, the login cookies stay
+        ASSERT_TRUE(SsoCookieManager::hasCookie(SsoCookieManager::SSO_SYSTEM_ID, kUser));
+      }
+      sso.clearRequests();
+      disk.http().clearRequests();
+      sso.setFault(fault, -1, FakeSsoServer::LOGIN_PATH);
+
+      std::atomic<bool> done(false);
+      int result = -1;
+      std::thread request([&] {
+        result = spaceResult();
+        done = true;
+      });
+      ASSERT_TRUE(sso.waitForRequests(1, 5000));
+      EXPECT_FALSE(done.load());
+      auto start = std::chrono::steady_clock::now();
+      CSyncProtocolClient::stopExchanges();
+      request.join();
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << "not the 30 s time-out";
+      EXPECT_EQ(1, result);
+      EXPECT_EQ(1u, sso.requestCount()) << "no password attempt after the stopped one";
+      EXPECT_EQ(0u, disk.http().requestCount());
+
+      EXPECT_EQ(1, spaceResult()) << "stopped: fails at once";
+      EXPECT_EQ(1u, sso.requestCount());
+      CSyncProtocolClient::allowExchanges();
+      EXPECT_FALSE(SsoClient::exchangesStopped());
+      sso.setFault(FakeSsoServer::NONE);
+      EXPECT_EQ(200, spaceResult());
+    }
+  }
 }
 
 }  // namespace

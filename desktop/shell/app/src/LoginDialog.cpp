@@ -324,6 +324,11 @@ void CLoginDialog::login() {
   // the user's login cookies would let any password through. Only an accepted password
   // is remembered and handed to the other subsystems.
   int result = sso->authenticateWithPassword(user, password, service, kErrorReturnUrl, "xcap", ticket, location, "");
+  if (result != 0 && SsoClient::exchangesStopped()) {
+    // The program is closing: the login was ended unanswered, and nobody is there to read a box.
+    IM_LOG_WARN("CLoginDialog, login stopped, [user = %s]", user.c_str());
+    return;
+  }
   if (result != 0) {
     IM_LOG_WARN("CLoginDialog, login failed, [user = %s] [result = %d]", user.c_str(), result);
     ++modalDepth_;
@@ -536,6 +541,11 @@ void CLoginDialog::logout() {
 #endif
   if (softUpdate_) softUpdate_->Close();
   if (refusalBox_) refusalBox_->Close();
+  // What the ending session still has under way at the single sign-on server (a fetch's
+  // ticket, a net-disk request's login, an earlier logout) ends now, not at its time-out;
+  // what starts from here on, the logout request first, runs as usual.
+  SsoClient::stopExchanges();
+  SsoClient::allowExchanges();
   SsoClient::instance()->logout(currentUserId_, "", "");
 #ifdef PW_HAVE_NETDISK_CLIENT
   CSyncProtocolUpLoadClient::dropIdleConnections();  // the user's kept net-disk connections go too

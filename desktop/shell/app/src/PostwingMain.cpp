@@ -4,17 +4,30 @@
 #include "app/AppMessages.h"
 #include "app/AppPlatform.h"
 #include "app/LoginDialog.h"
+#include "bridge/PW_PostwingServer.h"
 #include "duilib/UIlib.h"
 #include "log/IM_LogManager.h"
 #include "jobs/LongTimeTask.h"
 #include "sso/SsoClient.h"
 #include "util/Config.h"
 
+#include <atomic>
+
 #ifdef PW_HAVE_NETDISK_CLIENT
 #include "client/NetDiskClient.h"
 #endif
 
 using namespace DuiLib;
+
+namespace {
+// PostwingStopForClose has stopped the single sign-on exchanges and PostwingWinMain has not
+// yet allowed them again.
+std::atomic<bool> g_stoppedForClose{false};
+}  // namespace
+
+void PostwingStopForClose() {
+  if (!g_stoppedForClose.exchange(true)) SsoClient::stopExchanges();
+}
 
 const char* const kPostwingInstanceMutex = "0xbe8e2ce1, 0xdab6, 0x156, 0xad, 0xd0, 0x0, 0xe0, 0x4c, 0x53, 0xf6, 0xe6";
 
@@ -56,6 +69,8 @@ int PostwingWinMain(HINSTANCE hInstance, const PostwingStartup& startup) {
     return 0;
   }
 
+  PW_PostwingServer::instance()->setCloseHook(&PostwingStopForClose);
+
   HICON icon = LoadIconA(hInstance, MAKEINTRESOURCEA(PW_APP_ICON_TRAY));
   if (!main->tray().create(hInstance, hWnd, title.c_str(), icon)) {
     // Without its icon the program could not be reached: it ends, tidily.
@@ -76,16 +91,23 @@ int PostwingWinMain(HINSTANCE hInstance, const PostwingStartup& startup) {
   if (startup.exitAfterStart) ::PostMessageA(hWnd, WM_CLOSE, 0, 0);  // after the window's first paint
   CPaintManagerUI::MessageLoop();
   CPaintManagerUI::Term();
+  // The window is gone: no login of its own can run any more. What other threads still have
+  // under way is stopped again by PostwingShutdown; a later run in this process logs in anew.
+  if (g_stoppedForClose.exchange(false)) SsoClient::allowExchanges();
   IM_LOG_INFO("PostwingUI, [status = stopped]");
   CloseHandle(mutex);
   return 0;
 }
 
 void PostwingShutdown() {
+  // First, so that no job, net-disk step or single sign-on worker below waits for a silent or
+  // stalled single sign-on server (a fetch's ticket, a net-disk request's login, a logout).
+  SsoClient::stopExchanges();
   ACE_Time_Value limit(5);
   if (LongTimeTask::instance()->shutdown(&limit) != 0) IM_LOG_WARN("PostwingUI, jobs still running at the end");
 #ifdef PW_HAVE_NETDISK_CLIENT
   NetDiskClient::instance()->shutdown();
 #endif
   SsoClient::destroy();
+  SsoClient::allowExchanges();  // for a later run in this process (tests)
 }

@@ -31,6 +31,8 @@ void signalWatcher(sigset_t set) {
     if (++signals > 1) std::_Exit(128 + sig);
     IM_LOG_INFO("PostwingUI, signal %d: closing", sig);
     g_closeRequested = true;
+    // A login on the main window's thread would keep the close waiting for its server.
+    PostwingStopForClose();
     // The window may not exist yet: try until it does or the program has ended its loop.
     for (int i = 0; i < 100000; ++i) {
       HWND h = CLoginDialog::mainWindowHandle();

@@ -6,8 +6,10 @@
 #include "MainWindowFixture.h"
 #include "app/SoftUpdateDialog.h"
 #include "bridge/PW_PostwingServer.h"
+#include "jobs/LongTimeTask.h"
 #include "log/IM_LogManager.h"
 #include "settings/UserSettings.h"
+#include "sso/SsoClient.h"
 #include "sso/SsoCookieManager.h"
 #include "testing/FakeSsoServer.h"
 #include "ui/UIMenu.h"
@@ -423,6 +425,47 @@ TEST_F(MainWindowTest, LogoutClosesTheOpenDialogsAndShowsTheForm) {
   EXPECT_TRUE(w32subst::waitUntil([&] { return ui.call([&] { return ui.main()->modalDepth(); }) == 0; }));
   EXPECT_FALSE(ui.loggedIn());
   EXPECT_TRUE(ui.visible());
+}
+
+// A logout ends what the session still has under way at the single sign-on server (here the
+// ticket request of the address-book fetch that the login started, held by a silent server or
+// one that stalls after a byte, whose time-out is half a minute) and then sends its own logout
+// request, which is not stopped.
+TEST_F(MainWindowTest, LogoutEndsTheFetchsHeldTicketRequestAndStillSendsTheLogout) {
+  Config::instance()->setValue("SSO", "httpTimeout", "30");
+  for (pwtest::FakeSsoServer::Fault fault : {pwtest::FakeSsoServer::STALL, pwtest::FakeSsoServer::STALL_AFTER_BYTE}) {
+    SCOPED_TRACE(testing::Message() << "fault " << fault);
+    sso.clearRequests();
+    // The login itself is answered; the fetch's ticket, the next login request, is held.
+    sso.setFault(fault, -1, pwtest::FakeSsoServer::LOGIN_PATH, 1);
+    MainWindowDriver w;
+    w.start();
+    w.typeCredentials(kAlice, kAlicePassword);
+    w.clickLogin();
+    ASSERT_TRUE(w32subst::waitUntil([&] { return w.loggedIn(); }, 10000));
+    auto xcapLogins = [&] {
+      size_t n = 0;
+      for (const pwtest::HttpRequestRecord& r : sso.requests())
+        if (r.path == pwtest::FakeSsoServer::LOGIN_PATH && r.queryParam("service").find("/xcap/") != std::string::npos) ++n;
+      return n;
+    };
+    ASSERT_TRUE(w32subst::waitUntil([&] { return xcapLogins() == 2; }, 10000)) << "the fetch asks for its ticket";
+    EXPECT_EQ(1u, LongTimeTask::instance()->runningCount()) << "the fetch's job is held";
+
+    w.post([&] { w.main()->onMenuCommand("Logout"); });
+    w.answerBox("SureBtn");
+    ASSERT_TRUE(w32subst::waitUntil([&] { return !w.loggedIn(); }));
+    EXPECT_TRUE(w32subst::waitUntil([&] { return LongTimeTask::instance()->runningCount() == 0; }, 10000))
+        << "the fetch's job ended with its ticket request, long before the time-out";
+    EXPECT_TRUE(w32subst::waitUntil([&] {
+      for (const pwtest::HttpRequestRecord& r : sso.requests())
+        if (r.path == pwtest::FakeSsoServer::LOGOUT_PATH) return true;
+      return false;
+    }, 10000)) << "the logout went out";
+    EXPECT_FALSE(SsoClient::exchangesStopped());
+    sso.setFault(pwtest::FakeSsoServer::NONE);
+  }
+  Config::instance()->setValue("SSO", "httpTimeout", "5");
 }
 
 #ifdef PW_HAVE_ADDRESSBOOK_DIALOGS

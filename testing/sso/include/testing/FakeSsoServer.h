@@ -42,7 +42,8 @@ class FakeSsoServer {
     REDIRECT_NO_TICKET,     // 302 to the error-return URL, no ticket
     REDIRECT_EMPTY_TICKET,  // 302 to "service?ticket="
     DROP,                   // close the connection without a byte
-    STALL                   // say nothing until the client leaves or the server stops
+    STALL,                  // say nothing until the client leaves or the server stops
+    STALL_AFTER_BYTE        // send the first byte of a status line, then as STALL
   };
 
   struct Ticket {
@@ -78,8 +79,9 @@ class FakeSsoServer {
                      const std::vector<std::pair<std::string, std::string> >& attributes);
 
   // The next `count` requests (all of them when count < 0) whose path starts
-  // with `pathPrefix` ("" for every path) get `fault`. NONE clears it.
-  void setFault(Fault fault, int count = -1, const std::string& pathPrefix = "");
+  // with `pathPrefix` ("" for every path) get `fault`, after the first `skip`
+  // of them, which are answered as usual. NONE clears it.
+  void setFault(Fault fault, int count = -1, const std::string& pathPrefix = "", int skip = 0);
 
   // Service tickets issued so far, in order.
   std::vector<Ticket> issuedTickets() const;
@@ -128,6 +130,7 @@ class FakeSsoServer {
   std::map<std::string, std::vector<std::pair<std::string, std::string> > > attributes_;
   Fault fault_;
   int faultCount_;
+  int faultSkip_;
   std::string faultPrefix_;
   std::vector<Ticket> tickets_;
   std::map<std::string, std::string> tgts_;  // live TGT -> user

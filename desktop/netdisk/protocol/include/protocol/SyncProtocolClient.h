@@ -77,8 +77,11 @@ class CSyncProtocolClient {
   static int call(CSyncProtocolClient& transport, NPMP_Request& request, NPMP_Response& response);
 
   // Any thread: ends every exchange of a transport under way with a failure (its HTTP client is
-  // stopped) and fails every later one at once, unsent, until allowExchanges. The net-disk
-  // client's shutdown uses it so that nothing it ends waits for the server.
+  // stopped) and fails every later one at once, unsent, until allowExchanges. A transport's
+  // single sign-on login goes with them (result 1, as a failed exchange): the single sign-on
+  // client's exchanges are stopped and allowed again with these, whoever runs them, as that
+  // client cannot tell them apart. The net-disk client's shutdown uses it so that nothing it
+  // ends waits for a server.
   static void stopExchanges();
   static void allowExchanges();
 

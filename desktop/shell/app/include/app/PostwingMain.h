@@ -23,6 +23,13 @@ extern const char* const kPostwingInstanceMutex;
 int PostwingWinMain(HINSTANCE hInstance, const PostwingStartup& startup);
 
 // Ends the background machinery in order (job runner, net-disk threads, single sign-on
-// workers), so that nothing runs while the process's objects are destroyed. After
-// PostwingWinMain returned, on the thread that ran it; once.
+// workers), so that nothing runs while the process's objects are destroyed. No server holds it
+// up: every single sign-on exchange is ended first, and the net-disk client's requests by its
+// shutdown. After PostwingWinMain returned, on the thread that ran it; once.
 void PostwingShutdown();
+
+// A close of the main window was asked for from another thread (a signal, "mailSrvStopped"):
+// ends every single sign-on exchange under way and fails later ones, so that a login on the
+// main thread (which holds up the close) returns at once, whatever the server does. They run
+// again once PostwingWinMain has returned. Any thread; before the WM_CLOSE is posted.
+void PostwingStopForClose();
