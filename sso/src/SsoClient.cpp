@@ -195,3 +195,5 @@ void SsoClient::stopExchanges() { sso_protocol::stopExchanges(); }
 void SsoClient::allowExchanges() { sso_protocol::allowExchanges(); }
 
 bool SsoClient::exchangesStopped() { return sso_protocol::exchangesStopped(); }
+
+unsigned long SsoClient::stopCount() { return sso_protocol::stopCount(); }

@@ -194,6 +194,7 @@ struct Exchanges {
   ACE_Thread_Mutex lock;
   std::set<HTTPClient*> running;
   int stops = 0;
+  unsigned long stopsEver = 0;  // every stopExchanges so far, allowed again or not
 };
 Exchanges& exchanges() {
   static Exchanges* e = new Exchanges();
@@ -223,6 +224,7 @@ void stopExchanges() {
   Exchanges& e = exchanges();
   ACE_Guard<ACE_Thread_Mutex> guard(e.lock);
   ++e.stops;
+  ++e.stopsEver;
   for (HTTPClient* client : e.running) client->stop();
 }
 
@@ -236,6 +238,12 @@ bool exchangesStopped() {
   Exchanges& e = exchanges();
   ACE_Guard<ACE_Thread_Mutex> guard(e.lock);
   return e.stops > 0;
+}
+
+unsigned long stopCount() {
+  Exchanges& e = exchanges();
+  ACE_Guard<ACE_Thread_Mutex> guard(e.lock);
+  return e.stopsEver;
 }
 
 int exchange(const std::string& server, const std::string& uri,

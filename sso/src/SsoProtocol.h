@@ -46,6 +46,7 @@ int exchange(const std::string& server, const std::string& uri,
 void stopExchanges();
 void allowExchanges();
 bool exchangesStopped();
+unsigned long stopCount();
 
 // The whole login operation (cookie attempt, then password) for the real
 // operator `op`; with passwordOnly, the password attempt alone, whatever

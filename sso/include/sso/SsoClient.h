@@ -105,6 +105,10 @@ class SsoClient {
   static void stopExchanges();
   static void allowExchanges();
   static bool exchangesStopped();
+  // How many stopExchanges have come so far: a caller that reads it before and after an
+  // exchange tells an exchange that a stop ended (even one allowed again at once, as a logout
+  // does) from a failed one.
+  static unsigned long stopCount();
 
  private:
   // The operator a request uses: `op`, or the default operator when empty.

@@ -279,11 +279,14 @@ bool CSyncProtocolClient::sso(int& status) {
   std::string service = "http://" + host + "/space/rest/sso/getSession?domainName=" + domain_;
   std::string ticket;
   std::string location;
+  const unsigned long stopsBefore = SsoClient::stopCount();
   int r = SsoClient::instance()->authenticate(userId_, password_, service, "http://127.0.0.1/",
                                               kSystemId, ticket, location, "");
   if (r != 0) {
-    // A login that the stop ended was not refused: the request failed unanswered.
-    if (!exchangesStopped()) status = 403;
+    // A login that a stop ended was not refused: the request failed unanswered (the transports'
+    // stop at exit, or the single sign-on's own stop at logout, which allows exchanges again at
+    // once: the request's retry then logs in anew).
+    if (!exchangesStopped() && SsoClient::stopCount() == stopsBefore) status = 403;
     return false;
   }
   HTTPRequest fetch;

@@ -709,3 +709,28 @@ TEST_F(NetDiskClientTest, StoppedExchangesEndALoginInsideARequest) {
 }
 
 }  // namespace
+
+// The single sign-on's own stop at logout ends a request's held login and allows exchanges again
+// at once: the request failed unanswered (1, which a block's sender tries again), it was not
+// refused (3, which stops the upload); the next request logs in as usual.
+TEST_F(NetDiskClientTest, ALoginEndedByALogoutsStopIsNotARefusal) {
+  Config::instance()->setValue("SSO", "httpTimeout", "30");
+  SsoCookieManager::clearCookie(kUser);
+  sso.clearRequests();
+  sso.setFault(FakeSsoServer::STALL, -1, FakeSsoServer::LOGIN_PATH);
+  std::atomic<bool> done(false);
+  int result = -1;
+  std::thread request([&] {
+    result = spaceResult();
+    done = true;
+  });
+  ASSERT_TRUE(sso.waitForRequests(1, 5000));
+  EXPECT_FALSE(done.load());
+  SsoClient::stopExchanges();
+  SsoClient::allowExchanges();
+  request.join();
+  EXPECT_EQ(1, result);
+  EXPECT_FALSE(SsoClient::exchangesStopped());
+  sso.setFault(FakeSsoServer::NONE);
+  EXPECT_EQ(200, spaceResult());
+}
