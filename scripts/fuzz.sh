@@ -6,7 +6,9 @@
 #   <build>/fuzz/fuzz_<target> <file>
 #   scripts/fuzz.sh [SECONDS] [target...]     (default 60 s; every target)
 # FUZZ_BUILD_DIR (build-fuzz), FUZZ_JOBS (targets at once, default nproc) and JOBS (build
-# parallelism) override.
+# parallelism) override. FUZZ_GROW=1 grows the seed corpus: after a run without a finding, the
+# inputs that reach coverage the seeds do not are merged into fuzz/corpus/<target>/ (libFuzzer's
+# -merge=1, which keeps every seed there and adds a small set of inputs that covers the rest).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -44,6 +46,11 @@ run_one() {
    "$BUILD/fuzz/fuzz_$t" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
      -print_final_stats=1 -artifact_prefix="$BUILD/fuzz-artifacts/$t-" "$work" "${seeds[@]}" \
      >"$BUILD/fuzz-logs/$t.log" 2>&1)
+  if [ "${FUZZ_GROW:-0}" = 1 ]; then
+    (cd "$BUILD/fuzz-logs" &&
+     "$BUILD/fuzz/fuzz_$t" -merge=1 -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
+       "$root/fuzz/corpus/$t" "$work" >"$BUILD/fuzz-logs/$t.merge.log" 2>&1)
+  fi
 }
 
 pids=()
