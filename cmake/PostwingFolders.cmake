@@ -46,20 +46,35 @@ function(pw_folder_related dir name out)
   set(${out} ${related} PARENT_SCOPE)
 endfunction()
 
-# pw_select_folders(<out>): the folders of PW_ALL_FOLDERS that PW_FOLDERS selects (every one
-# when it is empty). A listed folder brings its sub-folders; a listed sub-folder brings the
-# folder of the list it is in. A name that selects nothing, or a name below a folder of the list
-# that is no folder of the source tree, stops the configure step.
-function(pw_select_folders out)
-  set(names)
+# pw_given_folders(<out>): the names of PW_FOLDERS as written, without empty ones: a stray ";"
+# ("common;testing;") names nothing, as a trailing slash names no other folder.
+function(pw_given_folders out)
+  set(given)
   foreach(w IN LISTS PW_FOLDERS)
+    if(NOT w STREQUAL "")
+      list(APPEND given "${w}")
+    endif()
+  endforeach()
+  set(${out} "${given}" PARENT_SCOPE)
+endfunction()
+
+# pw_select_folders(<out>): the folders of PW_ALL_FOLDERS that PW_FOLDERS selects (every one
+# when it names none). A listed folder brings its sub-folders; a listed sub-folder brings the
+# folder of the list it is in. A name that selects nothing, a name below a folder of the list
+# that is no folder of the source tree, and fuzz without PW_FUZZ (it would build nothing) stop
+# the configure step.
+function(pw_select_folders out)
+  pw_given_folders(given_names)
+  list(LENGTH given_names named)
+  set(names)
+  foreach(w IN LISTS given_names)
     pw_folder_name("${w}" w)
     list(APPEND names "${w}")
   endforeach()
   set(selected)
   foreach(dir IN LISTS PW_ALL_FOLDERS)
     set(wanted TRUE)
-    if(PW_FOLDERS)
+    if(named GREATER 0)
       set(wanted FALSE)
       foreach(w IN LISTS names)
         pw_folder_related("${dir}" "${w}" related)
@@ -72,7 +87,7 @@ function(pw_select_folders out)
       list(APPEND selected ${dir})
     endif()
   endforeach()
-  foreach(given IN LISTS PW_FOLDERS)
+  foreach(given IN LISTS given_names)
     pw_folder_name("${given}" w)
     set(found FALSE)
     # Each part a plain name ("..", "." and "a//b" are none), and the name a folder on disk.
@@ -87,6 +102,14 @@ function(pw_select_folders out)
     if(NOT found)
       string(REPLACE ";" " " all "${PW_ALL_FOLDERS}")
       message(FATAL_ERROR "PW_FOLDERS: \"${given}\" is no folder of this build. The folders: ${all}")
+    endif()
+    # The fuzz folder's targets are made only in a libFuzzer build: named without it, the folder
+    # is empty (and a build of it alone builds nothing).
+    pw_folder_related(fuzz "${w}" related)
+    if(related AND NOT PW_FUZZ)
+      message(FATAL_ERROR "PW_FOLDERS: \"${given}\" builds nothing without -DPW_FUZZ=ON (the "
+                          "libFuzzer targets, with -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++; "
+                          "scripts/fuzz.sh builds them): add it, or leave fuzz out")
     endif()
   endforeach()
   set(${out} ${selected} PARENT_SCOPE)
@@ -141,11 +164,12 @@ function(pw_check_folders)
     endif()
   endforeach()
   string(REPLACE ";" " " missing_text "${missing}")
-  set(hint "Add them: -DPW_FOLDERS=\"${PW_FOLDERS};${missing}\"")
+  pw_given_folders(given)
+  set(hint "Add them: -DPW_FOLDERS=\"${given};${missing}\"")
   if(absent_from_tree)
     string(REPLACE ";" " " absent_from_tree "${absent_from_tree}")
     set(hint "${absent_from_tree}: not in this source tree.")
   endif()
-  message(FATAL_ERROR "PW_FOLDERS=\"${PW_FOLDERS}\" leaves out folders that the chosen ones need "
+  message(FATAL_ERROR "PW_FOLDERS=\"${given}\" leaves out folders that the chosen ones need "
                       "(${missing_text}):\n${lines}${hint}")
 endfunction()

@@ -6,7 +6,10 @@
 #   <build>/fuzz/fuzz_<target> <file>
 #   scripts/fuzz.sh [SECONDS] [target...]     (default 60 s; every target)
 # FUZZ_BUILD_DIR (build-fuzz), FUZZ_JOBS (targets at once, default nproc) and JOBS (build
-# parallelism) override.
+# parallelism) override. FUZZ_GROW=1 grows the seed corpus: after a run without a finding, the
+# inputs that reach edges the seeds do not are merged into fuzz/corpus/<target>/ (libFuzzer's
+# -set_cover_merge=1 on edges alone: every seed stays, and a small set of inputs that covers the
+# rest is added, each named by its SHA-1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -44,6 +47,22 @@ run_one() {
    "$BUILD/fuzz/fuzz_$t" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
      -print_final_stats=1 -artifact_prefix="$BUILD/fuzz-artifacts/$t-" "$work" "${seeds[@]}" \
      >"$BUILD/fuzz-logs/$t.log" 2>&1)
+  if [ "${FUZZ_GROW:-0}" = 1 ]; then
+    # Merged into a copy of every seed folder of the target (the product skins too, so that what
+    # they reach is not added again); only the files the merge adds go into the corpus.
+    local grow="$BUILD/fuzz-grow/$t" i=0 s
+    rm -rf "$grow"
+    mkdir -p "$grow"
+    for s in "${seeds[@]}"; do
+      mkdir -p "$grow/seeds-$i"
+      cp -R "$s/." "$grow/seeds-$i/"
+      i=$((i + 1))
+    done
+    (cd "$BUILD/fuzz-logs" &&
+     "$BUILD/fuzz/fuzz_$t" -set_cover_merge=1 -use_counters=0 -max_len="$max_len" -timeout=10 \
+       -rss_limit_mb=2048 "$grow" "$work" >"$BUILD/fuzz-logs/$t.merge.log" 2>&1)
+    find "$grow" -maxdepth 1 -type f -exec cp {} "$root/fuzz/corpus/$t/" \;
+  fi
 }
 
 pids=()
