@@ -247,9 +247,7 @@ int NetDiskClient::startUploadThread(const std::string& name, int upStatus, int 
     s.upStatus = STEP_CREATE;
     ++s.runningThreads;
     CreateFileTask* task = new CreateFileTask(name, s.fileLength, s.blockCount);
-    // Booked before it goes out: a create whose answer never comes (the program ends) may
-    // have made the file.
-    task->setOwnFile(UploadRecords::createSent(SyncDb::instance(), name));
+    task->setOwnFile(UploadRecords::ownFileOf(SyncDb::instance(), name));
     spawnStep(task, name, STEP_CREATE, -1);
   } else if (upStatus == STEP_MERGE) {
     stepSchedule_[name] = StepSchedule::single(StepSchedule::MERGE_RUNNING);

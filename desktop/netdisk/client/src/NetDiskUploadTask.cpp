@@ -225,8 +225,7 @@ void CreateFileTask::execute() {
     // An unfinished file of this upload's from before: its blocks are not wanted.
     int64_t size = 0;
     ServerFileState state = serverFileState(protocol, name_, size);
-    const bool own = state == UNFINISHED && (ownFile_ == OWNFILE_CREATED || size == length_);
-    if (own) {
+    if (state == UNFINISHED) {
       bool removed = protocol.RemoveByPaths(std::list<std::string>(1, name_));
       if (removed) ownFile = OWNFILE_NONE;
       IM_LOG_INFO("CreateFileTask::execute, [remove unfinished file, fileName = %s, result = %d]", name_.c_str(),
@@ -234,8 +233,7 @@ void CreateFileTask::execute() {
     } else if (state != LISTING_FAILED) {
       ownFile = OWNFILE_NONE;  // none of it is there: the name holds another file, or none
       if (state != ABSENT)
-        IM_LOG_WARN("CreateFileTask::execute, [status = file kept, fileName = %s, state = %s]", name_.c_str(),
-                    state == FINISHED ? "finished" : "unfinished at another length");
+        IM_LOG_WARN("CreateFileTask::execute, [status = file kept, fileName = %s, state = finished]", name_.c_str());
     } else {
       IM_LOG_WARN("CreateFileTask::execute, [status = file kept, fileName = %s, state = listing failed]",
                   name_.c_str());
@@ -250,12 +248,9 @@ void CreateFileTask::execute() {
     result->firstText = created;
     result->secondText = url;
   }
-  if (!ok) {
-    // No answer (or none that could be read): the create may have been done.
-    const int status = protocol.getLastStatus();
-    if ((status == 1 || status == 2) && ownFile != OWNFILE_CREATED) ownFile = OWNFILE_CREATE_UNANSWERED;
-    result->ownFile = ownFile;
-  }
+  // A create without an answer proves nothing: the file it may have made is not taken for the
+  // upload's own, since the name may hold another client's.
+  if (!ok) result->ownFile = ownFile;
   result->setOwnerUserId(userId_);
   post(result);
 }

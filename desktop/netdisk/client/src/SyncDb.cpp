@@ -54,7 +54,7 @@ void readTask(const CppSQLite3Query& q, UpFileTaskRecord& r) {
   r.xferSize = q.int64Field("xferSize");
   r.status = q.intField("status");
   const int own = q.intField("ownFile");  // NULL (a row written before the column) reads 0
-  r.ownFile = own == OWNFILE_CREATED || own == OWNFILE_CREATE_UNANSWERED ? own : OWNFILE_NONE;
+  r.ownFile = own == OWNFILE_CREATED ? own : OWNFILE_NONE;
 }
 
 // Runs the query and hands its rows to `row`, only the first one with `firstOnly`. 0; -1 when

@@ -126,15 +126,10 @@ int UploadRecords::restart(SyncDb* db, UpFileTaskRecord& row, int64_t size, cons
   return r;
 }
 
-int UploadRecords::createSent(SyncDb* db, const std::string& name) {
+int UploadRecords::ownFileOf(SyncDb* db, const std::string& name) {
   UpFileTaskRecord row;
   if (db->getUpFileTask(name, row) != 0) return OWNFILE_NONE;
-  const int before = row.ownFile;
-  if (row.status == UPTASK_NEW && row.ownFile == OWNFILE_NONE) {
-    row.ownFile = OWNFILE_CREATE_UNANSWERED;
-    db->updateUpFileTask(row);
-  }
-  return before;
+  return ownsServerFile(row) ? static_cast<int>(OWNFILE_CREATED) : static_cast<int>(OWNFILE_NONE);
 }
 
 void UploadRecords::createFailed(SyncDb* db, const std::string& name, int ownFile) {

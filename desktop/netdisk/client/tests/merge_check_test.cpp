@@ -288,8 +288,8 @@ TEST_F(MergeCheckTest, AServerFileTheUploadDidNotMakeIsNeverRemoved) {
 // the client's time-out): shutdown stops the request and returns promptly, every record stays
 // as booked, and at the next login Start takes the upload to its end with the local file whole
 // on the server (a block that was out is sent again; a merge that was out is confirmed by the
-// refused merge and the listing). Also while the merge step reads a large whole-second file
-// again.
+// refused merge and the listing); a create that was out proves nothing and removes nothing.
+// Also while the merge step reads a large whole-second file again.
 TEST_F(MergeCheckTest, ShutdownWaitsForNoRequest) {
   enum Out { CREATE, BLOCK, MERGE, LISTING, LOCAL_READ };
   const struct {
@@ -365,6 +365,23 @@ TEST_F(MergeCheckTest, ShutdownWaitsForNoRequest) {
       bool listed = false;
       for (const UploadTaskStatus& t : barrier().tasks) listed = listed || t.relpath == name;
       ASSERT_TRUE(listed) << "the upload vanished";
+      if (c.out == CREATE) {
+        // The server made the file, but no answer says so: the name may as well hold another
+        // client's file, so Start removes nothing and stops with the refusal of the taken name;
+        // deleting the upload sends no removal either, and the file stays for the user to delete.
+        const int removes = disk.count(FakeNetDiskServer::REMOVE);
+        Event refused = start(name);
+        EXPECT_EQ(NETDISK_ERR_CREATE_FAILED, refused.error);
+        EXPECT_EQ(UPTASK_NEW, record(name).status);
+        size_t from = listener.size();
+        ASSERT_GT(client->deleteFile(name), 0);
+        ASSERT_TRUE(listener.waitFor([&](const Event& e) { return e.op == "delete" && e.name == name; }, nullptr, from));
+        EXPECT_EQ(removes, disk.count(FakeNetDiskServer::REMOVE)) << "a removal was sent";
+        EXPECT_FALSE(disk.isComplete(kAlice, name));
+        EXPECT_TRUE(disk.hasFile(kAlice, name)) << "the file the create made is gone";
+        client->shutdown();
+        continue;
+      }
       Event done = start(name);
       EXPECT_EQ(UploadTaskStatus::FINISHED, done.task.state) << "error " << done.error;
       EXPECT_TRUE(disk.fileBytes(kAlice, name) == bytes) << "the file on the server is not the local file";

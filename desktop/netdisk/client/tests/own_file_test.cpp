@@ -58,12 +58,23 @@ class OwnFileTest : public FaultTest {
 // Another computer of the same user created `shared.bin` and stored its block 0 after this
 // client's listing. This client's upload of its own `shared.bin` is refused at its create (7),
 // and again at every Start; the other client's file is never removed and takes none of this
-// upload's blocks, whether its length is the upload's or not. Deleting the upload sends no
-// removal.
+// upload's blocks, whether its length is the upload's or not, and also when the answer to the
+// first create never came (the connection dropped: that create proves nothing either).
+// Deleting the upload sends no removal.
 TEST_F(OwnFileTest, AnotherClientsUnfinishedFileIsNeverRemovedNorSentBlocks) {
+  const struct {
+    bool sameLength;
+    bool answerLost;
+    const char* what;
+  } cases[] = {
+      {true, false, "the other file has the upload's length"},
+      {false, false, "the other file has another length"},
+      {true, true, "the other file has the upload's length, the create's answer lost"},
+  };
   int n = 0;
-  for (bool sameLength : {true, false}) {
-    SCOPED_TRACE(sameLength ? "the other file has the upload's length" : "the other file has another length");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const bool sameLength = c.sameLength;
     login(kAlice, "pw1");
     const std::string file = "shared" + std::to_string(n++) + ".bin";
     const std::string theirs = pattern(sameLength ? kThreeBlocks : kThreeBlocks + kBlock, 10 + n);
@@ -71,6 +82,11 @@ TEST_F(OwnFileTest, AnotherClientsUnfinishedFileIsNeverRemovedNorSentBlocks) {
     disk.putUnfinishedFile(kAlice, file, theirs, 1);
     const int removes = disk.count(FakeNetDiskServer::REMOVE);
     const int uploads = disk.count(FakeNetDiskServer::UPLOAD);
+    if (c.answerLost) {
+      pwtest::HttpReply dropped;
+      dropped.drop = true;
+      disk.failNext(FakeNetDiskServer::CREATE, dropped);
+    }
     const std::string name = add(local);
     ASSERT_EQ(file, name);  // the listing predates the other client's create
     Event done;

@@ -146,7 +146,7 @@ TEST_F(SyncDbTest, AnEarlierTaskTableGetsTheOwnFileColumnAndItsRowsProveNothing)
   EXPECT_EQ("/data/old.bin", got.localFile);
   EXPECT_EQ(1000, got.size);
   EXPECT_EQ(OWNFILE_NONE, got.ownFile);
-  for (int own : {OWNFILE_CREATED, OWNFILE_CREATE_UNANSWERED, OWNFILE_NONE}) {
+  for (int own : {OWNFILE_CREATED, OWNFILE_NONE}) {
     got.ownFile = own;
     ASSERT_EQ(0, sync.updateUpFileTask(got));
     UpFileTaskRecord again;
@@ -154,15 +154,15 @@ TEST_F(SyncDbTest, AnEarlierTaskTableGetsTheOwnFileColumnAndItsRowsProveNothing)
     EXPECT_EQ(own, again.ownFile);
   }
   UpFileTaskRecord fresh = task("new.bin", 10);
-  fresh.ownFile = OWNFILE_CREATE_UNANSWERED;
+  fresh.ownFile = OWNFILE_CREATED;
   ASSERT_EQ(0, sync.insertUpFileTask(fresh));
   std::vector<UpFileTaskRecord> all;
   ASSERT_EQ(0, sync.listUpFileTasks(all));
   ASSERT_EQ(2u, all.size());
   EXPECT_EQ(OWNFILE_NONE, all[0].ownFile);
-  EXPECT_EQ(OWNFILE_CREATE_UNANSWERED, all[1].ownFile);
+  EXPECT_EQ(OWNFILE_CREATED, all[1].ownFile);
   // A value no version writes reads as none.
-  ASSERT_TRUE(db.execDML("update pw_upfile_task set ownFile=7;"));
+  ASSERT_TRUE(db.execDML("update pw_upfile_task set ownFile=2;"));
   ASSERT_EQ(0, sync.getUpFileTask("new.bin", got));
   EXPECT_EQ(OWNFILE_NONE, got.ownFile);
 }

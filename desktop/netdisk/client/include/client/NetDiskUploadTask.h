@@ -69,12 +69,12 @@ class CreateFileTask : public NetDiskTaskBase {
   CreateFileTask(const std::string& name, int64_t length, int blockCount);
   ~CreateFileTask() override;
   void execute() override;
-  // What the upload's record says the server may hold that the upload created (UpFileOwnFile;
+  // What the upload's record proves the server holds that the upload created (UpFileOwnFile;
   // the server refuses to create a name that is taken). With OWNFILE_CREATED the create first
-  // removes the unfinished file of its name; with OWNFILE_CREATE_UNANSWERED only one at the
-  // upload's length. A finished file (or one the listing does not show) is never removed; the
-  // create then refuses a name that is taken, and the upload stops with that error. Its failure
-  // result says what may still be there.
+  // removes the unfinished file of its name; otherwise it removes nothing. A finished file (or
+  // one the listing does not show) is never removed; the create then refuses a name that is
+  // taken, and the upload stops with that error. Its failure result says what may still be
+  // there.
   void setOwnFile(int ownFile) { ownFile_ = ownFile; }
   int ownFile() const { return ownFile_; }
 

@@ -42,11 +42,10 @@ enum UpFileTaskStatus {
 // pw_upfile_task.ownFile: what the server may hold that this upload created. A row written
 // before the column reads OWNFILE_NONE.
 enum UpFileOwnFile {
-  OWNFILE_NONE = 0,              // nothing of it is proven to be on the server
-  OWNFILE_CREATED = 1,           // an unfinished file this upload created (kept across a restart
-                                 // of the upload until that file is removed)
-  OWNFILE_CREATE_UNANSWERED = 2  // a create went out and no answer came back: an unfinished
-                                 // file of its name at its length may be its own
+  OWNFILE_NONE = 0,    // nothing of it is proven to be on the server (a create whose answer never
+                       // came proves nothing either: the name may hold another client's file)
+  OWNFILE_CREATED = 1  // an unfinished file this upload created (kept across a restart of the
+                       // upload until that file is removed)
 };
 // One pw_upfile_task row.
 struct UpFileTaskRecord {

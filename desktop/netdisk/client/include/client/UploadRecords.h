@@ -9,17 +9,16 @@
 //   CREATED --restart, other length--> NEW, ownFile created
 //   NEW --restart--> NEW (ownFile kept)
 //   NEW --bookCreated--> (a block row not written) NEW, ownFile created
-//   NEW --createSent--> NEW, create unanswered (when nothing was proven)
 //   NEW --createFailed--> NEW, ownFile as the create step found the server
 //   any --remove or forget--> (none)
 //
 // NEW: the create is next; the ownFile column (SyncDb.h) says what the server may hold of the
 // upload. None: nothing is proven, its create removes nothing and deleting the upload sends no
 // removal. Created: an unfinished file the upload created at an earlier length; its create
-// removes that file first, and deleting the upload removes it. Create unanswered (the program
-// ended, or the exchange failed, while the create was out): its create first removes an
-// unfinished file of its name at its length only; deleting the upload sends no removal. A
-// create the server refused leaves none. CREATED: the server holds the upload's own file at
+// removes that file first, and deleting the upload removes it. A create the server refused, or
+// one whose answer never came (the program ended, or the exchange failed, while it was out),
+// proves nothing: the name may hold another client's file, so the next create removes nothing
+// and stops with the server's refusal when the name is taken. CREATED: the server holds the upload's own file at
 // the recorded length; the block rows are the blocks it has not confirmed. For an upload whose
 // modification time is in whole seconds, the md5 column holds the digest of the confirmed
 // blocks (BlockDigest), which the merge step compares with the local file before it merges.
@@ -67,10 +66,9 @@ class UploadRecords {
   // (the blocks go again into the upload's own file); any other goes back to NEW, keeping
   // whether the server holds the upload's own file. `row` is rewritten.
   static int restart(SyncDb* db, UpFileTaskRecord& row, int64_t size, const std::string& mtime);
-  // The create is about to go out: a NEW record that proves nothing on the server marks that a
-  // create went out unanswered, until its result says otherwise. Gives the record's ownFile as
-  // it was before (what the create step may remove first).
-  static int createSent(SyncDb* db, const std::string& name);
+  // What the record proves the server holds of the upload's own (UpFileOwnFile): what its
+  // create step may remove first.
+  static int ownFileOf(SyncDb* db, const std::string& name);
   // The create failed; `ownFile` (UpFileOwnFile) is what the server may still hold of the
   // upload's own after the step.
   static void createFailed(SyncDb* db, const std::string& name, int ownFile);
